@@ -1,0 +1,86 @@
+#include "AppDelegate.h"
+
+#include "Handlers/Utils.h"
+#include "Objects/SessionDetails.h"
+#include "platform/DispatchQueue.h"
+#include "platform/FileManager.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Preferences.h"
+
+AppDelegate::AppDelegate() : m_logHandler(std::make_unique<LogHandler>()) {}
+
+AppDelegate::~AppDelegate() { removeObservers(); }
+
+void AppDelegate::awakeFromNib() { initializeKelvane(); }
+
+void AppDelegate::initializeKelvane() {
+    Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
+
+    std::vector<std::string> volumePaths = getKelvaneVolumePath();
+    if (!volumePaths.empty()) {
+        if (platform::FileManager::defaultManager().fileExistsAtPath(volumePaths[0])) {
+            copyKelvaneConfiguration(volumePaths[0], volumePaths[1]);
+        } else {
+            platform::print("awakeFromNib()Configuration file does not exist at path: " +
+                            volumePaths[0]);
+        }
+    }
+
+    Utils::parseCommandLineArgs();
+    SessionDetails::getInstance().setDefaultOrvoDirectoryManager(
+        &platform::FileManager::defaultManager());
+}
+
+std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
+    // Volume discovery arrives with the session configuration work; until then the
+    // parameters come from the info plist, the preferences and the launch arguments.
+    return {};
+}
+
+void AppDelegate::copyKelvaneConfiguration(const std::string& /*orvoKelvaneConfFilePath*/,
+                                           const std::string& /*orvoKelvaneAppPathURL*/) {}
+
+void AppDelegate::applicationWillFinishLaunching() {
+    Utils::findCurrentAppPath();
+    Utils::getOrvoKelvaneAppVersion();
+    addObserver();
+}
+
+void AppDelegate::addObserver() {
+    platform::NotificationCenter::defaultCenter().addObserver(this, kTerminateNotification,
+                                                              [this] { terminateApp(); });
+}
+
+void AppDelegate::removeObservers() {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void AppDelegate::loadMainWindow() {
+    m_viewController = std::make_unique<ViewController>();
+    m_viewController->viewDidLoad();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    platform::dispatchBackground([] {
+        // The installed agent's version check and the self-update check join this work
+        // item when agent provisioning and self-update land.
+        platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+        defaults.setBool("WebKitOfflineWebApplicationCacheEnabled", true);
+        defaults.synchronize();
+    });
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
+    // Delivery is synchronous: the exit sequence runs inside this post.
+    platform::NotificationCenter::defaultCenter().post(kTerminateNotification);
+    return true;
+}
+
+void AppDelegate::terminateApp() {
+    removeObservers();
+    Utils::updateKelvaneIfNeeded();
+    platform::Application::shared().terminate();
+}
+
+void AppDelegate::applicationWillTerminate() {}

@@ -1,0 +1,21 @@
+#include "Bundle.h"
+
+#include "FileManager.h"
+
+namespace platform {
+
+std::optional<Bundle> Bundle::bundleWithPath(const std::string& path) {
+    if (!FileManager::defaultManager().directoryExistsAtPath(path)) return std::nullopt;
+    PlistDictionary info;
+    if (auto root = PropertyList::readFile(path + "/Contents/Info.plist")) {
+        if (auto* dictionary = root->dictionary()) info = *dictionary;
+    }
+    return Bundle(path, std::move(info));
+}
+
+const PlistValue* Bundle::objectForInfoDictionaryKey(const std::string& key) const {
+    auto it = m_info.find(key);
+    return it == m_info.end() ? nullptr : &it->second;
+}
+
+}  // namespace platform

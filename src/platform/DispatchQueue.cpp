@@ -1,0 +1,12 @@
+#include "DispatchQueue.h"
+
+#include <thread>
+
+namespace platform {
+
+void dispatchBackground(std::function<void()> work) {
+    // Detached: the process may end while an item still runs, as with the system's queues.
+    std::thread(std::move(work)).detach();
+}
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "Status.h"
+
+namespace platform {
+
+// File-system access used by the logic. Copies never overwrite: callers remove the
+// destination first where they mean to replace it.
+class FileManager {
+public:
+    virtual ~FileManager() = default;
+
+    // The process-wide instance for this operating system.
+    static FileManager& defaultManager();
+
+    // True when anything (file, folder, link) exists at the path; dangling links count.
+    virtual bool fileExistsAtPath(const std::string& path) const = 0;
+    virtual bool directoryExistsAtPath(const std::string& path) const = 0;
+
+    virtual Status createDirectory(const std::string& path, bool withIntermediates) = 0;
+    // Removes a file, link or whole folder tree.
+    virtual Status removeItem(const std::string& path) = 0;
+    // Copies a file or folder tree, keeping permissions and symbolic links.
+    // Fails when the destination already exists.
+    virtual Status copyItem(const std::string& source, const std::string& destination) = 0;
+    virtual Status moveItem(const std::string& source, const std::string& destination) = 0;
+
+    virtual std::optional<std::uint64_t> fileSize(const std::string& path) const = 0;
+    virtual Status truncateFile(const std::string& path) = 0;
+
+    virtual std::optional<std::string> contentsAtPath(const std::string& path,
+                                                      std::string* error = nullptr) const = 0;
+    // Plain write that replaces whatever was at the path.
+    virtual Status writeContents(const std::string& path, const std::string& bytes) = 0;
+    // Writes beside the destination, flushes to disk and renames over it, so a crash leaves
+    // either the old or the new contents, never a half-written file.
+    virtual Status writeContentsAtomically(const std::string& path, const std::string& bytes) = 0;
+};
+
+}  // namespace platform

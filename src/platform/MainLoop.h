@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// A timer on the main loop; it fires until invalidated or destroyed.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void invalidate() = 0;
+    virtual bool isValid() const = 0;
+};
+
+// The main thread's event loop: timers, and work posted from other threads.
+class MainLoop {
+public:
+    virtual ~MainLoop() = default;
+
+    static MainLoop& main();
+
+    // Calls `action` every `intervalSeconds` on the main thread (once when !repeats).
+    virtual std::unique_ptr<Timer> scheduleTimer(double intervalSeconds, bool repeats,
+                                                 std::function<void()> action) = 0;
+    // Runs `work` on the main thread at the next turn of the loop; safe from any thread.
+    virtual void post(std::function<void()> work) = 0;
+    virtual bool isMainThread() const = 0;
+
+    // Turns the loop until `done` answers true or the time runs out; true when done.
+    // For start-up waits and tests; the application's own loop is Application::run.
+    virtual bool runUntil(const std::function<bool()>& done, double timeoutSeconds) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "PropertyList.h"
+
+namespace platform {
+
+// The per-user preferences store. Launch arguments of the form "-Key value" form an argument
+// domain that wins over stored values and is never written back. Safe from any thread.
+class Preferences {
+public:
+    virtual ~Preferences() = default;
+
+    static Preferences& standardUserDefaults();
+
+    // The value that a read sees: argument domain first, then the stored value.
+    virtual std::optional<PlistValue> objectForKey(const std::string& key) const = 0;
+    std::optional<std::string> stringForKey(const std::string& key) const;
+    // 0 when absent; text is read as a number where it holds one, as the system does.
+    std::int64_t integerForKey(const std::string& key) const;
+    // false when absent; "YES"/"true"/non-zero numbers read as true.
+    bool boolForKey(const std::string& key) const;
+
+    virtual void setObject(const std::string& key, PlistValue value) = 0;
+    void setString(const std::string& key, const std::string& value) { setObject(key, value); }
+    void setInteger(const std::string& key, std::int64_t value) { setObject(key, value); }
+    void setBool(const std::string& key, bool value) { setObject(key, value); }
+    virtual void removeObjectForKey(const std::string& key) = 0;
+
+    // Writes unsaved changes to disk. False when the write failed.
+    virtual bool synchronize() = 0;
+
+    // Every visible key and value, argument domain applied.
+    virtual PlistDictionary dictionaryRepresentation() const = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace platform {
+
+struct PlistValue;
+using PlistDictionary = std::map<std::string, PlistValue>;
+using PlistArray = std::vector<PlistValue>;
+
+struct PlistData {
+    std::string bytes;
+    bool operator==(const PlistData&) const = default;
+};
+
+struct PlistDate {
+    double secondsSinceReferenceDate = 0;  // reference date: 2001-01-01 00:00:00 UTC
+    bool operator==(const PlistDate&) const = default;
+};
+
+// One node of a property list.
+struct PlistValue {
+    using Storage = std::variant<std::string, std::int64_t, bool, double, PlistData, PlistDate,
+                                 PlistArray, PlistDictionary>;
+    Storage value;
+
+    PlistValue() : value(std::string()) {}
+    template <typename T>
+        requires std::is_constructible_v<Storage, T&&>
+    PlistValue(T&& v) : value(std::forward<T>(v)) {}
+    PlistValue(const char* text) : value(std::string(text)) {}
+    PlistValue(int number) : value(std::int64_t{number}) {}
+
+    template <typename T>
+    const T* get() const {
+        return std::get_if<T>(&value);
+    }
+    const std::string* string() const { return get<std::string>(); }
+    const PlistDictionary* dictionary() const { return get<PlistDictionary>(); }
+
+    bool operator==(const PlistValue&) const = default;
+};
+
+namespace PropertyList {
+
+// Parses XML or binary property-list bytes. On failure the result is absent and `error`
+// says why.
+std::optional<PlistValue> parse(const std::string& bytes, std::string* error = nullptr);
+
+// Reads and parses a property-list file.
+std::optional<PlistValue> readFile(const std::string& path, std::string* error = nullptr);
+
+// The value as an XML property list.
+std::string toXml(const PlistValue& value);
+
+}  // namespace PropertyList
+
+}  // namespace platform

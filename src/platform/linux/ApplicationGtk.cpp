@@ -1,0 +1,108 @@
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "../Application.h"
+#include "../Preferences.h"
+#include "GLibPtr.h"
+#include "WindowGtk.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
+
+class GtkApplicationBackend final : public Application {
+public:
+    int run(int argc, char** argv, ApplicationDelegate& delegate) override {
+        m_delegate = &delegate;
+        m_application = glib::ObjectPtr<GtkApplication>::adopt(
+            gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE));
+
+        glib::connectSignal(
+            m_application.get(), "activate",
+            +[](GtkApplication*, gpointer self) { static_cast<GtkApplicationBackend*>(self)->launch(); },
+            this);
+        glib::connectSignal(
+            m_application.get(), "window-removed",
+            +[](GtkApplication* application, GtkWindow*, gpointer self) {
+                if (!gtk_application_get_windows(application)) {
+                    static_cast<GtkApplicationBackend*>(self)->lastWindowClosed();
+                }
+            },
+            this);
+        installQuitAction();
+        for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            g_unix_signal_add(signal, +[](gpointer self) -> gboolean {
+                static_cast<GtkApplicationBackend*>(self)->terminate();
+            }, this);
+        }
+
+        // Launch arguments belong to the preferences' argument domain, not to GTK's option
+        // parser, which would reject them.
+        char* programOnly[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+        return g_application_run(G_APPLICATION(m_application.get()), argc > 0 ? 1 : 0,
+                                 programOnly);
+    }
+
+    [[noreturn]] void terminate() override {
+        if (m_delegate) m_delegate->applicationWillTerminate();
+        Preferences::standardUserDefaults().synchronize();
+        std::fflush(nullptr);
+        // Background work may still hold process-wide objects; ending here without running
+        // static destructors keeps them valid until the very end.
+        ::_exit(0);
+    }
+
+    std::unique_ptr<Window> createWindow(const std::string& title, int width,
+                                         int height) override {
+        return std::make_unique<GtkWindowBackend>(m_application.get(), title, width, height);
+    }
+
+private:
+    void launch() {
+        if (m_launched) return;
+        m_launched = true;
+        // The delegate, not GTK, decides whether closing the last window ends the process.
+        g_application_hold(G_APPLICATION(m_application.get()));
+        m_delegate->awakeFromNib();
+        m_delegate->applicationWillFinishLaunching();
+        m_delegate->loadMainWindow();
+        m_delegate->applicationDidFinishLaunching();
+    }
+
+    void lastWindowClosed() {
+        if (m_delegate->applicationShouldTerminateAfterLastWindowClosed()) terminate();
+    }
+
+    void installQuitAction() {
+        GSimpleAction* quit = g_simple_action_new("quit", nullptr);
+        glib::connectSignal(
+            quit, "activate",
+            +[](GSimpleAction*, GVariant*, gpointer self) {
+                static_cast<GtkApplicationBackend*>(self)->terminate();
+            },
+            this);
+        g_action_map_add_action(G_ACTION_MAP(m_application.get()), G_ACTION(quit));
+        g_object_unref(quit);
+        const char* accels[] = {"<Control>q", nullptr};
+        gtk_application_set_accels_for_action(m_application.get(), "app.quit", accels);
+    }
+
+    ApplicationDelegate* m_delegate = nullptr;
+    glib::ObjectPtr<GtkApplication> m_application;
+    bool m_launched = false;
+};
+
+}  // namespace
+
+Application& Application::shared() {
+    static GtkApplicationBackend application;
+    return application;
+}
+
+}  // namespace platform

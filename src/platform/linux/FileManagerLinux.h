@@ -1,0 +1,23 @@
+#pragma once
+
+#include "../FileManager.h"
+
+namespace platform {
+
+class LinuxFileManager final : public FileManager {
+public:
+    bool fileExistsAtPath(const std::string& path) const override;
+    bool directoryExistsAtPath(const std::string& path) const override;
+    Status createDirectory(const std::string& path, bool withIntermediates) override;
+    Status removeItem(const std::string& path) override;
+    Status copyItem(const std::string& source, const std::string& destination) override;
+    Status moveItem(const std::string& source, const std::string& destination) override;
+    std::optional<std::uint64_t> fileSize(const std::string& path) const override;
+    Status truncateFile(const std::string& path) override;
+    std::optional<std::string> contentsAtPath(const std::string& path,
+                                              std::string* error) const override;
+    Status writeContents(const std::string& path, const std::string& bytes) override;
+    Status writeContentsAtomically(const std::string& path, const std::string& bytes) override;
+};
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+#include <glib.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "../MainLoop.h"
+
+namespace platform {
+
+namespace {
+
+// Static initialisation runs on the thread that starts the process.
+const std::thread::id g_mainThreadId = std::this_thread::get_id();
+
+struct TimerState {
+    std::function<void()> action;
+    bool repeats = false;
+    guint sourceId = 0;  // 0 once the source is gone; touched on the main thread only
+};
+
+class GLibTimer final : public Timer {
+public:
+    explicit GLibTimer(std::shared_ptr<TimerState> state) : m_state(std::move(state)) {}
+    ~GLibTimer() override { invalidate(); }
+
+    void invalidate() override {
+        if (m_state->sourceId != 0) {
+            g_source_remove(m_state->sourceId);
+            m_state->sourceId = 0;
+        }
+    }
+    bool isValid() const override { return m_state->sourceId != 0; }
+
+private:
+    std::shared_ptr<TimerState> m_state;
+};
+
+gboolean fireTimer(gpointer data) {
+    auto state = *static_cast<std::shared_ptr<TimerState>*>(data);
+    if (!state->repeats) state->sourceId = 0;
+    state->action();
+    return state->repeats && state->sourceId != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+void releaseTimer(gpointer data) { delete static_cast<std::shared_ptr<TimerState>*>(data); }
+
+gboolean runPosted(gpointer data) {
+    (*static_cast<std::function<void()>*>(data))();
+    return G_SOURCE_REMOVE;
+}
+
+void releasePosted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+class GLibMainLoop final : public MainLoop {
+public:
+    std::unique_ptr<Timer> scheduleTimer(double intervalSeconds, bool repeats,
+                                         std::function<void()> action) override {
+        auto state = std::make_shared<TimerState>();
+        state->action = std::move(action);
+        state->repeats = repeats;
+        auto milliseconds = static_cast<guint>(std::max(1.0, std::round(intervalSeconds * 1000)));
+        state->sourceId = g_timeout_add_full(G_PRIORITY_DEFAULT, milliseconds, fireTimer,
+                                             new std::shared_ptr<TimerState>(state), releaseTimer);
+        return std::make_unique<GLibTimer>(std::move(state));
+    }
+
+    void post(std::function<void()> work) override {
+        g_idle_add_full(G_PRIORITY_DEFAULT, runPosted, new std::function<void()>(std::move(work)),
+                        releasePosted);
+    }
+
+    bool isMainThread() const override { return std::this_thread::get_id() == g_mainThreadId; }
+
+    bool runUntil(const std::function<bool()>& done, double timeoutSeconds) override {
+        bool timedOut = false;
+        guint timeoutId = g_timeout_add_full(
+            G_PRIORITY_DEFAULT, static_cast<guint>(std::max(0.0, timeoutSeconds * 1000)),
+            [](gpointer flag) -> gboolean {
+                *static_cast<bool*>(flag) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &timedOut, nullptr);
+        while (!done() && !timedOut) g_main_context_iteration(nullptr, TRUE);
+        if (!timedOut) g_source_remove(timeoutId);
+        return done();
+    }
+};
+
+}  // namespace
+
+MainLoop& MainLoop::main() {
+    static GLibMainLoop loop;
+    return loop;
+}
+
+}  // namespace platform

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+// A fresh home folder for one test; HOME points at it until the test ends.
+class TempHome {
+public:
+    TempHome() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-home-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+        if (const char* old = std::getenv("HOME")) m_previous = old;
+        ::setenv("HOME", m_path.c_str(), 1);
+    }
+    ~TempHome() {
+        if (m_previous) ::setenv("HOME", m_previous->c_str(), 1);
+        std::error_code ec;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempHome(const TempHome&) = delete;
+    TempHome& operator=(const TempHome&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+
+private:
+    std::string m_path;
+    std::optional<std::string> m_previous;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::string& contents) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+inline std::size_t countOccurrences(const std::string& text, const std::string& needle) {
+    std::size_t count = 0;
+    for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) {
+        ++count;
+    }
+    return count;
+}

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "../support/TempHome.h"
+#include "platform/PropertyList.h"
+#include "platform/linux/PreferencesPlist.h"
+
+using platform::PlistPreferences;
+using platform::PlistValue;
+
+namespace {
+
+std::string preferencesPath(const TempHome& home) {
+    return home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+}
+
+std::vector<std::string> corruptCopies(const std::string& path) {
+    std::vector<std::string> found;
+    auto folder = std::filesystem::path(path).parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().string().find(".corrupt-") != std::string::npos) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(Preferences, ValuesOfEveryKindSurviveARestart) {
+    TempHome home;
+    {
+        PlistPreferences preferences(preferencesPath(home), {"app"});
+        preferences.setString("KelvaneToken", "tok&en=1");
+        preferences.setInteger("proxyPort", -8080);
+        preferences.setBool("WebKitOfflineWebApplicationCacheEnabled", true);
+        preferences.setString("removed", "x");
+        preferences.removeObjectForKey("removed");
+        ASSERT_TRUE(preferences.synchronize());
+    }
+    PlistPreferences reopened(preferencesPath(home), {"app"});
+    EXPECT_EQ(reopened.stringForKey("KelvaneToken"), "tok&en=1");
+    EXPECT_EQ(reopened.integerForKey("proxyPort"), -8080);
+    EXPECT_TRUE(reopened.boolForKey("WebKitOfflineWebApplicationCacheEnabled"));
+    EXPECT_FALSE(reopened.objectForKey("removed").has_value());
+    // The file is an XML property list others can read.
+    EXPECT_NE(readFile(preferencesPath(home)).find("<plist"), std::string::npos);
+}
+
+TEST(Preferences, ArgumentDomainWinsButIsNeverWritten) {
+    TempHome home;
+    {
+        PlistPreferences stored(preferencesPath(home), {"app"});
+        stored.setString("DC", "in");
+        stored.setString("pathForKelvane", "/join");
+        stored.synchronize();
+    }
+    PlistPreferences preferences(preferencesPath(home),
+                                 {"app", "-DC", "eu", "--verbose", "-KelvaneToken", "abc", "-dangling"});
+    EXPECT_EQ(preferences.stringForKey("DC"), "eu");
+    EXPECT_EQ(preferences.stringForKey("KelvaneToken"), "abc");
+    EXPECT_EQ(preferences.stringForKey("pathForKelvane"), "/join");
+    EXPECT_FALSE(preferences.objectForKey("dangling").has_value());
+    EXPECT_FALSE(preferences.objectForKey("-verbose").has_value());
+
+    auto all = preferences.dictionaryRepresentation();
+    EXPECT_EQ(*all.at("DC").string(), "eu");
+    EXPECT_EQ(*all.at("pathForKelvane").string(), "/join");
+
+    // A stored change under an argument's key stays hidden behind the argument, and the
+    // argument itself never reaches the file.
+    preferences.setString("DC", "jp");
+    preferences.synchronize();
+    EXPECT_EQ(preferences.stringForKey("DC"), "eu");
+    std::string onDisk = readFile(preferencesPath(home));
+    EXPECT_NE(onDisk.find("jp"), std::string::npos);
+    EXPECT_EQ(onDisk.find("abc"), std::string::npos);
+}
+
+TEST(Preferences, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
+    TempHome home;
+    for (std::string bad : {std::string("\x00\xff garbage", 10), std::string("<plist><dict><key>a"),
+                            platform::PropertyList::toXml(platform::PlistArray{"not", "a", "dict"})}) {
+        writeFile(preferencesPath(home), bad);
+        PlistPreferences preferences(preferencesPath(home), {"app"});
+        EXPECT_TRUE(preferences.dictionaryRepresentation().empty());
+        auto copies = corruptCopies(preferencesPath(home));
+        ASSERT_EQ(copies.size(), 1u);
+        EXPECT_EQ(readFile(copies[0]), bad);
+        std::filesystem::remove(copies[0]);
+
+        preferences.setString("after", "recovery");
+        EXPECT_TRUE(preferences.synchronize());
+        EXPECT_EQ(PlistPreferences(preferencesPath(home), {"app"}).stringForKey("after"), "recovery");
+        std::filesystem::remove(preferencesPath(home));
+    }
+}
+
+TEST(Preferences, KillDuringWriteThroughLeavesAReadableFile) {
+    TempHome home;
+    const std::string path = preferencesPath(home);
+    std::mt19937 random(42);
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            PlistPreferences preferences(path, {"app"});
+            for (int i = 0;; ++i) {
+                preferences.setString("payload", std::string(200000 + i % 7, char('a' + i % 26)));
+                preferences.setInteger("generation", i);
+                preferences.synchronize();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 40));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        if (!std::filesystem::exists(path)) continue;  // killed before the first save
+        auto root = platform::PropertyList::readFile(path);
+        ASSERT_TRUE(root && root->dictionary()) << "round " << round;
+        ASSERT_GT(root->dictionary()->at("payload").string()->size(), 100000u);
+    }
+    EXPECT_TRUE(corruptCopies(path).empty());
+}
+
+TEST(Preferences, ConcurrentWritersAndReaders) {
+    TempHome home;
+    PlistPreferences preferences(preferencesPath(home), {"app"});
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 300; ++i) {
+                preferences.setInteger("thread" + std::to_string(t), i);
+                preferences.dictionaryRepresentation();
+                if (i % 50 == 0) preferences.synchronize();
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    ASSERT_TRUE(preferences.synchronize());
+    PlistPreferences reopened(preferencesPath(home), {"app"});
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(reopened.integerForKey("thread" + std::to_string(t)), 299);
+}
