@@ -12,7 +12,9 @@ cmake -S . -B "$build" -G Ninja -DKELVANE_SANITIZE="$sanitize" >/dev/null
 cmake --build "$build"
 
 export GTK_A11Y=none
-if [ "$sanitize" = thread ]; then export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"; fi
+if [ "$sanitize" = thread ]; then
+  export TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+fi
 run=(ctest --test-dir "$build" --output-on-failure -j2 "$@")
 if [ -z "${DISPLAY:-}" ]; then run=(xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}"); fi
 exec dbus-run-session -- "${run[@]}"

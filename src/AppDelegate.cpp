@@ -32,15 +32,6 @@ void AppDelegate::initializeKelvane() {
         &platform::FileManager::defaultManager());
 }
 
-std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
-    // Volume discovery arrives with the session configuration work; until then the
-    // parameters come from the info plist, the preferences and the launch arguments.
-    return {};
-}
-
-void AppDelegate::copyKelvaneConfiguration(const std::string& /*orvoKelvaneConfFilePath*/,
-                                           const std::string& /*orvoKelvaneAppPathURL*/) {}
-
 void AppDelegate::applicationWillFinishLaunching() {
     Utils::findCurrentAppPath();
     Utils::getOrvoKelvaneAppVersion();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,16 @@ public:
     void initializeKelvane();
     void terminateApp();
 
+    using Parameters = std::map<std::string, std::string>;
+
     // The Kelvane volume's [configuration file, application bundle], or empty.
     std::vector<std::string> getKelvaneVolumePath();
+    // The configuration file's key=value pairs; absent when it cannot be read.
+    std::optional<Parameters> parseKelvaneConfiguration(const std::string& filePath);
+    void saveParametersToPlist(const Parameters& parameters, const std::string& plistPath);
+    std::optional<std::string> getAppVersion(const std::string& atPath);
+    // Turns the configuration into the info plist and installs the volume's bundle into the
+    // user's Applications folder when the installed version differs.
     void copyKelvaneConfiguration(const std::string& orvoKelvaneConfFilePath,
                                   const std::string& orvoKelvaneAppPathURL);
 

@@ -1,9 +1,18 @@
 #include "Utils.h"
 
+#include <nlohmann/json.hpp>
+
+#include <array>
+
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"
 #include "../platform/FileManager.h"
+#include "../platform/Http.h"
+#include "../platform/Preferences.h"
+#include "../platform/PropertyList.h"
 #include "../platform/SearchPaths.h"
+#include "../platform/Url.h"
+#include "DeploymentHosts.h"
 #include "LogHandler.h"
 #include "Logging.h"
 
@@ -115,6 +124,40 @@ void Utils::getOrvoKelvaneAppVersion() {
     });
 }
 
+std::string Utils::infoPlistPath() {
+    // Written as "Info.plist" and read as "info.plist" on a case-insensitive file system; on a
+    // case-sensitive one both must name the same file, so there is only this one.
+    return orvoKelvaneNativeFolderPath() + "Info.plist";
+}
+
+std::string Utils::preferencesPlistPath() {
+    return platform::format("%@/com.Orvo.Tendra.OrvoTendraKelvane.plist",
+                            orvoKelvaneNativeFolderPath());
+}
+
+std::optional<std::string> Utils::findWebserverNameWithDCName(
+    const std::optional<std::string>& dcName) {
+    static constexpr const char* kFunction = "+[Utils findWebserverNameWithDCName:]";
+    try {
+        if (!dcName) return std::nullopt;
+        static constexpr std::array kKnownCodes = {"com", "lab", "stage", "pre", "eu", "in",
+                                                   "jp",  "au",  "cn",    "uk",  "ca", "sa",
+                                                   "ae",  "inec", "sg",   "localorvo"};
+        DeploymentHosts& hosts = DeploymentHosts::shared();
+        for (const char* code : kKnownCodes) {
+            if (*dcName == code) {
+                if (auto host = hosts.host(code)) return host;
+                break;  // not configured: resolves like an unrecognised code
+            }
+        }
+        return hosts.developerHost(*dcName);
+    } catch (const std::exception& exception) {
+        logLine("************ EXCEPTION ************ %s : %@ : %@", kFunction, exception.what(),
+                platform::callStackSymbols());
+        return std::nullopt;
+    }
+}
+
 void Utils::parseCommandLineArgs() {
     static constexpr const char* kFunction = "+[Utils parseCommandLineArgs]";
     guarded(kFunction, [&] {
@@ -122,6 +165,137 @@ void Utils::parseCommandLineArgs() {
         session.setDefaultOrvoDirectoryManager(&platform::FileManager::defaultManager());
         session.setOrvoKelvaneNativeFolder(orvoKelvaneNativeFolderPath());
         logLine("%s ******* Orvo Tendrra Kelvane App Invoked By User.", kFunction);
+
+        std::string infoFile = fileManager().fileExistsAtPath(preferencesPlistPath())
+                                   ? preferencesPlistPath()
+                                   : infoPlistPath();
+        logLine("%s : Info plist Filepath :  %@", kFunction, infoFile);
+        readInfoFileArgs(infoFile);
+
+        platform::PlistDictionary defaults =
+            platform::Preferences::standardUserDefaults().dictionaryRepresentation();
+        auto textFor = [&](const char* key) -> std::optional<std::string> {
+            auto it = defaults.find(key);
+            if (it == defaults.end() || !it->second.string()) return std::nullopt;
+            return *it->second.string();
+        };
+        if (!session.kelvaneToken()) {
+            if (auto token = textFor("KelvaneToken")) session.setKelvaneToken(token);
+        }
+        if (!session.dcName()) {
+            if (auto dc = textFor("DC")) {
+                session.setPlistDcName(dc);
+                session.setDcName(dc);
+                auto host = findWebserverNameWithDCName(dc);
+                session.setWebServerName(host);
+                session.setPlistWebServerName(host);
+            }
+        }
+        if (!session.pathForKelvane()) {
+            if (auto path = textFor("pathForKelvane")) session.setPathForKelvane(path);
+        }
+        logLine("%s : Arguments Readed From Server => Websername : %@ , KelvaneToken : %@ , DC = %@",
+                kFunction, session.webServerName(), session.kelvaneToken(), session.dcName());
+
+        session.setStaticWebServerName(session.webServerName());
+        session.setCustomDomainEnabled("false");
+        if (auto token = session.kelvaneToken(); token && !token->empty()) {
+            getCustomDomain();
+        } else {
+            logLine("%s : Kelvane Token is null, skipping getCustomDomain call.", kFunction);
+        }
+    });
+}
+
+void Utils::readInfoFileArgs(const std::string& path) {
+    static constexpr const char* kFunction = "+[Utils readInfoFileArgs:]";
+    guarded(kFunction, [&] {
+        if (!fileManager().fileExistsAtPath(path)) {
+            logLine("%s ******** info.plist Not Present file at path :%@", kFunction, path);
+            return;
+        }
+        auto root = platform::PropertyList::readFile(path);
+        const platform::PlistDictionary* info = root ? root->dictionary() : nullptr;
+        if (!info) {
+            logLine("%s Failed to read the info.plist file at path :%@", kFunction, path);
+            return;
+        }
+        auto textFor = [&](const char* key) -> std::optional<std::string> {
+            auto it = info->find(key);
+            if (it == info->end()) return std::nullopt;
+            if (!it->second.string()) {
+                logLine("%s : Value of %@ in %@ is not text; ignored", kFunction, key, path);
+                return std::nullopt;
+            }
+            return *it->second.string();
+        };
+        SessionDetails& session = SessionDetails::getInstance();
+        platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+        if (auto dc = textFor("DC")) {
+            defaults.setString("DC", *dc);
+            defaults.synchronize();
+            session.setPlistDcName(dc);
+            session.setDcName(dc);
+            auto host = findWebserverNameWithDCName(dc);
+            session.setWebServerName(host);
+            session.setPlistWebServerName(host);
+        }
+        if (auto token = textFor("KelvaneToken")) {
+            defaults.setString("KelvaneToken", *token);
+            defaults.synchronize();
+            session.setKelvaneToken(token);
+        }
+        if (auto joinPath = textFor("pathForKelvane")) {
+            defaults.setString("pathForKelvane", *joinPath);
+            defaults.synchronize();
+            session.setPathForKelvane(joinPath);
+        }
+    });
+}
+
+void Utils::getCustomDomain() {
+    static constexpr const char* kFunction = "+[Utils getCustomDomain]";
+    // Start-up waits for this on the main thread, so it is bounded; a lookup answer is small,
+    // so a large body is cut off rather than read.
+    static constexpr double kTimeoutSeconds = 30;
+    static constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
+    guarded(kFunction, [&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        logLine("%s : ********************** Fetching Custom Domain for session", kFunction);
+        std::string url = platform::Url::encodeForQuery(
+            platform::format("https://%@/api/v2/service_domain?src=rs&kelvane_token=%@",
+                             session.webServerName(), session.kelvaneToken()));
+        logLine("%s : Requesting URL : %@", kFunction, url);
+
+        platform::HttpRequest request;
+        request.url = url;
+        request.timeoutSeconds = kTimeoutSeconds;
+        request.maximumBodyBytes = kMaximumAnswerBytes;
+        platform::HttpResponse response = platform::HttpClient::shared().get(request);
+        if (response.error) {
+            logLine("%s : Check Update failed : %@", kFunction, response.error);
+            logLine("%s : Error in the HTTP Request(URL: %@) : %@", kFunction, url, response.error);
+        }
+        logLine("%s : Request Url URL : %@\n", kFunction, url);
+        logLine("%s : Status code : %ld", kFunction, response.statusCode);
+        if (response.statusCode != 200) return;
+
+        auto json = nlohmann::json::parse(response.body, nullptr, false);
+        const nlohmann::json* representation = nullptr;
+        if (json.is_object()) {
+            if (auto it = json.find("representation"); it != json.end()) representation = &*it;
+        }
+        logLine("%s : Response : %@", kFunction,
+                representation ? representation->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                               : std::string("(null)"));
+        if (!representation || !representation->is_object()) return;
+        auto domain = representation->find("service_domain");
+        if (domain == representation->end() || !domain->is_string()) return;
+        std::string serviceDomain = domain->get<std::string>();
+        if (serviceDomain.empty()) return;
+        session.setWebServerName(serviceDomain);
+        session.setCustomDomainEnabled(serviceDomain == session.staticWebServerName() ? "false"
+                                                                                        : "true");
     });
 }
 

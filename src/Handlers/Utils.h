@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 class LogHandler;
@@ -17,8 +18,19 @@ public:
     static void findCurrentAppPath();
     static void getOrvoKelvaneAppVersion();
 
+    // Path of the info plist that the volume's configuration file becomes.
+    static std::string infoPlistPath();
+    // Path of a preferences plist that, when present, takes the info plist's place.
+    static std::string preferencesPlistPath();
+
     // Reads the session parameters into the session state at start-up.
     static void parseCommandLineArgs();
+    static void readInfoFileArgs(const std::string& path);
+    // Host of the web server for a data-centre code; absent for an absent code.
+    static std::optional<std::string> findWebserverNameWithDCName(
+        const std::optional<std::string>& dcName);
+    // Asks the server whether the session moved to a custom domain (blocking).
+    static void getCustomDomain();
     // Puts a staged newer build in place of the installed one; runs once at exit.
     static void updateKelvaneIfNeeded();
 

@@ -1,0 +1,261 @@
+// AppDelegate: finding the Kelvane volume, taking over its configuration file and installing
+// the application from it.
+
+#include <filesystem>
+
+#include "AppDelegate.h"
+#include "Handlers/Utils.h"
+#include "platform/Bundle.h"
+#include "platform/FileManager.h"
+#include "platform/Log.h"
+#include "platform/Preferences.h"
+#include "platform/PropertyList.h"
+#include "platform/SearchPaths.h"
+#include "platform/Volumes.h"
+
+namespace {
+
+constexpr const char* kVolumeNameFragment = "Kelvane Plugin";
+constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
+constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
+// A configuration file holds three short values; anything far larger is not one.
+constexpr std::size_t kMaximumConfigurationBytes = 64 * 1024;
+
+std::string trueFalse(bool value) { return value ? "true" : "false"; }
+
+// The file URL form in which the system prints locations.
+std::string fileUrl(const std::string& path, bool isFolder) {
+    std::string url = "file://";
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::string_view("/-._~!$&'()*+,;=:@").find(static_cast<char>(c)) !=
+                                   std::string_view::npos) {
+            url += static_cast<char>(c);
+        } else {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 0x0F];
+        }
+    }
+    if (isFolder && url.back() != '/') url += '/';
+    return url;
+}
+
+std::string describeUrls(const std::vector<std::string>& folders) {
+    std::string text = "(\n";
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        text += "    \"" + fileUrl(folders[i], true) + "\"" + (i + 1 < folders.size() ? ",\n" : "\n");
+    }
+    return text + ")";
+}
+
+bool isValidUtf8(const std::string& text) {
+    std::size_t i = 0;
+    const std::size_t size = text.size();
+    while (i < size) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t extra;
+        if (lead < 0x80) extra = 0;
+        else if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
+        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2;
+        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3;
+        else return false;
+        if (extra > size - i - 1) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::vector<std::string> splitDroppingEmpty(const std::string& text, char separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
+void removeDefault(platform::Preferences& defaults, const char* key) {
+    if (defaults.objectForKey(key)) {
+        defaults.removeObjectForKey(key);
+        defaults.synchronize();
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
+    namespace fs = std::filesystem;
+    std::string bundleFolder = fs::path(platform::Bundle::mainBundlePath()).parent_path().string();
+    platform::print("getKelvaneVolumePath() : Application folder : " +
+                    platform::SearchPaths::localApplicationsDirectory());
+
+    std::string configuration = bundleFolder + "/" + kConfigurationFileName;
+    std::string application = bundleFolder + "/" + kBundleName;
+    platform::FileManager& files = platform::FileManager::defaultManager();
+    if (files.fileExistsAtPath(configuration)) {
+        platform::print("getKelvaneVolumePath() : Configuration file lies beside the application : " +
+                        configuration);
+        return {};
+    }
+
+    std::vector<std::string> volumes = platform::Volumes::mountedVolumePaths();
+    if (volumes.empty()) {
+        platform::print("getKelvaneVolumePath() : No mounted volumes found");
+        return {};
+    }
+    platform::print("\ngetKelvaneVolumePath() : Mounted Volumes : " + describeUrls(volumes));
+
+    for (const std::string& volume : volumes) {
+        if (volume.find(kVolumeNameFragment) == std::string::npos) continue;
+        auto info = platform::Volumes::fileSystemInfo(volume);
+        platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
+        platform::print(std::string("getKelvaneVolumePath()") + " : Result : " + trueFalse(info.has_value()) +
+                        " Volume : " + volume + ", isRemovable :" + trueFalse(flags.removable) +
+                        ", isWritable : " + trueFalse(flags.writable) + ", isUnmountable : " +
+                        trueFalse(flags.unmountable) + ", Description : " + flags.description +
+                        ", type : " + flags.type);
+        if (flags.unmountable && flags.removable) {
+            configuration = volume + "/" + kConfigurationFileName;
+            application = volume + "/" + kBundleName;
+            platform::print("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
+                            fileUrl(configuration, false));
+        }
+    }
+    return {configuration, application};
+}
+
+std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
+    const std::string& filePath) {
+    std::string error;
+    auto text = platform::FileManager::defaultManager().contentsAtPath(filePath, &error);
+    if (text && text->size() > kMaximumConfigurationBytes) {
+        error = "\"" + filePath + "\" is " + std::to_string(text->size()) +
+                " bytes, too large for a configuration file";
+        text.reset();
+    } else if (text && !isValidUtf8(*text)) {
+        error = "\"" + filePath + "\" is not UTF-8 text";
+        text.reset();
+    }
+    if (!text) {
+        platform::print(std::string("parseKelvaneConfiguration(filePath:)") +
+                        " :Error reading Kelvane Configuration File. \n Error Description = " + error);
+        return std::nullopt;
+    }
+
+    static constexpr std::string_view kMarker = "CONVELO_IND\n";
+    for (auto at = text->find(kMarker); at != std::string::npos; at = text->find(kMarker)) {
+        text->erase(at, kMarker.size());
+    }
+    platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+    std::vector<std::string> parts = splitDroppingEmpty(*text, '&');
+    if (parts.empty()) {
+        defaults.removeObjectForKey("KelvaneToken");
+        defaults.synchronize();
+        return Parameters{};
+    }
+
+    Parameters parameters;
+    bool namesToken = false;
+    for (const std::string& part : parts) {
+        std::vector<std::string> pieces = splitDroppingEmpty(part, '=');
+        if (pieces.empty()) continue;
+        if (pieces[0] == "KelvaneToken") {
+            removeDefault(defaults, "KelvaneToken");
+            namesToken = true;
+        } else if (pieces[0] == "DC") {
+            removeDefault(defaults, "DC");
+        } else if (pieces[0] == "pathForKelvane") {
+            removeDefault(defaults, "pathForKelvane");
+        }
+        if (pieces.size() == 2) parameters.insert_or_assign(pieces[0], pieces[1]);
+    }
+    if (!namesToken) {
+        defaults.removeObjectForKey("KelvaneToken");
+        defaults.synchronize();
+    }
+    return parameters;
+}
+
+void AppDelegate::saveParametersToPlist(const Parameters& parameters, const std::string& plistPath) {
+    platform::FileManager& files = platform::FileManager::defaultManager();
+    std::string folder = std::filesystem::path(plistPath).parent_path().string();
+    platform::Status status = platform::Status::ok();
+    if (!files.directoryExistsAtPath(folder)) status = files.createDirectory(folder, true);
+    if (status) {
+        platform::PlistDictionary dictionary;
+        for (const auto& [key, value] : parameters) dictionary.emplace(key, value);
+        // Written beside and renamed, so a crash never leaves a half-written info plist.
+        status = files.writeContentsAtomically(plistPath, platform::PropertyList::toXml(dictionary));
+    }
+    if (!status) {
+        platform::print("Error saving parameters to Info.plist. \n Error Description = " +
+                        status.errorDescription());
+    }
+}
+
+std::optional<std::string> AppDelegate::getAppVersion(const std::string& atPath) {
+    auto bundle = platform::Bundle::bundleWithPath(atPath);
+    if (!bundle || bundle->infoDictionary().empty()) return std::nullopt;
+    const platform::PlistValue* version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
+    if (!version || !version->string()) return std::nullopt;
+    return *version->string();
+}
+
+void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFilePath,
+                                           const std::string& orvoKelvaneAppPathURL) {
+    static constexpr const char* kFunction =
+        "copyKelvaneConfiguration(orvoKelvaneConfFilePath:orvoKelvaneAppPathURL:)";
+    platform::FileManager& files = platform::FileManager::defaultManager();
+
+    std::string infoPlist = Utils::infoPlistPath();
+    if (files.fileExistsAtPath(infoPlist)) {
+        if (platform::Status removed = files.removeItem(infoPlist); !removed) {
+            platform::print("Error removing existing Kelvane Configuration File. \n Error Description = " +
+                            removed.errorDescription());
+        }
+    }
+    if (auto parameters = parseKelvaneConfiguration(orvoKelvaneConfFilePath)) {
+        saveParametersToPlist(*parameters, infoPlist);
+    }
+
+    std::string applications = platform::SearchPaths::userApplicationsDirectory();
+    std::string installed = applications + "/" + kBundleName;
+    auto installedVersion = getAppVersion(installed);
+    auto volumeVersion = getAppVersion(orvoKelvaneAppPathURL);
+    // Any difference in the version text installs, an older build on the volume included.
+    bool install = installedVersion ? installedVersion != volumeVersion : volumeVersion.has_value();
+    if (!install) return;
+
+    // The new copy is made beside the installed one first, so a failed copy never leaves the
+    // customer without an installed application.
+    if (!files.directoryExistsAtPath(applications)) (void)files.createDirectory(applications, true);
+    std::string staging = applications + "/.Orvo Tendra Kelvane.app.installing";
+    if (files.fileExistsAtPath(staging)) (void)files.removeItem(staging);
+    if (platform::Status copied = files.copyItem(orvoKelvaneAppPathURL, staging); !copied) {
+        (void)files.removeItem(staging);
+        platform::print(std::string(kFunction) +
+                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n Error Description = " +
+                        copied.errorDescription());
+        return;
+    }
+    if (files.fileExistsAtPath(installed)) {
+        if (platform::Status removed = files.removeItem(installed); !removed) {
+            platform::print(std::string(kFunction) +
+                            " Error removing existing Orvo Tendra Kelvane Application. \n Error Description = " +
+                            removed.errorDescription());
+        }
+    }
+    if (platform::Status moved = files.moveItem(staging, installed); !moved) {
+        (void)files.removeItem(staging);
+        platform::print(std::string(kFunction) +
+                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n Error Description = " +
+                        moved.errorDescription());
+    }
+}

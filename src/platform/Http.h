@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+struct HttpRequest {
+    std::string url;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Idle time-out: the request fails when no byte arrives for this long (as the system's
+    // URL sessions count it), including while connecting.
+    double timeoutSeconds = 60;
+    // Bodies held in memory stop here; the request then fails. Downloads are not bounded.
+    std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
+};
+
+struct HttpResponse {
+    long statusCode = 0;  // 0: no HTTP response arrived
+    std::string body;
+    std::optional<std::string> error;  // transport failure, apart from the HTTP status
+};
+
+struct DownloadResult {
+    long statusCode = 0;
+    std::uint64_t bytes = 0;
+    std::optional<std::string> error;
+};
+
+// The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
+// names the certificate authorities to trust.
+class HttpClient {
+public:
+    virtual ~HttpClient() = default;
+
+    static HttpClient& shared();
+
+    // Blocks the calling thread until the answer or the failure.
+    virtual HttpResponse get(const HttpRequest& request) = 0;
+    // Returns at once; `completion` runs exactly once, on a worker thread.
+    virtual void getAsync(HttpRequest request, std::function<void(HttpResponse)> completion) = 0;
+    // Streams the body into `destination` (replaced); a failed transfer leaves no file there.
+    // `completion` runs exactly once, on a worker thread.
+    virtual void download(HttpRequest request, std::string destination,
+                          std::function<void(DownloadResult)> completion) = 0;
+};
+
+}  // namespace platform

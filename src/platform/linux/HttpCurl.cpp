@@ -1,0 +1,185 @@
+#include <curl/curl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include "../Http.h"
+#include "../Url.h"
+
+namespace platform {
+
+namespace {
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+
+struct EasyFree {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyPtr = std::unique_ptr<CURL, EasyFree>;
+
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, SlistFree>;
+
+struct BodySink {
+    std::string* body = nullptr;
+    std::uint64_t limit = 0;
+    bool overflowed = false;
+    FILE* file = nullptr;
+    std::uint64_t written = 0;
+};
+
+size_t receive(char* data, size_t size, size_t count, void* userData) {
+    auto* sink = static_cast<BodySink*>(userData);
+    size_t length = size * count;
+    if (sink->file) {
+        if (std::fwrite(data, 1, length, sink->file) != length) return 0;
+        sink->written += length;
+        return length;
+    }
+    if (sink->body->size() + length > sink->limit) {
+        sink->overflowed = true;
+        return 0;  // aborts the transfer with a write error
+    }
+    sink->body->append(data, length);
+    return length;
+}
+
+// Runs one transfer; fills status and error.
+void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
+             std::optional<std::string>& error) {
+    static CurlGlobal global;
+    statusCode = 0;
+    if (!Url::isValid(request.url)) {
+        error = "invalid URL: " + request.url;
+        return;
+    }
+    EasyPtr handle(curl_easy_init());
+    if (!handle) {
+        error = "cannot create a transfer";
+        return;
+    }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CURL* h = handle.get();
+    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receive);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    long seconds = std::max(1L, std::lround(request.timeoutSeconds));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, seconds);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, seconds);
+    if (const char* authorities = std::getenv("SSL_CERT_FILE"); authorities && *authorities) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, authorities);
+    }
+    SlistPtr headers;
+    for (const auto& [name, value] : request.headers) {
+        std::string line = name + ": " + value;
+        headers.reset(curl_slist_append(headers.release(), line.c_str()));
+    }
+    if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+    CURLcode result = curl_easy_perform(h);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
+    if (sink.overflowed) {
+        error = "response larger than " + std::to_string(sink.limit) + " bytes";
+    } else if (result != CURLE_OK) {
+        error = *errorBuffer ? std::string(errorBuffer) : std::string(curl_easy_strerror(result));
+    }
+}
+
+class CurlHttpClient final : public HttpClient {
+public:
+    HttpResponse get(const HttpRequest& request) override {
+        HttpResponse response;
+        BodySink sink{&response.body, request.maximumBodyBytes};
+        perform(request, sink, response.statusCode, response.error);
+        return response;
+    }
+
+    void getAsync(HttpRequest request, std::function<void(HttpResponse)> completion) override {
+        std::thread([this, request = std::move(request), completion = std::move(completion)] {
+            completion(get(request));
+        }).detach();
+    }
+
+    void download(HttpRequest request, std::string destination,
+                  std::function<void(DownloadResult)> completion) override {
+        std::thread([request = std::move(request), destination = std::move(destination),
+                     completion = std::move(completion)] {
+            completion(downloadNow(request, destination));
+        }).detach();
+    }
+
+private:
+    static DownloadResult downloadNow(const HttpRequest& request, const std::string& destination) {
+        DownloadResult result;
+        // The body goes beside the destination and takes its place only when complete.
+        std::string partial = destination + ".partial";
+        FILE* file = std::fopen(partial.c_str(), "wbe");
+        if (!file) {
+            result.error = "cannot write " + partial;
+            return result;
+        }
+        BodySink sink;
+        sink.file = file;
+        perform(request, sink, result.statusCode, result.error);
+        bool closed = std::fclose(file) == 0;
+        result.bytes = sink.written;
+        if (!result.error && !closed) result.error = "cannot write " + partial;
+        if (!result.error && std::rename(partial.c_str(), destination.c_str()) != 0) {
+            result.error = "cannot move the download to " + destination;
+        }
+        if (result.error) ::unlink(partial.c_str());
+        return result;
+    }
+};
+
+}  // namespace
+
+HttpClient& HttpClient::shared() {
+    static CurlHttpClient client;
+    return client;
+}
+
+namespace Url {
+
+bool isValid(const std::string& text) { return hostAndPort(text).has_value(); }
+
+std::optional<std::string> hostAndPort(const std::string& text) {
+    CURLU* url = curl_url();
+    if (!url) return std::nullopt;
+    std::optional<std::string> result;
+    if (curl_url_set(url, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK) {
+        char* host = nullptr;
+        char* port = nullptr;
+        if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host && *host) {
+            result = host;
+            if (curl_url_get(url, CURLUPART_PORT, &port, 0) == CURLUE_OK && port) {
+                *result += std::string(":") + port;
+            }
+        }
+        curl_free(host);
+        curl_free(port);
+    }
+    curl_url_cleanup(url);
+    return result;
+}
+
+}  // namespace Url
+
+}  // namespace platform

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "../support/SubstituteServer.h"
+#include "platform/Http.h"
+#include "platform/Url.h"
+
+using platform::HttpClient;
+using platform::HttpRequest;
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
+    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
+
+    HttpRequest request(const std::string& path, double timeout = 5) {
+        HttpRequest r;
+        r.url = "https://" + m_server.host() + path;
+        r.timeoutSeconds = timeout;
+        return r;
+    }
+
+    SubstituteServer m_server;
+    TempHome m_home;
+};
+
+TEST_F(HttpClientTest, StatusAndTransportFailuresAreReportedApart) {
+    m_server.setRoutes({{"/ok", {{"body", "hello"}}}, {"/fail", {{"status", 500}, {"body", "oops"}}}});
+    auto ok = HttpClient::shared().get(request("/ok"));
+    EXPECT_EQ(ok.statusCode, 200);
+    EXPECT_EQ(ok.body, "hello");
+    EXPECT_FALSE(ok.error);
+
+    auto failed = HttpClient::shared().get(request("/fail"));
+    EXPECT_EQ(failed.statusCode, 500);
+    EXPECT_EQ(failed.body, "oops");
+    EXPECT_FALSE(failed.error);
+
+    HttpRequest refused;
+    refused.url = "https://127.0.0.1:1/";
+    auto noServer = HttpClient::shared().get(refused);
+    EXPECT_EQ(noServer.statusCode, 0);
+    EXPECT_TRUE(noServer.error);
+
+    HttpRequest invalid;
+    invalid.url = "https://has a blank/";
+    EXPECT_TRUE(HttpClient::shared().get(invalid).error);
+}
+
+TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
+    m_server.setRoutes({{"/huge", {{"repeatBytes", 200 * 1024 * 1024}}},
+                        {"/hang", {{"hang", true}}},
+                        {"/cut", {{"body", std::string(5000, 'y')}, {"truncateAfter", 100}}}});
+    auto huge = request("/huge");
+    huge.maximumBodyBytes = 1024 * 1024;
+    auto start = std::chrono::steady_clock::now();
+    auto answer = HttpClient::shared().get(huge);
+    EXPECT_TRUE(answer.error);
+    EXPECT_LE(answer.body.size(), 1024u * 1024u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+    auto hung = HttpClient::shared().get(request("/hang", 1));
+    EXPECT_TRUE(hung.error);
+    EXPECT_EQ(hung.statusCode, 0);
+
+    auto cut = HttpClient::shared().get(request("/cut"));
+    EXPECT_TRUE(cut.error);
+}
+
+TEST_F(HttpClientTest, TrustsOnlyTheGivenAuthorityAndTheRightHost) {
+    ::unsetenv("SSL_CERT_FILE");
+    EXPECT_TRUE(HttpClient::shared().get(request("/")).error) << "unknown authority must fail";
+
+    SubstituteServer wrongHost({"--subject-alt-names", "DNS:other.example"});
+    ::setenv("SSL_CERT_FILE", wrongHost.caPath().c_str(), 1);
+    HttpRequest r;
+    r.url = "https://" + wrongHost.host() + "/";
+    auto answer = HttpClient::shared().get(r);
+    EXPECT_TRUE(answer.error);
+    EXPECT_TRUE(wrongHost.requests().empty()) << "no request may pass a failed handshake";
+}
+
+TEST_F(HttpClientTest, AsyncCompletionRunsOnceOnAWorkerThread) {
+    std::promise<std::thread::id> done;
+    std::atomic<int> calls{0};
+    HttpClient::shared().getAsync(request("/"), [&](platform::HttpResponse response) {
+        ++calls;
+        EXPECT_EQ(response.statusCode, 200);
+        done.set_value(std::this_thread::get_id());
+    });
+    auto future = done.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_NE(future.get(), std::this_thread::get_id());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(calls.load(), 1);
+}
+
+TEST_F(HttpClientTest, DownloadStreamsToTheFileAndAFailureLeavesTheOldOne) {
+    std::string image = m_home / "image.bin";
+    std::string contents;
+    for (int i = 0; i < 300000; ++i) contents += static_cast<char>(i * 7);
+    writeFile(image, contents);
+    m_server.setRoutes({{"/image", {{"file", image}}},
+                        {"/broken", {{"file", image}, {"truncateAfter", 1000}}}});
+
+    auto download = [&](const std::string& path, const std::string& destination) {
+        std::promise<platform::DownloadResult> done;
+        HttpClient::shared().download(request(path), destination,
+                                      [&](platform::DownloadResult result) { done.set_value(result); });
+        return done.get_future().get();
+    };
+    std::string destination = m_home / "OrvoMac.dmg";
+    auto ok = download("/image", destination);
+    EXPECT_FALSE(ok.error);
+    EXPECT_EQ(ok.statusCode, 200);
+    EXPECT_EQ(ok.bytes, contents.size());
+    EXPECT_EQ(readFile(destination), contents);
+
+    auto broken = download("/broken", destination);
+    EXPECT_TRUE(broken.error);
+    EXPECT_EQ(readFile(destination), contents) << "a failed download must not replace the file";
+    EXPECT_FALSE(std::filesystem::exists(destination + ".partial"));
+}
+
+TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {
+    EXPECT_EQ(platform::Url::encodeForQuery("https://h:1/api/v2/agent/check_update?agent_version=0&agent=mac 64"),
+              "https://h:1/api/v2/agent/check_update?agent_version=0&agent=mac%2064");
+    EXPECT_EQ(platform::Url::encodeForQuery("a%b\"c#é"), "a%25b%22c%23%C3%A9");
+    EXPECT_TRUE(platform::Url::isValid("https://127.0.0.1:8443/x?y=z"));
+    EXPECT_FALSE(platform::Url::isValid("not a url"));
+    EXPECT_FALSE(platform::Url::isValid("https://"));
+    EXPECT_EQ(platform::Url::hostAndPort("https://example.test:8443/a"), "example.test:8443");
+}
