@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 
 // Runs `body` in a forked child and returns its exit status (or 128 + signal). Used where
 // the code under test takes over the process's standard streams, which must not happen to
@@ -26,4 +30,23 @@ inline int runInChild(const std::function<int()>& body) {
     ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
+}
+
+// Runs `body` in a child with standard output and error sent to one file; returns that text.
+// `status`, when given, receives the child's exit status.
+inline std::string outputOfChild(const std::function<void()>& body, int* status = nullptr) {
+    std::string path = std::filesystem::temp_directory_path() /
+                       ("kelvane-output-" + std::to_string(::getpid()) + ".txt");
+    std::filesystem::remove(path);
+    int result = runInChild([&] {
+        (void)std::freopen(path.c_str(), "a", stdout);
+        (void)std::freopen(path.c_str(), "a", stderr);
+        body();
+        return 0;
+    });
+    if (status) *status = result;
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return text;
 }

@@ -10,18 +10,10 @@
 
 namespace {
 
-// Runs `body` in a child with standard output and error sent to one file; returns its text.
-std::string outputOf(const TempHome& home, const std::function<void()>& body) {
-    std::string path = home / "captured.txt";
-    int status = runInChild([&] {
-        (void)std::freopen(path.c_str(), "a", stdout);
-        (void)std::freopen(path.c_str(), "a", stderr);
-        body();
-        return 0;
-    });
+std::string outputOf(const TempHome&, const std::function<void()>& body) {
+    int status = 0;
+    std::string text = outputOfChild(body, &status);
     EXPECT_EQ(status, 0);
-    std::string text = readFile(path);
-    std::filesystem::remove(path);
     return text;
 }
 

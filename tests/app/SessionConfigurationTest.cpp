@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../support/LaunchedApp.h"
+#include "../support/SubstituteServer.h"
+#include "../support/TempHome.h"
+#include "platform/PropertyList.h"
+#include "platform/Volumes.h"
+
+namespace fs = std::filesystem;
+
+// The real application, from a bundle whose deployment hosts all point at the substitute
+// server, started with parameters from each of its sources.
+class SessionConfiguration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+        m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
+        fs::create_directories(m_home / "Downloads");
+        fs::copy(KELVANE_BUNDLE_DIR, m_bundle, fs::copy_options::recursive);
+        platform::PlistDictionary hosts{{"localDomain", "localhost"}};
+        for (const char* dc : {"com", "eu", "in", "jp"}) hosts.emplace(dc, m_server.host());
+        writeFile(m_bundle + "/Contents/Resources/Deployment.plist", platform::PropertyList::toXml(hosts));
+        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("SSL_CERT_FILE");
+        ::unsetenv("KELVANE_VOLUMES_ROOT");
+    }
+
+    // Starts the application, closes its window and returns the log.
+    std::string runOnce(const std::vector<std::string>& arguments, const std::string& bundle = "") {
+        std::string executable = (bundle.empty() ? m_bundle : bundle) + "/Contents/MacOS/OrvoTendraKelvane";
+        LaunchedApp app(executable, arguments, m_home.path(), m_home / "launch-output.txt");
+        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' 'Orvo Tendra - Kelvane' 20 " +
+                              std::to_string(app.pid());
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        EXPECT_TRUE(app.waitForExit(20).has_value());
+        std::string log = readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+        fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+        return log;
+    }
+    std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
+    std::optional<std::string> storedDefault(const std::string& key) const {
+        auto root = platform::PropertyList::readFile(m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist");
+        if (!root || !root->dictionary() || !root->dictionary()->count(key)) return std::nullopt;
+        auto* text = root->dictionary()->at(key).string();
+        return text ? std::optional<std::string>(*text) : std::nullopt;
+    }
+    std::string argumentsLine(const std::string& host, const std::string& token, const std::string& dc) const {
+        return "+[Utils parseCommandLineArgs] : Arguments Readed From Server => Websername : " + host +
+               " , KelvaneToken : " + token + " , DC = " + dc;
+    }
+
+    SubstituteServer m_server;
+    TempHome m_home;
+    std::string m_bundle;
+};
+
+TEST_F(SessionConfiguration, InfoPlistWinsOverArgumentsWhichFillTheGaps) {
+    writeFile(nativeFolder() + "Info.plist",
+              platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "eu"}, {"pathForKelvane", "join"}}));
+    std::string log = runOnce({"-DC", "in", "-KelvaneToken", "T-arg"});
+    EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-arg", "eu")), std::string::npos) << log;
+    EXPECT_EQ(storedDefault("DC"), "eu");
+    EXPECT_EQ(storedDefault("KelvaneToken"), std::nullopt) << "arguments are never stored";
+
+    auto lookups = m_server.requestsFor("/api/v2/service_domain");
+    ASSERT_EQ(lookups.size(), 1u);
+    EXPECT_EQ(lookups[0]["query"], "src=rs&kelvane_token=T-arg");
+}
+
+TEST_F(SessionConfiguration, PreferencesPlistReplacesTheInfoPlistEntirely) {
+    writeFile(nativeFolder() + "Info.plist",
+              platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "eu"}, {"KelvaneToken", "info"}}));
+    writeFile(nativeFolder() + "/com.Orvo.Tendra.OrvoTendraKelvane.plist",
+              platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "jp"}}));
+    std::string log = runOnce({});
+    EXPECT_NE(log.find("Info plist Filepath :  " + nativeFolder() + "/com.Orvo.Tendra.OrvoTendraKelvane.plist"),
+              std::string::npos);
+    // The token of the info plist is not read: no token, so no lookup.
+    EXPECT_NE(log.find(argumentsLine(m_server.host(), "(null)", "jp")), std::string::npos) << log;
+    EXPECT_NE(log.find("Kelvane Token is null, skipping getCustomDomain call."), std::string::npos);
+    EXPECT_TRUE(m_server.requestsFor("/api/v2/service_domain").empty());
+}
+
+TEST_F(SessionConfiguration, EmptyTokenSkipsTheLookupAndBadInfoPlistIsLogged) {
+    writeFile(nativeFolder() + "Info.plist", platform::PropertyList::toXml(platform::PlistArray{"not a dictionary"}));
+    std::string log = runOnce({"-KelvaneToken", "", "-DC", "eu"});
+    EXPECT_NE(log.find("Failed to read the info.plist file at path :" + nativeFolder() + "Info.plist"),
+              std::string::npos);
+    EXPECT_NE(log.find("Kelvane Token is null, skipping getCustomDomain call."), std::string::npos);
+    EXPECT_TRUE(m_server.requestsFor("/api/v2/service_domain").empty());
+}
+
+TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInstallsItself) {
+    // An attached disk image stands in the volumes root, as the disk-image tool leaves it.
+    std::string volume = m_home / "Volumes/Kelvane Plugin";
+    fs::create_directories(volume);
+    fs::copy(KELVANE_BUNDLE_DIR, volume + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
+    fs::copy_file(m_bundle + "/Contents/Resources/Deployment.plist",
+                  volume + "/Orvo Tendra Kelvane.app/Contents/Resources/Deployment.plist",
+                  fs::copy_options::overwrite_existing);
+    writeFile(volume + "/.kelvaneConfiguration", "CONVELO_IND\nKelvaneToken=T-volume&DC=eu&pathForKelvane=join");
+    ASSERT_TRUE(platform::Volumes::Attached::record(volume, "test.dmg"));
+    m_server.setRoutes({{"/api/v2/service_domain",
+                         {{"json", {{"representation", {{"service_domain", "localhost:" + std::to_string(m_server.port())}}}}}}}});
+
+    std::string log = runOnce({"-KelvaneToken", "T-arg"});
+    EXPECT_NE(log.find("Volume : " + volume + ", isRemovable :true, isWritable : false, isUnmountable : true"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-volume", "eu")), std::string::npos);
+    EXPECT_TRUE(fs::exists(m_home / "Applications/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane"));
+    EXPECT_EQ(storedDefault("KelvaneToken"), "T-volume");
+    auto lookups = m_server.requestsFor("/api/v2/service_domain");
+    ASSERT_EQ(lookups.size(), 1u);
+    EXPECT_EQ(lookups[0]["query"], "src=rs&kelvane_token=T-volume");
+
+    // Started from the volume itself, beside its configuration file: nothing is taken over.
+    std::string second = runOnce({}, volume + "/Orvo Tendra Kelvane.app");
+    EXPECT_EQ(second.find("KelvaneConfiguration Directory"), std::string::npos);
+}

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "../support/ChildProcess.h"
+#include "../support/TempHome.h"
+#include "AppDelegate.h"
+#include "platform/Preferences.h"
+#include "platform/PropertyList.h"
+
+// Each case runs in a child: the process-wide preferences follow the test's temporary home.
+
+namespace {
+
+const char* kPreferences = "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+
+void storeDefaults(const TempHome& home, const platform::PlistDictionary& values) {
+    writeFile(home / kPreferences, platform::PropertyList::toXml(values));
+}
+
+platform::PlistDictionary storedDefaults(const TempHome& home) {
+    auto root = platform::PropertyList::readFile(home / kPreferences);
+    return root && root->dictionary() ? *root->dictionary() : platform::PlistDictionary{};
+}
+
+// The parsed pairs as JSON (null when absent), followed by whatever was printed.
+nlohmann::json parse(const TempHome& home, const std::string& contents) {
+    std::string path = home / "conf";
+    writeFile(path, contents);
+    std::string output = outputOfChild([&] {
+        AppDelegate delegate;
+        auto parameters = delegate.parseKelvaneConfiguration(path);
+        std::printf("\n@@%s\n", parameters ? nlohmann::json(*parameters).dump().c_str() : "null");
+    });
+    return nlohmann::json::parse(output.substr(output.rfind("@@") + 2));
+}
+
+void writeVersionedBundle(const std::string& path, const std::optional<std::string>& version) {
+    platform::PlistDictionary info{{"CFBundleExecutable", "OrvoTendraKelvane"}};
+    if (version) info.emplace("CFBundleShortVersionString", *version);
+    writeFile(path + "/Contents/Info.plist", platform::PropertyList::toXml(info));
+}
+
+}  // namespace
+
+TEST(ConfigurationFile, PairsFollowTheSplittingRules) {
+    TempHome home;
+    EXPECT_EQ(parse(home, "CONVELO_IND\n&DC=eu&pathForKelvane=/x&"),
+              (nlohmann::json{{"DC", "eu"}, {"pathForKelvane", "/x"}}));
+    // Three pieces, one piece, only '=': no pair. Later duplicates win. Nothing is trimmed.
+    EXPECT_EQ(parse(home, "a=b=c&key=&key2&===&DC=eu&DC=in& sp = x &pathForKelvane=/p\n"),
+              (nlohmann::json{{"DC", "in"}, {" sp ", " x "}, {"pathForKelvane", "/p\n"}}));
+    // The marker goes wherever it stands, even inside a value.
+    EXPECT_EQ(parse(home, "KelvaneToken=abCONVELO_IND\ncd"), (nlohmann::json{{"KelvaneToken", "abcd"}}));
+    EXPECT_EQ(parse(home, ""), nlohmann::json::object());
+}
+
+TEST(ConfigurationFile, ClearsStaleDefaultsItNamesAndAlwaysTheToken) {
+    TempHome home;
+    platform::PlistDictionary before{{"KelvaneToken", "old"}, {"DC", "in"}, {"pathForKelvane", "/old"},
+                                     {"WindowTitle", "kept"}};
+    storeDefaults(home, before);
+    parse(home, "CONVELO_IND\n&DC=eu&pathForKelvane=/x&");
+    EXPECT_EQ(storedDefaults(home), (platform::PlistDictionary{{"WindowTitle", "kept"}}));
+
+    // A file that does not name DC or the path leaves those; the token goes even then.
+    storeDefaults(home, before);
+    parse(home, "other=1");
+    EXPECT_EQ(storedDefaults(home), (platform::PlistDictionary{{"DC", "in"}, {"pathForKelvane", "/old"},
+                                                               {"WindowTitle", "kept"}}));
+    // Naming the token without a value still clears the stored one.
+    storeDefaults(home, before);
+    EXPECT_EQ(parse(home, "KelvaneToken=&DC"), nlohmann::json::object());
+    EXPECT_EQ(storedDefaults(home).count("KelvaneToken"), 0u);
+    EXPECT_EQ(storedDefaults(home).count("DC"), 0u);
+}
+
+TEST(ConfigurationFile, UnreadableFilesAreLoggedAndTouchNothing) {
+    TempHome home;
+    storeDefaults(home, {{"KelvaneToken", "old"}});
+    std::string binary("\xff\xfe\x00\x01 KelvaneToken=x", 19);
+    std::string huge(10 * 1024 * 1024, 'a');
+    for (const std::string& contents : {binary, huge}) {
+        EXPECT_TRUE(parse(home, contents).is_null());
+        EXPECT_EQ(storedDefaults(home).count("KelvaneToken"), 1u);
+    }
+    std::string output = outputOfChild([&] {
+        AppDelegate delegate;
+        delegate.parseKelvaneConfiguration(home / "missing");
+    });
+    EXPECT_NE(output.find("parseKelvaneConfiguration(filePath:) :Error reading Kelvane Configuration File. \n"
+                          " Error Description = "),
+              std::string::npos);
+}
+
+TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferAsText) {
+    TempHome home;
+    std::string volume = home / "Volumes/Kelvane Plugin";
+    std::string installed = home / "Applications/Orvo Tendra Kelvane.app";
+    std::string infoPlist = home / "Library/Application Support/OrvoKelvaneNativeFolder/Info.plist";
+    writeFile(volume + "/.kelvaneConfiguration", "KelvaneToken=T1&DC=eu&pathForKelvane=join");
+    auto takeOver = [&] {
+        return outputOfChild([&] {
+            AppDelegate delegate;
+            delegate.copyKelvaneConfiguration(volume + "/.kelvaneConfiguration",
+                                              volume + "/Orvo Tendra Kelvane.app");
+        });
+    };
+
+    // Installed 1.10, volume 1.2: text differs, so the older build replaces the newer one.
+    writeVersionedBundle(volume + "/Orvo Tendra Kelvane.app", "1.2");
+    writeVersionedBundle(installed, "1.10");
+    writeFile(installed + "/marker", "installed");
+    takeOver();
+    auto info = platform::PropertyList::readFile(infoPlist);
+    ASSERT_TRUE(info && info->dictionary());
+    EXPECT_EQ(*info->dictionary(), (platform::PlistDictionary{
+                                       {"KelvaneToken", "T1"}, {"DC", "eu"}, {"pathForKelvane", "join"}}));
+    EXPECT_FALSE(std::filesystem::exists(installed + "/marker"));
+    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("1.2"), std::string::npos);
+
+    // Equal versions: the installed bundle is left alone.
+    writeFile(installed + "/marker", "installed");
+    takeOver();
+    EXPECT_TRUE(std::filesystem::exists(installed + "/marker"));
+
+    // An unreadable configuration leaves no info plist behind.
+    std::filesystem::remove(volume + "/.kelvaneConfiguration");
+    std::string output = takeOver();
+    EXPECT_FALSE(std::filesystem::exists(infoPlist));
+    EXPECT_NE(output.find("Error reading Kelvane Configuration File"), std::string::npos);
+}
+
+TEST(ConfigurationFile, FailedCopyKeepsTheInstalledApplication) {
+    TempHome home;
+    std::string installed = home / "Applications/Orvo Tendra Kelvane.app";
+    writeVersionedBundle(installed, "1.0");
+    writeVersionedBundle(home / "volume/Orvo Tendra Kelvane.app", "2.0");
+    writeFile(home / "volume/.kelvaneConfiguration", "DC=eu");
+    // A special file inside the new bundle makes the copy fail half-way.
+    std::string fifo = home / "volume/Orvo Tendra Kelvane.app/Contents/zz-fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::string output = outputOfChild([&] {
+        AppDelegate delegate;
+        delegate.copyKelvaneConfiguration(home / "volume/.kelvaneConfiguration",
+                                          home / "volume/Orvo Tendra Kelvane.app");
+    });
+    EXPECT_NE(output.find("Error copying Orvo Tendra Kelvane Application to Application Folder."),
+              std::string::npos);
+    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("1.0"), std::string::npos);
+}
