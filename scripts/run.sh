@@ -18,7 +18,9 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 130" INT TERM
 
-build/substitute-server --port-file "$work/port" --ca-out "$work/ca.pem" >"$work/server.log" 2>&1 &
+build/substitute-server --port-file "$work/port" --ca-out "$work/ca.pem" \
+  --agent-image build/images/OrvoMac.dmg --kelvane-image build/images/OrvoTendraKelvane.dmg \
+  >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || { cat "$work/server.log"; echo "run: the substitute server did not start" >&2; exit 1; }
@@ -41,6 +43,8 @@ cp -a "build/Orvo Tendra Kelvane.app" "$bundle"
 } >"$bundle/Contents/Resources/Deployment.plist"
 
 export SSL_CERT_FILE="$work/ca.pem"
+# Disk images attach under a folder of this run instead of /Volumes.
+export KELVANE_VOLUMES_ROOT="$work/Volumes"
 if [ $# -eq 0 ]; then set -- -KelvaneToken DEV-TOKEN -DC com -pathForKelvane join; fi
 app="$bundle/Contents/MacOS/OrvoTendraKelvane"
 echo "run: log at \$HOME/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"

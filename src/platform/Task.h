@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct TaskResult {
+    bool launched = false;        // false: the program could not be started (see error)
+    int terminationStatus = -1;   // exit status, or 128 + signal
+    std::string standardOutput;   // when captured
+    std::string error;
+};
+
+namespace Task {
+
+// Runs a program to its end and waits for it. System tools are found under the paths the
+// logic names them by ("/usr/bin/hdiutil"); on this system that is the bundle's own
+// disk-image tool, or $KELVANE_HDIUTIL when set.
+TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
+               bool captureStandardOutput);
+
+// The program that actually runs for a launch path.
+std::string resolvedLaunchPath(const std::string& launchPath);
+
+}  // namespace Task
+
+}  // namespace platform

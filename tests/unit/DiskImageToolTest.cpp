@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <future>
+
+#include "../support/TempHome.h"
+#include "platform/Task.h"
+#include "platform/Volumes.h"
+
+namespace fs = std::filesystem;
+
+// Drives the real disk-image tool through the task service, on real images made by xorriso.
+class DiskImageTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+        ::setenv("KELVANE_VOLUMES_ROOT", root().c_str(), 1);
+        fs::create_directories(root());
+    }
+    void TearDown() override {
+        ::unsetenv("KELVANE_HDIUTIL");
+        ::unsetenv("KELVANE_VOLUMES_ROOT");
+    }
+
+    std::string root() const { return m_home / "outer/Volumes"; }
+
+    // Makes an image of `volume` from a folder filled by `fill`.
+    std::string makeImage(const std::string& name, const std::string& volume,
+                          const std::function<void(const std::string&)>& fill) {
+        std::string source = m_home / ("src-" + name);
+        fs::create_directories(source);
+        fill(source);
+        std::string image = m_home / (name + ".dmg");
+        std::string command = "xorriso -as mkisofs -quiet -R -V '" + volume + "' -o '" + image + "' '" + source +
+                              "' 2>/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return image;
+    }
+    std::string plainImage(const std::string& name, const std::string& volume = "Kelvane Plugin") {
+        return makeImage(name, volume, [](const std::string& dir) {
+            writeFile(dir + "/Orvo Tendra Kelvane.app/Contents/MacOS/run", "#!/bin/sh\necho hi\n");
+            fs::permissions(dir + "/Orvo Tendra Kelvane.app/Contents/MacOS/run", fs::perms::owner_all);
+            fs::create_symlink("MacOS/run", dir + "/Orvo Tendra Kelvane.app/Contents/launcher");
+            writeFile(dir + "/.kelvaneConfiguration", "DC=eu");
+        });
+    }
+
+    platform::TaskResult tool(const std::string& verb, const std::string& argument) {
+        return platform::Task::run("/usr/bin/hdiutil", {verb, argument}, true);
+    }
+    std::string mountPointOf(const platform::TaskResult& result) {
+        std::string output = result.standardOutput;
+        while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+        return output.substr(output.rfind('\t') + 1);
+    }
+    // Everything in the folder above the volumes root and in the root, hidden entries included.
+    std::set<std::string> surroundings() {
+        std::set<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(m_home / "outer")) {
+            names.insert(entry.path().string());
+        }
+        return names;
+    }
+
+    TempHome m_home;
+};
+
+TEST_F(DiskImageTool, MountsReadOnlyKeepingModesAndLinksThenDetaches) {
+    auto result = tool("mount", plainImage("product"));
+    ASSERT_EQ(result.terminationStatus, 0) << result.standardOutput;
+    std::string mountPoint = mountPointOf(result);
+    EXPECT_EQ(mountPoint, root() + "/Kelvane Plugin");
+
+    std::string bundle = mountPoint + "/Orvo Tendra Kelvane.app/Contents";
+    EXPECT_EQ(readFile(mountPoint + "/.kelvaneConfiguration"), "DC=eu");
+    EXPECT_EQ(fs::read_symlink(bundle + "/launcher"), "MacOS/run");
+    auto mode = fs::status(bundle + "/MacOS/run").permissions();
+    EXPECT_NE(mode & fs::perms::owner_exec, fs::perms::none);
+    EXPECT_EQ(mode & fs::perms::owner_write, fs::perms::none);
+    EXPECT_NE(fs::status(mountPoint).permissions() & fs::perms::others_read, fs::perms::none);
+
+    auto volumes = platform::Volumes::mountedVolumePaths();
+    EXPECT_NE(std::find(volumes.begin(), volumes.end(), mountPoint), volumes.end());
+    auto info = platform::Volumes::fileSystemInfo(mountPoint);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->removable && info->unmountable && !info->writable);
+
+    EXPECT_EQ(tool("detach", mountPoint).terminationStatus, 0);
+    EXPECT_FALSE(fs::exists(mountPoint));
+    EXPECT_FALSE(platform::Volumes::Attached::isAttached(mountPoint));
+    auto again = tool("detach", mountPoint);
+    EXPECT_NE(again.terminationStatus, 0);
+}
+
+TEST_F(DiskImageTool, TakenNamesGetANumberAndOnlyAttachedVolumesDetach) {
+    fs::create_directories(root() + "/Kelvane Plugin");
+    writeFile(root() + "/Kelvane Plugin/someone else's", "keep");
+    auto result = tool("mount", plainImage("product"));
+    ASSERT_EQ(result.terminationStatus, 0);
+    EXPECT_EQ(mountPointOf(result), root() + "/Kelvane Plugin 1");
+
+    EXPECT_NE(tool("detach", root() + "/Kelvane Plugin").terminationStatus, 0);
+    EXPECT_EQ(readFile(root() + "/Kelvane Plugin/someone else's"), "keep");
+    EXPECT_NE(tool("detach", m_home.path()).terminationStatus, 0);
+    EXPECT_TRUE(fs::exists(m_home.path()));
+}
+
+TEST_F(DiskImageTool, ConcurrentMountsOfTheSameVolumeNameDoNotCollide) {
+    std::vector<std::string> images;
+    for (int i = 0; i < 4; ++i) {
+        images.push_back(makeImage("image" + std::to_string(i), "Orvo", [i](const std::string& dir) {
+            writeFile(dir + "/which", std::to_string(i));
+        }));
+    }
+    std::vector<std::future<platform::TaskResult>> runs;
+    for (const auto& image : images) {
+        runs.push_back(std::async(std::launch::async, [&, image] { return tool("mount", image); }));
+    }
+    std::set<std::string> contents, points;
+    for (auto& run : runs) {
+        auto result = run.get();
+        ASSERT_EQ(result.terminationStatus, 0);
+        points.insert(mountPointOf(result));
+        contents.insert(readFile(mountPointOf(result) + "/which"));
+    }
+    EXPECT_EQ(points.size(), 4u);
+    EXPECT_EQ(contents, (std::set<std::string>{"0", "1", "2", "3"}));
+}
+
+TEST_F(DiskImageTool, BadImagesFailAndLeaveNothingBehindOrOutside) {
+    std::string good = plainImage("good");
+    std::string goodBytes = readFile(good);
+    std::map<std::string, std::string> bad;
+    writeFile(m_home / "truncated.dmg", goodBytes.substr(0, goodBytes.size() / 2));
+    bad["truncated"] = m_home / "truncated.dmg";
+    std::string corrupt = goodBytes;
+    for (std::size_t i = 18 * 2048; i < 40 * 2048 && i < corrupt.size(); ++i) corrupt[i] = char(0xA5 ^ i);
+    writeFile(m_home / "corrupt.dmg", corrupt);
+    bad["corrupt"] = m_home / "corrupt.dmg";
+    writeFile(m_home / "text.dmg", "not an image at all");
+    bad["not an image"] = m_home / "text.dmg";
+    bad["missing"] = m_home / "missing.dmg";
+    bad["absolute link"] = makeImage("abslink", "Evil", [](const std::string& dir) {
+        fs::create_symlink("/etc/passwd", dir + "/passwd");
+    });
+    bad["escaping link"] = makeImage("rellink", "Evil", [](const std::string& dir) {
+        fs::create_directories(dir + "/sub");
+        fs::create_symlink("../../../outside", dir + "/sub/out");
+    });
+    // A name rewritten in the image's Rock Ridge entry to climb out of the mount point.
+    std::string climbing = makeImage("dotdot", "Evil", [](const std::string& dir) {
+        writeFile(dir + "/PATCHME_1", "escaped");
+    });
+    std::string bytes = readFile(climbing);
+    for (auto at = bytes.find("PATCHME_1"); at != std::string::npos; at = bytes.find("PATCHME_1", at)) {
+        bytes.replace(at, 9, "../../evi");
+    }
+    writeFile(climbing, bytes);
+    bad["dot-dot name"] = climbing;
+
+    auto before = surroundings();
+    for (const auto& [why, image] : bad) {
+        auto result = tool("mount", image);
+        EXPECT_NE(result.terminationStatus, 0) << why;
+        EXPECT_EQ(surroundings(), before) << why << " left something behind";
+    }
+    EXPECT_FALSE(fs::exists(m_home / "evi"));
+    EXPECT_FALSE(fs::exists(m_home / "outer/evi"));
+}

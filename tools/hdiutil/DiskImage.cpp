@@ -1,0 +1,263 @@
+#include "DiskImage.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "platform/Volumes.h"
+
+namespace fs = std::filesystem;
+
+namespace diskimage {
+
+namespace {
+
+constexpr std::size_t kSectorSize = 2048;
+constexpr std::size_t kPrimaryDescriptorOffset = 16 * kSectorSize;
+
+struct ReadArchive {
+    archive* handle = archive_read_new();
+    ~ReadArchive() { archive_read_free(handle); }
+};
+struct DiskWriter {
+    archive* handle = archive_write_disk_new();
+    ~DiskWriter() { archive_write_free(handle); }
+};
+
+// True when `relative` (already normalised) stays inside the mount point.
+bool staysInside(const fs::path& relative) {
+    if (relative.empty() || relative.is_absolute()) return false;
+    for (const auto& part : relative) {
+        if (part == "..") return false;
+    }
+    return true;
+}
+
+// Checks one entry's own path and, for links, where it points. Empty when acceptable.
+std::string refusal(archive_entry* entry) {
+    const char* rawPath = archive_entry_pathname(entry);
+    if (!rawPath || !*rawPath) return "an entry without a name";
+    fs::path path = fs::path(rawPath).lexically_normal();
+    if (path.is_absolute() || !staysInside(path)) return std::string("entry outside the volume: ") + rawPath;
+
+    if (const char* target = archive_entry_hardlink(entry)) {
+        fs::path linked = fs::path(target).lexically_normal();
+        if (linked.is_absolute() || !staysInside(linked)) {
+            return std::string("hard link pointing outside the volume: ") + rawPath + " -> " + target;
+        }
+    }
+    switch (archive_entry_filetype(entry)) {
+        case AE_IFREG:
+        case AE_IFDIR:
+            return {};
+        case AE_IFLNK: {
+            const char* target = archive_entry_symlink(entry);
+            if (!target || !*target) return std::string("symbolic link without target: ") + rawPath;
+            fs::path linkTarget(target);
+            fs::path resolved = (path.parent_path() / linkTarget).lexically_normal();
+            if (linkTarget.is_absolute() || !staysInside(resolved)) {
+                return std::string("symbolic link pointing outside the volume: ") + rawPath + " -> " + target;
+            }
+            return {};
+        }
+        default:
+            return std::string("unsupported entry type: ") + rawPath;
+    }
+}
+
+// Copies one entry's data, block by block, so memory does not grow with the file.
+bool copyData(archive* reader, archive* writer, std::string& error) {
+    const void* block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    for (;;) {
+        int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF) return true;
+        if (status < ARCHIVE_WARN) {
+            error = std::string("damaged image: ") + archive_error_string(reader);
+            return false;
+        }
+        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN) {
+            error = std::string("cannot write: ") + archive_error_string(writer);
+            return false;
+        }
+    }
+}
+
+bool extract(const std::string& imagePath, const std::string& into, std::string& error) {
+    ReadArchive reader;
+    archive_read_support_format_iso9660(reader.handle);
+    if (archive_read_open_filename(reader.handle, imagePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
+        error = std::string("cannot read image: ") + archive_error_string(reader.handle);
+        return false;
+    }
+    DiskWriter writer;
+    archive_write_disk_set_options(writer.handle, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
+                                                      ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                                      ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                                                      ARCHIVE_EXTRACT_NO_OVERWRITE);
+    archive_entry* entry = nullptr;
+    for (;;) {
+        int status = archive_read_next_header(reader.handle, &entry);
+        if (status == ARCHIVE_EOF) return true;
+        if (status < ARCHIVE_WARN) {
+            error = std::string("damaged image: ") + archive_error_string(reader.handle);
+            return false;
+        }
+        if (std::string why = refusal(entry); !why.empty()) {
+            error = "refusing image: " + why;
+            return false;
+        }
+        // Every written path is anchored in the staging folder.
+        std::string path = into + "/" + fs::path(archive_entry_pathname(entry)).lexically_normal().string();
+        archive_entry_set_pathname(entry, path.c_str());
+        if (const char* target = archive_entry_hardlink(entry)) {
+            std::string anchored = into + "/" + fs::path(target).lexically_normal().string();
+            archive_entry_set_hardlink(entry, anchored.c_str());
+        }
+        archive_entry_set_mode(entry, archive_entry_mode(entry) & ~mode_t(S_ISUID | S_ISGID));
+        if (archive_write_header(writer.handle, entry) < ARCHIVE_WARN) {
+            error = std::string("cannot write: ") + archive_error_string(writer.handle);
+            return false;
+        }
+        if (archive_entry_size(entry) > 0 && !copyData(reader.handle, writer.handle, error)) return false;
+        if (archive_write_finish_entry(writer.handle) < ARCHIVE_WARN) {
+            error = std::string("cannot write: ") + archive_error_string(writer.handle);
+            return false;
+        }
+    }
+}
+
+// Removes write permission everywhere below, as a read-only volume has none.
+void makeReadOnly(const fs::path& root) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink()) {
+            fs::permissions(it->path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                            fs::perm_options::remove, ec);
+        }
+    }
+    fs::permissions(root, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+}
+
+void removeTree(const fs::path& root) {
+    std::error_code ec;
+    // Folders need their write bit back before their entries can go.
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory() && !it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(root, ec);
+}
+
+std::string cleanName(std::string name) {
+    for (char& c : name) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    }
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (name.empty() || name == "." || name == ".." || name[0] == '.') name = "Untitled" + name;
+    return name;
+}
+
+}  // namespace
+
+std::optional<std::string> volumeName(const std::string& imagePath, std::string& error) {
+    std::ifstream image(imagePath, std::ios::binary);
+    if (!image) {
+        error = "cannot open " + imagePath + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    char descriptor[kSectorSize];
+    image.seekg(static_cast<std::streamoff>(kPrimaryDescriptorOffset));
+    if (!image.read(descriptor, sizeof descriptor) || descriptor[0] != 1 ||
+        std::memcmp(descriptor + 1, "CD001", 5) != 0) {
+        error = imagePath + " is not an ISO 9660 disk image";
+        return std::nullopt;
+    }
+    // The descriptor records the volume's size; a shorter file was cut off, for example by
+    // an interrupted download, even when what remains happens to read well.
+    auto little32 = [&](int at) {
+        return std::uint32_t(std::uint8_t(descriptor[at])) | std::uint32_t(std::uint8_t(descriptor[at + 1])) << 8 |
+               std::uint32_t(std::uint8_t(descriptor[at + 2])) << 16 | std::uint32_t(std::uint8_t(descriptor[at + 3])) << 24;
+    };
+    std::uint64_t blockSize = std::uint16_t(std::uint8_t(descriptor[128]) | std::uint8_t(descriptor[129]) << 8);
+    std::uint64_t expected = std::uint64_t(little32(80)) * blockSize;
+    std::error_code ec;
+    std::uint64_t actual = fs::file_size(imagePath, ec);
+    if (ec || actual < expected) {
+        error = imagePath + " is truncated: " + std::to_string(actual) + " of " + std::to_string(expected) + " bytes";
+        return std::nullopt;
+    }
+    return cleanName(std::string(descriptor + 40, 32));
+}
+
+std::optional<std::string> attach(const std::string& imagePath, std::string& error) {
+    auto name = volumeName(imagePath, error);
+    if (!name) return std::nullopt;
+    std::string root = platform::Volumes::volumesRoot();
+    std::error_code ec;
+    fs::create_directories(root, ec);
+
+    std::string staging = root + "/.kelvane-staging-XXXXXX";
+    if (!::mkdtemp(staging.data())) {
+        error = "cannot create a folder in " + root + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!extract(imagePath, staging, error)) {
+        removeTree(staging);
+        return std::nullopt;
+    }
+    // mkdtemp made the folder private; the volume's root is readable by all, like the rest.
+    fs::permissions(staging, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec, ec);
+    makeReadOnly(staging);
+
+    // The rename is atomic and never replaces, so tools running at once never share a name.
+    for (int suffix = 0; suffix < 1000; ++suffix) {
+        std::string mountPoint = root + "/" + *name + (suffix ? " " + std::to_string(suffix) : "");
+        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(), RENAME_NOREPLACE) == 0) {
+            if (!platform::Volumes::Attached::record(mountPoint, fs::absolute(imagePath).string())) {
+                error = "cannot record the attached volume " + mountPoint;
+                removeTree(mountPoint);
+                return std::nullopt;
+            }
+            return mountPoint;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY) {
+            error = "cannot attach at " + mountPoint + ": " + std::strerror(errno);
+            break;
+        }
+    }
+    if (error.empty()) error = "no free name for " + *name + " in " + root;
+    removeTree(staging);
+    return std::nullopt;
+}
+
+bool detach(const std::string& mountPoint, std::string& error) {
+    if (!platform::Volumes::Attached::isAttached(mountPoint)) {
+        error = "detach failed - No such volume attached: " + mountPoint;
+        return false;
+    }
+    // Out of sight first, so the volume vanishes at once even while its files are removed.
+    std::string root = platform::Volumes::volumesRoot();
+    std::string leaving = root + "/.kelvane-detaching-XXXXXX";
+    if (!::mkdtemp(leaving.data()) || ::rename(mountPoint.c_str(), (leaving + "/volume").c_str()) != 0) {
+        error = "detach failed - " + std::string(std::strerror(errno));
+        ::rmdir(leaving.c_str());
+        return false;
+    }
+    platform::Volumes::Attached::forget(mountPoint);
+    removeTree(leaving);
+    return true;
+}
+
+}  // namespace diskimage

@@ -1,0 +1,36 @@
+// The project's disk-image tool: attaches ISO 9660 images (Rock Ridge) as read-only folders
+// under the volumes root and detaches them again.
+//
+//   kelvane-hdiutil mount IMAGE       prints the attached volume; the last line ends in a tab
+//                                     and the mount point
+//   kelvane-hdiutil detach MOUNTPOINT
+
+#include <cstdio>
+#include <string>
+
+#include "DiskImage.h"
+
+int main(int argc, char** argv) {
+    std::string command = argc > 1 ? argv[1] : "";
+    if (argc != 3 || (command != "mount" && command != "attach" && command != "detach")) {
+        std::fprintf(stderr, "usage: %s mount IMAGE | detach MOUNTPOINT\n", argv[0]);
+        return 2;
+    }
+    std::string error;
+    if (command == "detach") {
+        if (!diskimage::detach(argv[2], error)) {
+            std::fprintf(stderr, "hdiutil: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("\"%s\" ejected.\n", argv[2]);
+        return 0;
+    }
+    auto mountPoint = diskimage::attach(argv[2], error);
+    if (!mountPoint) {
+        std::fprintf(stderr, "hdiutil: attach failed - %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\tISO9660_partition_scheme\t\n", argv[2]);
+    std::printf("%s\tISO9660\t%s\n", argv[2], mountPoint->c_str());
+    return 0;
+}
