@@ -1,5 +1,7 @@
 #include "AppDelegate.h"
 
+#include "Handlers/ApiHandler.h"
+#include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
 #include "platform/DispatchQueue.h"
@@ -54,11 +56,13 @@ void AppDelegate::loadMainWindow() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     platform::dispatchBackground([] {
-        // The installed agent's version check and the self-update check join this work
-        // item when agent provisioning and self-update land.
+        OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
         platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
         defaults.setBool("WebKitOfflineWebApplicationCacheEnabled", true);
         defaults.synchronize();
+        ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
+            if (received) platform::print("applicationDidFinishLaunching(_:) Update Available for Kelvane");
+        });
     });
 }
 

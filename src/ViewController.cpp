@@ -1,8 +1,158 @@
 #include "ViewController.h"
 
+#include "Handlers/ApiHandler.h"
+#include "Handlers/OrvoAppUpgrader.h"
+#include "NavigationPolicy.h"
+#include "Objects/SessionDetails.h"
 #include "platform/Application.h"
+#include "platform/Bundle.h"
+#include "platform/FileManager.h"
+#include "platform/Log.h"
+#include "platform/Preferences.h"
+#include "platform/Url.h"
+#include "platform/Workspace.h"
+
+namespace {
+
+std::string currentJoinPageURL() {
+    SessionDetails& session = SessionDetails::getInstance();
+    return joinPageURL(session.webServerName(), session.pathForKelvane(), session.kelvaneToken());
+}
+
+}  // namespace
+
+const std::vector<std::string>& ViewController::scriptMessageNames() {
+    static const std::vector<std::string> names = {
+        "getRRSessionDigest",      "sendRRSessionDigestToNative", "getCustomerDetails",
+        "sendCustomerDetailsToNative", "getProxyDetails",         "sendProxyDetailsToNative",
+        "getActiveSessionKey",     "kelvaneLoaded",               "sendRRSessionKeyToNative",
+        "sendJoinDetailsToNative", "clearRRSessionDigest",        "sendJoinReportAbuseLinkToNative",
+        "sendKelvaneTitleToNative", "clearKelvaneDigest",         "clearActiveSessionKey",
+        "openProxy",               "consoleHandler",              "getSystemOs"};
+    return names;
+}
 
 void ViewController::viewDidLoad() {
     m_window = platform::Application::shared().createWindow(kDefaultTitle, 1024, 768);
+    restoreWindowTitle();
+    // The names are registered before the first load, so a page posting during it is heard.
+    m_webView = platform::WebView::create(*m_window, scriptMessageNames(), *this);
     m_window->show();
+
+    NetworkMonitor::shared().setNetworkMonitorDelegate(this);
+    NativeMessageHandler::shared().setNativeMessageHandlerDelegate(this);
+    SessionDetails& session = SessionDetails::getInstance();
+    NetworkMonitor::shared().startMonitoringReachability(session.webServerName().value_or(""));
+
+    std::string url = currentJoinPageURL();
+    if (!platform::Url::isValid(url)) {
+        platform::print("viewDidLoad() : ################ Critical ################\n Invalid URL Given Formed During "
+                        "Network Init : " +
+                        url);
+        return;
+    }
+    loadJoinPageURl();
+    NetworkMonitor::shared().startMonitoringReachability(url);
+}
+
+void ViewController::restoreWindowTitle() {
+    platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+    auto stored = defaults.objectForKey("WindowTitle");
+    if (stored && stored->string()) {
+        m_window->setTitle(*stored->string());
+        return;
+    }
+    m_window->setTitle(kDefaultTitle);
+    defaults.setString("WindowTitle", kDefaultTitle);
+    defaults.synchronize();
+}
+
+void ViewController::loadJoinPageURl() {
+    std::string url = currentJoinPageURL();
+    if (!platform::Url::isValid(url) || !m_webView) return;
+    m_webView->loadRequest(url, kLoadTimeout);
+}
+
+void ViewController::userContentController(const platform::ScriptMessage& message) {
+    NativeMessageHandler::shared().handleMessageFromWebView(message);
+}
+
+void ViewController::didReceiveScriptMessage(const platform::ScriptMessage& message) {
+    userContentController(message);
+}
+
+void ViewController::executeJavaScript(const std::string& script) {
+    if (!m_webView) return;
+    m_webView->evaluateJavaScript(script, [](std::optional<std::string> error) {
+        if (error) platform::print("executeJavaScript(_:)Error sending message to webView: " + *error);
+    });
+}
+
+void ViewController::updateWindowTitle(const std::string& title) {
+    if (m_window) m_window->setTitle(title);
+}
+
+bool ViewController::decidePolicyForNavigation(const platform::NavigationAction& action) {
+    switch (decideNavigationPolicy(action, SessionDetails::getInstance().webServerName())) {
+        case NavigationDecision::Allow:
+            return true;
+        case NavigationDecision::OpenAsDeepLink:
+            handleDeepLink(*action.url);
+            return false;
+        case NavigationDecision::Cancel:
+            return false;
+    }
+    return false;
+}
+
+void ViewController::didRequestNewWindow(const platform::NavigationAction& action) {
+    // No second window: the content opens in place, through the navigation rules again.
+    if (action.url && m_webView) m_webView->loadRequest(*action.url, kLoadTimeout);
+}
+
+void ViewController::handleDeepLink(const std::string& url) {
+    platform::print("handleDeepLink(_:) : Handling deep link: " + url);
+    (void)platform::Workspace::openURL(url);
+}
+
+void ViewController::didFailProvisionalNavigation(const std::string& errorDescription) {
+    handleWebViewError(errorDescription);
+}
+
+void ViewController::didFailNavigation(const std::string& errorDescription) {
+    platform::print("webView(_:didFail:withError:) : Page failed to load with error: " + errorDescription);
+    handleWebViewError(errorDescription);
+}
+
+void ViewController::handleWebViewError(const std::string& /*errorDescription*/) {
+    SessionDetails& session = SessionDetails::getInstance();
+    std::string address = joinPageURL(session.webServerName(), session.pathForKelvane(), std::nullopt);
+    if (auto token = session.kelvaneToken()) {
+        address = joinPageURL(session.webServerName(), session.pathForKelvane(), token);
+        if (!platform::Url::isValid(address)) {
+            platform::print("handleWebViewError(_:) : Invalid URL Given For Running Network Monitor: " + address);
+            return;
+        }
+        if (m_webView) m_webView->loadRequest(address, kLoadTimeout);
+    }
+    // Supersedes the request above at once: the customer sees the offline page.
+    loadStaticNoInternetPage();
+    NetworkMonitor::shared().startMonitoringReachability(address);
+    platform::print("URL NetTest : " + address);
+}
+
+void ViewController::loadStaticNoInternetPage() {
+    std::string page = platform::Bundle::mainBundlePath() + "/Contents/Resources/NoInternetPage.html";
+    if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
+    m_webView->loadFileURL(page);
+}
+
+void ViewController::didFailedToConnect() { loadStaticNoInternetPage(); }
+
+void ViewController::didRestoreConnection() {
+    OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
+    ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
+        if (received) platform::print("didRestoreConnection() : Updateing webview since the network is restored.");
+    });
+    loadJoinPageURl();
 }

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <chrono>
 
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"
@@ -14,6 +15,7 @@
 #include "../platform/Url.h"
 #include "DeploymentHosts.h"
 #include "LogHandler.h"
+#include "OrvoKelvaneUpdater.h"
 #include "Logging.h"
 
 namespace {
@@ -301,12 +303,64 @@ void Utils::getCustomDomain() {
 
 void Utils::updateKelvaneIfNeeded() {
     static constexpr const char* kFunction = "+[Utils updateKelvaneIfNeeded]";
+    // A staging run still copying is given a moment to finish; a bundle is never installed
+    // half-copied.
+    static constexpr std::chrono::seconds kStagingWait{20};
     guarded(kFunction, [&] {
-        // Nothing stages a newer build yet, so the flag stays down in this build.
-        if (!SessionDetails::getInstance().isAppReplaceFlag()) {
+        SessionDetails& session = SessionDetails::getInstance();
+        bool settled = OrvoKelvaneUpdater::waitForStagingToSettle(kStagingWait);
+        if (!session.isAppReplaceFlag()) {
             logLine("%s There is No Updated App downloaded from server.", kFunction);
+        } else if (!settled) {
+            logLine("%s : An update is still being staged; the installed application is kept for now.", kFunction);
+        } else {
+            logLine("%s Updated Kelvane Downloaded from server and Initiate to Copy ", kFunction);
+            replaceInstalledApplication(kFunction);
         }
-        logLine("%s : ************************** Orvo Kelvane App terminated ******* \n\n",
-                kFunction);
+        logLine("%s : ************************** Orvo Kelvane App terminated ******* \n\n", kFunction);
     });
+}
+
+void Utils::replaceInstalledApplication(const char* function) {
+    SessionDetails& session = SessionDetails::getInstance();
+    platform::FileManager& files = fileManager();
+    std::string staged = session.orvoKelvaneNativeFolder().value_or(orvoKelvaneNativeFolderPath()) +
+                         "Orvo Tendra Kelvane.app";
+    if (!files.fileExistsAtPath(staged)) {
+        logLine("%s There is No Updated Kelvane App Present in %@", function, session.orvoKelvaneNativeFolder());
+        return;
+    }
+    std::string applications = platform::SearchPaths::homeDirectory() + "/Applications";
+    std::string installed = applications + "/Orvo Tendra Kelvane.app";
+    // The replacement only updates an existing installation.
+    if (!files.fileExistsAtPath(installed)) {
+        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@", function,
+                session.localOrvoKelvaneAppVersion(), installed, "no application is installed there");
+        return;
+    }
+    // Copy beside, then swap: whatever fails, an application stays installed.
+    std::string incoming = applications + "/.Orvo Tendra Kelvane.app.incoming";
+    std::string outgoing = applications + "/.Orvo Tendra Kelvane.app.outgoing";
+    for (const std::string& leftover : {incoming, outgoing}) {
+        if (files.fileExistsAtPath(leftover)) (void)files.removeItem(leftover);
+    }
+    if (platform::Status copied = files.copyItem(staged, incoming); !copied) {
+        (void)files.removeItem(incoming);
+        logLine("%s Failed to copy Updated Kelvane app to folder %@", function, installed);
+        return;
+    }
+    if (platform::Status moved = files.moveItem(installed, outgoing); !moved) {
+        (void)files.removeItem(incoming);
+        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@", function,
+                session.localOrvoKelvaneAppVersion(), installed, moved.errorDescription());
+        return;
+    }
+    if (platform::Status swapped = files.moveItem(incoming, installed); !swapped) {
+        (void)files.moveItem(outgoing, installed);
+        (void)files.removeItem(incoming);
+        logLine("%s Failed to copy Updated Kelvane app to folder %@", function, installed);
+        return;
+    }
+    (void)files.removeItem(outgoing);
+    logLine("%s Updated Kelvane app Copied to %@", function, installed);
 }

@@ -35,4 +35,7 @@ public:
     static void updateKelvaneIfNeeded();
 
     Utils() = delete;
+
+private:
+    static void replaceInstalledApplication(const char* function);
 };

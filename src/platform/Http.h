@@ -29,6 +29,9 @@ struct DownloadResult {
     long statusCode = 0;
     std::uint64_t bytes = 0;
     std::optional<std::string> error;
+    // The downloaded body in a temporary file, valid while the completion runs; it is removed
+    // afterwards. Empty on failure.
+    std::string location;
 };
 
 // The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
@@ -43,10 +46,9 @@ public:
     virtual HttpResponse get(const HttpRequest& request) = 0;
     // Returns at once; `completion` runs exactly once, on a worker thread.
     virtual void getAsync(HttpRequest request, std::function<void(HttpResponse)> completion) = 0;
-    // Streams the body into `destination` (replaced); a failed transfer leaves no file there.
-    // `completion` runs exactly once, on a worker thread.
-    virtual void download(HttpRequest request, std::string destination,
-                          std::function<void(DownloadResult)> completion) = 0;
+    // Streams the body into a temporary file, never holding it in memory; `completion` runs
+    // exactly once, on a worker thread, and may copy the file away.
+    virtual void download(HttpRequest request, std::function<void(const DownloadResult&)> completion) = 0;
 };
 
 }  // namespace platform

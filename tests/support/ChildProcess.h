@@ -50,3 +50,19 @@ inline std::string outputOfChild(const std::function<void()>& body, int* status 
     std::filesystem::remove(path);
     return text;
 }
+
+// Runs `body` in a child and returns the text it produced, followed by "\n--- output ---\n"
+// and everything the child printed. Lets a test check values computed in the child.
+inline std::pair<std::string, std::string> resultOfChild(const std::function<std::string()>& body) {
+    std::string resultPath = std::filesystem::temp_directory_path() /
+                             ("kelvane-result-" + std::to_string(::getpid()) + ".txt");
+    std::filesystem::remove(resultPath);
+    std::string output = outputOfChild([&] {
+        std::string result = body();
+        std::ofstream(resultPath, std::ios::binary) << result;
+    });
+    std::ifstream in(resultPath, std::ios::binary);
+    std::string result((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(resultPath);
+    return {result, output};
+}

@@ -97,7 +97,7 @@ TEST_F(HttpClientTest, AsyncCompletionRunsOnceOnAWorkerThread) {
     EXPECT_EQ(calls.load(), 1);
 }
 
-TEST_F(HttpClientTest, DownloadStreamsToTheFileAndAFailureLeavesTheOldOne) {
+TEST_F(HttpClientTest, DownloadStreamsIntoATemporaryFileThatGoesAwayAfterward) {
     std::string image = m_home / "image.bin";
     std::string contents;
     for (int i = 0; i < 300000; ++i) contents += static_cast<char>(i * 7);
@@ -105,23 +105,25 @@ TEST_F(HttpClientTest, DownloadStreamsToTheFileAndAFailureLeavesTheOldOne) {
     m_server.setRoutes({{"/image", {{"file", image}}},
                         {"/broken", {{"file", image}, {"truncateAfter", 1000}}}});
 
-    auto download = [&](const std::string& path, const std::string& destination) {
-        std::promise<platform::DownloadResult> done;
-        HttpClient::shared().download(request(path), destination,
-                                      [&](platform::DownloadResult result) { done.set_value(result); });
+    // What the completion saw: the result and the file's contents at that moment.
+    auto download = [&](const std::string& path) {
+        std::promise<std::pair<platform::DownloadResult, std::string>> done;
+        HttpClient::shared().download(request(path), [&](const platform::DownloadResult& result) {
+            done.set_value({result, result.location.empty() ? "" : readFile(result.location)});
+        });
         return done.get_future().get();
     };
-    std::string destination = m_home / "OrvoMac.dmg";
-    auto ok = download("/image", destination);
+    auto [ok, received] = download("/image");
     EXPECT_FALSE(ok.error);
     EXPECT_EQ(ok.statusCode, 200);
     EXPECT_EQ(ok.bytes, contents.size());
-    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(received, contents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(std::filesystem::exists(ok.location)) << "the temporary file must not stay behind";
 
-    auto broken = download("/broken", destination);
+    auto [broken, nothing] = download("/broken");
     EXPECT_TRUE(broken.error);
-    EXPECT_EQ(readFile(destination), contents) << "a failed download must not replace the file";
-    EXPECT_FALSE(std::filesystem::exists(destination + ".partial"));
+    EXPECT_TRUE(broken.location.empty());
 }
 
 TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {

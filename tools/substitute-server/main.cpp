@@ -11,7 +11,9 @@
 //   hang (accept and never answer), truncateAfter (declare the whole length, send that many
 //   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x').
 // Admin: GET /__admin/requests, POST /__admin/requests/clear, GET|POST /__admin/routes,
-// POST /__admin/reset (the start-up routes again).
+// POST /__admin/reset (the start-up routes again), POST /__admin/test-script (a script of
+// messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs"}],
+// "settleMs"}), GET /__admin/replies (the reports the page sent back, newest last).
 
 #include <httplib.h>
 #include <signal.h>
@@ -33,10 +35,10 @@ using nlohmann::json;
 
 namespace {
 
-const char* kDefaultJoinPage = R"(<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>Join a support session</title></head>
-<body><h1>Join a support session</h1><p>Substitute join page.</p></body></html>
-)";
+// The join page, from join.html beside this file.
+const char* kDefaultJoinPage =
+#include "JoinPage.inc"
+    ;
 
 std::atomic<bool> g_stopping{false};
 std::mutex g_stopMutex;
@@ -79,12 +81,30 @@ public:
         std::lock_guard lock(m_mutex);
         m_requests = json::array();
     }
+    void setTestScript(json script) {
+        std::lock_guard lock(m_mutex);
+        m_testScript = std::move(script);
+    }
+    json testScript() const {
+        std::lock_guard lock(m_mutex);
+        return m_testScript;
+    }
+    void addReplies(json replies) {
+        std::lock_guard lock(m_mutex);
+        m_replies.push_back(std::move(replies));
+    }
+    json replies() const {
+        std::lock_guard lock(m_mutex);
+        return m_replies;
+    }
 
 private:
     mutable std::mutex m_mutex;
     const json m_startRoutes;
     json m_routes;
     json m_requests = json::array();
+    json m_testScript;  // null: the page runs no script
+    json m_replies = json::array();
 };
 
 json defaultRoutes(const std::string& agentImage, const std::string& kelvaneImage) {
@@ -286,6 +306,27 @@ int main(int argc, char** argv) {
     });
     server.Post("/__admin/reset", [&](const httplib::Request&, httplib::Response& response) {
         state.reset();
+        response.set_content("{}", "application/json");
+    });
+    server.Post("/__admin/test-script", [&](const httplib::Request& request, httplib::Response& response) {
+        json script = json::parse(request.body, nullptr, false);
+        state.setTestScript(script.is_discarded() ? json() : script);
+        response.set_content("{}", "application/json");
+    });
+    server.Get("/__admin/replies", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content(state.replies().dump(2), "application/json");
+    });
+    server.Get("/__test/script", [&](const httplib::Request&, httplib::Response& response) {
+        json script = state.testScript();
+        if (script.is_null()) {
+            response.status = 404;
+            return;
+        }
+        response.set_content(script.dump(), "application/json");
+    });
+    server.Post("/__test/replies", [&](const httplib::Request& request, httplib::Response& response) {
+        json replies = json::parse(request.body, nullptr, false);
+        if (!replies.is_discarded()) state.addReplies(replies);
         response.set_content("{}", "application/json");
     });
     server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {

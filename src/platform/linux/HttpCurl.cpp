@@ -2,7 +2,10 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cmath>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -117,22 +120,23 @@ public:
         }).detach();
     }
 
-    void download(HttpRequest request, std::string destination,
-                  std::function<void(DownloadResult)> completion) override {
-        std::thread([request = std::move(request), destination = std::move(destination),
-                     completion = std::move(completion)] {
-            completion(downloadNow(request, destination));
+    void download(HttpRequest request, std::function<void(const DownloadResult&)> completion) override {
+        std::thread([request = std::move(request), completion = std::move(completion)] {
+            DownloadResult result = downloadNow(request);
+            completion(result);
+            if (!result.location.empty()) ::unlink(result.location.c_str());
         }).detach();
     }
 
 private:
-    static DownloadResult downloadNow(const HttpRequest& request, const std::string& destination) {
+    static DownloadResult downloadNow(const HttpRequest& request) {
         DownloadResult result;
-        // The body goes beside the destination and takes its place only when complete.
-        std::string partial = destination + ".partial";
-        FILE* file = std::fopen(partial.c_str(), "wbe");
+        std::string location = (std::filesystem::temp_directory_path() / "kelvane-download-XXXXXX").string();
+        int fd = ::mkostemp(location.data(), O_CLOEXEC);
+        FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
         if (!file) {
-            result.error = "cannot write " + partial;
+            if (fd >= 0) ::close(fd);
+            result.error = "cannot create a temporary file for the download";
             return result;
         }
         BodySink sink;
@@ -140,11 +144,12 @@ private:
         perform(request, sink, result.statusCode, result.error);
         bool closed = std::fclose(file) == 0;
         result.bytes = sink.written;
-        if (!result.error && !closed) result.error = "cannot write " + partial;
-        if (!result.error && std::rename(partial.c_str(), destination.c_str()) != 0) {
-            result.error = "cannot move the download to " + destination;
+        if (!result.error && !closed) result.error = "cannot write the download";
+        if (result.error) {
+            ::unlink(location.c_str());
+        } else {
+            result.location = location;
         }
-        if (result.error) ::unlink(partial.c_str());
         return result;
     }
 };

@@ -1,0 +1,56 @@
+#include "NetworkMonitor.h"
+
+#include "../platform/Url.h"
+
+NetworkMonitor& NetworkMonitor::shared() {
+    static NetworkMonitor* monitor = new NetworkMonitor();  // lives until the process ends
+    return *monitor;
+}
+
+NetworkMonitor::NetworkMonitor() : m_monitor(platform::NetworkPathMonitor::create()) {}
+
+void NetworkMonitor::startMonitoringReachability(const std::string& url) {
+    m_urlString = url;
+    m_monitor->start([this](bool satisfied) {
+        m_isInternetAvailable = satisfied;
+        // Any change, to any status, postpones the next check to 2 s from now.
+        startWebsiteReachabilityChecking();
+    });
+}
+
+void NetworkMonitor::stopNetworkMonitoring() { m_monitor->cancel(); }
+
+void NetworkMonitor::startWebsiteReachabilityChecking() {
+    if (m_reachabilityTimer) m_reachabilityTimer->invalidate();
+    m_reachabilityTimer = platform::MainLoop::main().scheduleTimer(kCheckInterval, true,
+                                                                   [this] { checkWebsiteReachability(); });
+}
+
+void NetworkMonitor::stopWebsiteReachabilityChecks() {
+    if (m_reachabilityTimer) m_reachabilityTimer->invalidate();
+    m_reachabilityTimer.reset();
+}
+
+void NetworkMonitor::checkWebsiteReachability() {
+    if (!platform::Url::isValid(m_urlString)) return;
+    platform::HttpRequest request;
+    request.url = m_urlString;
+    request.timeoutSeconds = kCheckTimeout;
+    request.headers = {{"User-Agent", kUserAgent}};
+    platform::HttpClient::shared().getAsync(std::move(request), [this](platform::HttpResponse response) {
+        platform::MainLoop::main().post(
+            [this, response = std::move(response)] { evaluate(response); });
+    });
+}
+
+void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
+    if (!response.error && response.statusCode == 200) {
+        if (!m_isWebsiteReachable) {
+            m_isWebsiteReachable = true;
+            if (m_networkMonitorDelegate) m_networkMonitorDelegate->didRestoreConnection();
+        }
+        return;
+    }
+    m_isWebsiteReachable = false;
+    if (m_networkMonitorDelegate) m_networkMonitorDelegate->didFailedToConnect();
+}

@@ -1,0 +1,110 @@
+#include "OrvoAppUpgrader.h"
+
+#include "../Objects/SessionDetails.h"
+#include "../platform/Bundle.h"
+#include "../platform/FileManager.h"
+#include "../platform/SearchPaths.h"
+#include "Logging.h"
+#include "OrvoDmgDownloader.h"
+
+namespace {
+
+std::string conveloFolder() {
+    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/";
+}
+
+}  // namespace
+
+OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
+    static OrvoAppUpgrader* instance = [] {
+        auto* upgrader = new OrvoAppUpgrader();  // lives until the process ends
+        logLine("%s : Update Info Object Allocated", "+[OrvoAppUpgrader getInstance]");
+        return upgrader;
+    }();
+    return *instance;
+}
+
+std::string OrvoAppUpgrader::joinDetailsPath() { return conveloFolder() + "orvojoindetails.conf"; }
+
+std::string OrvoAppUpgrader::joinDetailsContent() {
+    SessionDetails& session = SessionDetails::getInstance();
+    // Absent fields are written as empty text.
+    auto text = [](const Text& value) { return value.value_or(""); };
+    return "CONVELO_IND\n" +
+           platform::format("&key=%@&webServerName=%@&kelvane_token=%@&c_plugin=true&DC=%@&email=%@&is_custom_domain=%@&",
+                            text(session.sessionKey()), text(session.webServerName()), text(session.kelvaneToken()),
+                            text(session.dcName()), text(session.name()), text(session.customDomainEnabled()));
+}
+
+void OrvoAppUpgrader::orvoAppVersionCheck() {
+    static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppVersionCheck]";
+    guarded(kFunction, [&] {
+        std::string path = conveloFolder() + "/Orvo.app";
+        SessionDetails& session = SessionDetails::getInstance();
+        auto bundle = platform::FileManager::defaultManager().fileExistsAtPath(path)
+                          ? platform::Bundle::bundleWithPath(path)
+                          : std::nullopt;
+        if (!bundle) {
+            logLine("%s : Orvo app not found, Setting app version to zero ( default) %@", kFunction, path);
+            session.setLocalOrvoAppVersion("0");
+            return;
+        }
+        const platform::PlistValue* version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
+        // A bundle without a version is sent as having none installed.
+        session.setLocalOrvoAppVersion(version && version->string() ? *version->string() : std::string("0"));
+        logLine("%s local Orvo App version : %@ %@", kFunction, session.localOrvoAppVersion(), path);
+    });
+}
+
+void OrvoAppUpgrader::orvoAppUpdater() {
+    static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppUpdater]";
+    guarded(kFunction, [&] {
+        std::string removalPath = conveloFolder() + "/Orvo.app";
+        auto downloader = std::make_shared<OrvoDmgDownloader>();
+        {
+            std::lock_guard lock(m_mutex);
+            m_downloader = downloader;
+        }
+        if (SessionDetails::getInstance().isUpdateNeeded()) {
+            logLine("%s : Updated Orvo App Version Available in Server..", kFunction);
+            platform::FileManager& files = platform::FileManager::defaultManager();
+            if (files.fileExistsAtPath(removalPath)) (void)files.removeItem(removalPath);
+            modifyOrvoJoinDetails();
+            downloader->startDownLoadingOrvoMacDmg();
+        } else {
+            logLine("%s : This mac has latest Orvo App", kFunction);
+            modifyOrvoJoinDetails();
+            (void)downloader->workspaceLaunchApplication(conveloFolder() + "Orvo.app");
+        }
+    });
+}
+
+void OrvoAppUpgrader::modifyOrvoJoinDetails() {
+    static constexpr const char* kFunction = "-[OrvoAppUpgrader modifyOrvoJoinDetails]";
+    guarded(kFunction, [&] {
+        logLine("%s : Modify joindetails called!", kFunction);
+        SessionDetails& session = SessionDetails::getInstance();
+        platform::FileManager& files = platform::FileManager::defaultManager();
+        std::string path = joinDetailsPath();
+        std::string content = joinDetailsContent();
+        if (files.fileExistsAtPath(path)) {
+            logLine("%s : orvojoindetails.conf file already Present in folder %@", kFunction, path);
+            logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@ customDomain=%@", kFunction,
+                    session.sessionKey(), session.webServerName(), session.dcName(), session.customDomainEnabled());
+            if (!files.removeItem(path)) {
+                logLine("%s : Unable to Remove old orvojoindetails.conf file by Kelvane in folder %@", kFunction, path);
+                return;
+            }
+        } else {
+            logLine("%s : orvojoindetails.conf file Not Present in folder %@", kFunction, path);
+            logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@", kFunction,
+                    session.sessionKey(), session.webServerName(), session.dcName());
+        }
+        // Written beside and renamed, so the agent never reads a half-written file.
+        if (files.writeContentsAtomically(path, content)) {
+            logLine("%s : New orvojoindetails.conf file has been created by Kelvane in folder %@ ", kFunction, path);
+        } else {
+            logLine("%s : Unable to create New orvojoindetails.conf file by Kelvane in folder %@", kFunction, path);
+        }
+    });
+}

@@ -1,0 +1,181 @@
+#include "OrvoDmgDownloader.h"
+
+#include <mutex>
+
+#include "../Objects/SessionDetails.h"
+#include "../platform/DistributedNotifications.h"
+#include "../platform/FileManager.h"
+#include "../platform/Http.h"
+#include "../platform/Log.h"
+#include "../platform/NotificationCenter.h"
+#include "../platform/SearchPaths.h"
+#include "../platform/SystemVersion.h"
+#include "../platform/Task.h"
+#include "../platform/Volumes.h"
+#include "../platform/Workspace.h"
+#include "Logging.h"
+
+namespace {
+
+constexpr double kDownloadTimeout = 240;
+
+std::string conveloFolder() {
+    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/";
+}
+
+void postSessionStatusFailure() {
+    platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane", {{"status", 0}});
+}
+
+// Provisioning runs started close together share the image file, the volume and the folder:
+// their install steps take turns.
+std::mutex& installMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::string describeArguments(const std::vector<std::string>& arguments) {
+    std::string text = "(\n";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string escaped;
+        for (char c : arguments[i]) {
+            if (c == '"' || c == '\\') escaped += '\\';
+            escaped += c;
+        }
+        text += "    \"" + escaped + "\"" + (i + 1 < arguments.size() ? ",\n" : "\n");
+    }
+    return text + ")";
+}
+
+}  // namespace
+
+const std::vector<std::string>& OrvoDmgDownloader::launchArguments() {
+    static const std::vector<std::string> arguments = {
+        "-timestamps",
+        R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
+        R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})"};
+    return arguments;
+}
+
+const std::vector<std::string>& OrvoDmgDownloader::companionItems() {
+    static const std::vector<std::string> items = {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane", "Holmir"};
+    return items;
+}
+
+std::string OrvoDmgDownloader::downloadedImagePath() { return conveloFolder() + "OrvoMac.dmg"; }
+std::string OrvoDmgDownloader::installedAgentPath() { return conveloFolder() + "Orvo.app"; }
+std::string OrvoDmgDownloader::agentVolumePath() { return platform::Volumes::volumesRoot() + "/Orvo"; }
+
+void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
+    static constexpr const char* kFunction = "-[OrvoDmgDownloader startDownLoadingOrvoMacDmg]";
+    guarded(kFunction, [&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        std::string address = session.isCdnAvailable()
+                                  ? session.cdnUrl().value_or("")
+                                  : "https://" + session.webServerName().value_or("") + "/agent/OrvoMac.dmg";
+        logLine("%s : Orvo Dmg Url : %@", kFunction, address);
+        platform::SystemVersion system = platform::SystemVersion::current();
+        logLine("%s : System version details %@", kFunction, system.productName);
+        logLine("%s : System version : %@", kFunction, system.productVersion);
+
+        platform::HttpRequest request;
+        request.url = address;
+        request.timeoutSeconds = kDownloadTimeout;
+        request.headers = {{"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
+        std::string block = std::string(kFunction) + "_block_invoke";
+        m_lastAddress = address;
+        platform::HttpClient::shared().download(
+            std::move(request), [self = shared_from_this(), block](const platform::DownloadResult& result) {
+                guarded(block.c_str(), [&] {
+                    if (result.error) {
+                        logLine("%s : Download failed! Error - %@ %@", block, result.error, self->lastAddress());
+                        logLine("%s : Download failed! Whole Error - %@", block, result.error);
+                        platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
+                        return;
+                    }
+                    self->downloadFinished(result.location, block);
+                });
+            });
+    });
+}
+
+void OrvoDmgDownloader::downloadFinished(const std::string& location, const std::string& block) {
+    platform::FileManager& files = platform::FileManager::defaultManager();
+    std::string destination = downloadedImagePath();
+    (void)files.removeItem(destination);
+    if (platform::Status copied = files.copyItem(location, destination); !copied) {
+        logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
+        return;
+    }
+    logLine("%s : Download finished successfully", block);
+    mountingOrvoMacDmg();
+}
+
+void OrvoDmgDownloader::mountingOrvoMacDmg() {
+    static constexpr const char* kFunction = "-[OrvoDmgDownloader mountingOrvoMacDmg]";
+    bool completed = guarded(kFunction, [&] {
+        std::lock_guard lock(installMutex());
+        platform::TaskResult mount = platform::Task::run("/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false);
+        logLine("%s : dmg mount task termination status : %d", kFunction, mount.terminationStatus);
+        if (platform::FileManager::defaultManager().fileExistsAtPath(
+                platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/Orvo.app")) {
+            return true;
+        }
+        copyAppFileAndLaunch();
+        unMountingOrvoMacDmg();
+        return true;
+    }, false);
+    if (!completed) postSessionStatusFailure();
+}
+
+void OrvoDmgDownloader::copyAppFileAndLaunch() {
+    static constexpr const char* kFunction = "-[OrvoDmgDownloader copyAppFileAndLaunch]";
+    bool completed = guarded(kFunction, [&] {
+        platform::FileManager& files = platform::FileManager::defaultManager();
+        if (!files.directoryExistsAtPath(conveloFolder())) (void)files.createDirectory(conveloFolder(), true);
+        std::string volume = agentVolumePath();
+        if (files.copyItem(volume + "/Orvo.app", installedAgentPath())) {
+            logLine("%s : Orvo.app file copied", kFunction);
+        }
+        if (!workspaceLaunchApplication(installedAgentPath())) {
+            platform::NSLog("orvo app file not launched");
+            postSessionStatusFailure();
+        } else {
+            logLine("%s : App Path : %@ orvo app file launched!", kFunction, installedAgentPath());
+            static constexpr const char* kCopiedLines[] = {"%s : Vellisk file copied", "%s : Quendar file copied",
+                                                           "%s :Brakkon file copied",  "%s :Fenwyl file copied",
+                                                           "%s :Sardane file copied",  "%s :Holmir file copied"};
+            for (std::size_t i = 0; i < companionItems().size(); ++i) {
+                const std::string& item = companionItems()[i];
+                if (files.copyItem(volume + "/" + item, conveloFolder() + item)) logLine(kCopiedLines[i], kFunction);
+            }
+        }
+        if (files.fileExistsAtPath(downloadedImagePath())) (void)files.removeItem(downloadedImagePath());
+        unMountingOrvoMacDmg();
+        return true;
+    }, false);
+    if (!completed) postSessionStatusFailure();
+}
+
+void OrvoDmgDownloader::unMountingOrvoMacDmg() {
+    static constexpr const char* kFunction = "-[OrvoDmgDownloader unMountingOrvoMacDmg]";
+    guarded(kFunction, [&] {
+        platform::TaskResult detach = platform::Task::run("/usr/bin/hdiutil", {"detach", agentVolumePath()}, false);
+        logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
+    });
+}
+
+bool OrvoDmgDownloader::workspaceLaunchApplication(const std::string& path) {
+    static constexpr const char* kFunction = "-[OrvoDmgDownloader workspaceLaunchApplication:]";
+    try {
+        if (!platform::Workspace::launchApplication(path, launchArguments())) return false;
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        logLine("%s : LaunchApplication: %@ launched successfully with args : %@", kFunction, name,
+                describeArguments(launchArguments()));
+        return true;
+    } catch (const std::exception& exception) {
+        logException(kFunction, exception.what());
+        postSessionStatusFailure();
+        return true;
+    }
+}

@@ -1,0 +1,172 @@
+#include "OrvoKelvaneUpdater.h"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "../Objects/SessionDetails.h"
+#include "../platform/FileManager.h"
+#include "../platform/Http.h"
+#include "../platform/NotificationCenter.h"
+#include "../platform/SearchPaths.h"
+#include "../platform/Task.h"
+#include "../platform/Volumes.h"
+#include "Logging.h"
+
+namespace {
+
+constexpr double kDownloadTimeout = 240;
+
+std::string nativeFolder() {
+    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/OrvoKelvaneNativeFolder/";
+}
+
+// Counts staging runs that are between downloading and detaching, so the exit step can wait
+// for them instead of installing a half-copied bundle.
+struct StagingRuns {
+    std::mutex mutex;
+    std::condition_variable settled;
+    int active = 0;
+};
+
+StagingRuns& stagingRuns() {
+    static StagingRuns* runs = new StagingRuns();  // used until the very end of the process
+    return *runs;
+}
+
+struct StagingRun {
+    StagingRun() {
+        std::lock_guard lock(stagingRuns().mutex);
+        ++stagingRuns().active;
+    }
+    ~StagingRun() {
+        {
+            std::lock_guard lock(stagingRuns().mutex);
+            --stagingRuns().active;
+        }
+        stagingRuns().settled.notify_all();
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<OrvoKelvaneUpdater> OrvoKelvaneUpdater::getInstance() {
+    static std::mutex classLock;
+    std::lock_guard lock(classLock);
+    std::shared_ptr<OrvoKelvaneUpdater> updater(new OrvoKelvaneUpdater());
+    logLine("%s : Update Info Object Allocated", "+[OrvoKelvaneUpdater getInstance]");
+    return updater;
+}
+
+std::string OrvoKelvaneUpdater::stagedBundlePath() { return nativeFolder() + "Orvo Tendra Kelvane.app"; }
+std::string OrvoKelvaneUpdater::downloadedImagePath() { return nativeFolder() + "OrvoTendraKelvane.dmg"; }
+
+bool OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::milliseconds limit) {
+    std::unique_lock lock(stagingRuns().mutex);
+    return stagingRuns().settled.wait_for(lock, limit, [] { return stagingRuns().active == 0; });
+}
+
+void OrvoKelvaneUpdater::checkOrvoKelvaneUpdate() {
+    static constexpr const char* kFunction = "-[OrvoKelvaneUpdater checkOrvoKelvaneUpdate]";
+    guarded(kFunction, [&] {
+        if (SessionDetails::getInstance().kelvaneUpdateNeeded()) {
+            downloadKelvanedmg();
+        } else {
+            logLine("%s Orvo Tendra Kelvane has Latest Version.", kFunction);
+        }
+    });
+}
+
+void OrvoKelvaneUpdater::downloadKelvanedmg() {
+    static constexpr const char* kFunction = "-[OrvoKelvaneUpdater downloadKelvanedmg]";
+    guarded(kFunction, [&] {
+        platform::FileManager& files = platform::FileManager::defaultManager();
+        if (!files.directoryExistsAtPath(nativeFolder())) (void)files.createDirectory(nativeFolder(), true);
+        SessionDetails& session = SessionDetails::getInstance();
+        std::string address = session.kelvaneDownloadUrl().value_or(
+            "https://" + session.webServerName().value_or("") + "/agent/OrvoTendraKelvane.dmg");
+        logLine("%s : Orvo Kelvane Dmg Url : %@", kFunction, address);
+
+        platform::HttpRequest request;
+        request.url = address;
+        request.timeoutSeconds = kDownloadTimeout;
+        std::string block = std::string(kFunction) + "_block_invoke";
+        platform::HttpClient::shared().download(
+            std::move(request), [self = shared_from_this(), block, address](const platform::DownloadResult& result) {
+                guarded(block.c_str(), [&] {
+                    if (result.error) {
+                        logLine("%s : Download failed! Error - %@ %@ ", block, result.error, address);
+                        logLine("%s : Download failed! Whole Error - %@", block, result.error);
+                        platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
+                        return;
+                    }
+                    platform::FileManager& fileManager = platform::FileManager::defaultManager();
+                    std::string image = downloadedImagePath();
+                    (void)fileManager.removeItem(image);
+                    if (platform::Status copied = fileManager.copyItem(result.location, image); !copied) {
+                        logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
+                        return;
+                    }
+                    logLine("%s : Download finished successfully", block);
+                    self->mountingOrvoKelvaneDmg();
+                });
+            });
+    });
+}
+
+void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
+    static constexpr const char* kFunction = "-[OrvoKelvaneUpdater mountingOrvoKelvaneDmg]";
+    guarded(kFunction, [&] {
+        StagingRun run;  // from mounting to detaching, the exit step waits for this run
+        platform::TaskResult mount = platform::Task::run("/usr/bin/hdiutil", {"mount", downloadedImagePath()}, true);
+        // The mount point ends the tool's last line, after its last tab.
+        std::string output = mount.standardOutput;
+        auto first = output.find_first_not_of(" \t\r\n");
+        auto last = output.find_last_not_of(" \t\r\n");
+        output = first == std::string::npos ? std::string() : output.substr(first, last - first + 1);
+        m_latestKelvaneDmgPath = output.substr(output.find_last_of('\t') == std::string::npos
+                                                   ? 0
+                                                   : output.find_last_of('\t') + 1);
+        copyAppFile();
+    });
+}
+
+void OrvoKelvaneUpdater::copyAppFile() {
+    static constexpr const char* kFunction = "-[OrvoKelvaneUpdater copyAppFile]";
+    guarded(kFunction, [&] {
+        platform::FileManager& files = platform::FileManager::defaultManager();
+        std::string staged = stagedBundlePath();
+        if (files.fileExistsAtPath(staged)) {
+            if (files.removeItem(staged)) {
+                logLine("%s : Existing Updated Orvo Kelvane Removed in folder %@", kFunction, nativeFolder());
+            }
+        } else {
+            logLine("%s : No Existing Updated Orvo Kelvane Present in folder %@", kFunction, nativeFolder());
+        }
+        // Copied under another name and renamed, so the staged path never holds half a bundle.
+        std::string source = platform::Volumes::volumesRoot() + "/Kelvane Plugin/Orvo Tendra Kelvane.app";
+        std::string copying = nativeFolder() + ".Orvo Tendra Kelvane.app.staging";
+        if (files.fileExistsAtPath(copying)) (void)files.removeItem(copying);
+        if (files.copyItem(source, copying) && files.moveItem(copying, staged)) {
+            SessionDetails::getInstance().setIsAppReplaceFlag(true);
+            logLine("%s : Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", kFunction);
+        } else {
+            (void)files.removeItem(copying);
+        }
+        unMountingOrvoKelvaneDmg();
+        if (files.fileExistsAtPath(downloadedImagePath())) (void)files.removeItem(downloadedImagePath());
+    });
+}
+
+void OrvoKelvaneUpdater::unMountingOrvoKelvaneDmg() {
+    static constexpr const char* kFunction = "-[OrvoKelvaneUpdater unMountingOrvoKelvaneDmg]";
+    guarded(kFunction, [&] {
+        if (m_latestKelvaneDmgPath) {
+            platform::TaskResult detach =
+                platform::Task::run("/usr/bin/hdiutil", {"detach", *m_latestKelvaneDmgPath}, true);
+            logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
+            m_latestKelvaneDmgPath.reset();
+        } else {
+            logLine("%s : No Kelvane DMG is mounted to unmount", kFunction);
+        }
+    });
+}

@@ -1,0 +1,49 @@
+#include "NavigationPolicy.h"
+
+#include <cctype>
+
+namespace {
+constexpr const char* kDeepLinkScheme = "orvojoin";
+constexpr const char* kOfflinePage = "NoInternetPage.html";
+}  // namespace
+
+std::optional<std::string> urlScheme(const std::string& url) {
+    auto colon = url.find(':');
+    if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 1; i < colon; ++i) {
+        auto c = static_cast<unsigned char>(url[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    return url.substr(0, colon);
+}
+
+NavigationDecision decideNavigationPolicy(const platform::NavigationAction& action,
+                                          const std::optional<std::string>& webServerName) {
+    using platform::NavigationType;
+    bool mainFrameRule = action.type == NavigationType::Reload ||
+                         (action.type == NavigationType::Other && action.fromMainFrame);
+    if (mainFrameRule) {
+        if (action.url && webServerName && !webServerName->empty() &&
+            action.url->find(*webServerName) != std::string::npos) {
+            return NavigationDecision::Allow;
+        }
+        if (!action.url) return NavigationDecision::Cancel;
+        if (action.url->find(kOfflinePage) != std::string::npos) return NavigationDecision::Allow;
+        return NavigationDecision::Cancel;
+    }
+    if (!action.url) return NavigationDecision::Allow;
+    auto scheme = urlScheme(*action.url);
+    if (!scheme) return NavigationDecision::Allow;
+    if (*scheme == kDeepLinkScheme) return NavigationDecision::OpenAsDeepLink;
+    return NavigationDecision::Allow;
+}
+
+std::string joinPageURL(const std::optional<std::string>& webServerName,
+                        const std::optional<std::string>& pathForKelvane,
+                        const std::optional<std::string>& kelvaneToken) {
+    std::string url = "https://" + webServerName.value_or("") + "/" + pathForKelvane.value_or("");
+    if (kelvaneToken && !kelvaneToken->empty()) url += "?kelvane_token=" + *kelvaneToken;
+    return url;
+}

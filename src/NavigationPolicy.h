@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/WebView.h"
+
+enum class NavigationDecision { Allow, Cancel, OpenAsDeepLink };
+
+// Reloads and script- or application-started loads of the main frame stay on the session's
+// web server or the offline page; links may go anywhere inside the web view, except links of
+// the service's own scheme, which go to the desktop.
+NavigationDecision decideNavigationPolicy(const platform::NavigationAction& action,
+                                          const std::optional<std::string>& webServerName);
+
+// "https://" + host + "/" + path, then "?kelvane_token=" + token when there is a non-empty
+// token; nothing is encoded.
+std::string joinPageURL(const std::optional<std::string>& webServerName,
+                        const std::optional<std::string>& pathForKelvane,
+                        const std::optional<std::string>& kelvaneToken);
+
+// The URL's scheme, when it has one.
+std::optional<std::string> urlScheme(const std::string& url);

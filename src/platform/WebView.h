@@ -1,0 +1,85 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class Window;
+
+// How a navigation started, with the values the system's web view reports.
+enum class NavigationType {
+    LinkActivated = 0,
+    FormSubmitted = 1,
+    BackForward = 2,
+    Reload = 3,
+    FormResubmitted = 4,
+    Other = -1,
+};
+
+struct NavigationAction {
+    NavigationType type = NavigationType::Other;
+    std::optional<std::string> url;  // absent when the request has none
+    // This web view cannot tell which frame a navigation comes from; it reports every
+    // navigation as the main frame's, so the stricter main-frame rules always apply.
+    bool fromMainFrame = true;
+};
+
+// The JavaScript type of a posted message body, kept because replies depend on it.
+enum class ScriptValueType { String, Number, Boolean, Null, Undefined, Object, Array };
+
+struct ScriptValue {
+    ScriptValueType type = ScriptValueType::Undefined;
+    std::string text;  // the string itself, or JSON for objects and arrays
+    double number = 0;
+    bool boolean = false;
+
+    bool isString() const { return type == ScriptValueType::String; }
+};
+
+struct ScriptMessage {
+    std::string name;
+    ScriptValue body;
+};
+
+// Receives the web view's questions and reports, on the main thread.
+class WebViewDelegate {
+public:
+    virtual ~WebViewDelegate() = default;
+
+    // Answer true to allow the navigation.
+    virtual bool decidePolicyForNavigation(const NavigationAction& action) = 0;
+    // The page asked for a new window; nothing is created.
+    virtual void didRequestNewWindow(const NavigationAction& action) = 0;
+    virtual void didReceiveScriptMessage(const ScriptMessage& message) = 0;
+    // A load failed before the page arrived, or after it had started to arrive. Loads that
+    // this application superseded or cancelled itself are not reported.
+    virtual void didFailProvisionalNavigation(const std::string& errorDescription) = 0;
+    virtual void didFailNavigation(const std::string& errorDescription) = 0;
+    virtual void didFinishNavigation() {}
+};
+
+class WebView {
+public:
+    virtual ~WebView() = default;
+
+    // A web view filling the window, with the message names registered before any page loads,
+    // a persistent store for cookies and page storage under the user's home, and every server
+    // certificate accepted.
+    static std::unique_ptr<WebView> create(Window& window, const std::vector<std::string>& messageNames,
+                                           WebViewDelegate& delegate);
+
+    // Loads the URL; a load that has not started to arrive after `timeoutSeconds` fails.
+    virtual void loadRequest(const std::string& url, double timeoutSeconds) = 0;
+    // Loads a local file, which may read the files beside it.
+    virtual void loadFileURL(const std::string& filePath) = 0;
+    // Runs the script in the page; `completion` gets the error's description, if any.
+    virtual void evaluateJavaScript(const std::string& script,
+                                    std::function<void(std::optional<std::string>)> completion) = 0;
+    virtual std::string currentURL() const = 0;
+};
+
+}  // namespace platform

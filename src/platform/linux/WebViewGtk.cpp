@@ -1,0 +1,227 @@
+#include <webkit/webkit.h>
+
+#include <memory>
+
+#include "../SearchPaths.h"
+#include "../WebView.h"
+#include "GLibPtr.h"
+#include "WindowGtk.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kStoreName = "com.Orvo.Tendra.OrvoTendraKelvane";
+
+NavigationType navigationType(WebKitNavigationType type) {
+    switch (type) {
+        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return NavigationType::LinkActivated;
+        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return NavigationType::FormSubmitted;
+        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return NavigationType::BackForward;
+        case WEBKIT_NAVIGATION_TYPE_RELOAD: return NavigationType::Reload;
+        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return NavigationType::FormResubmitted;
+        default: return NavigationType::Other;
+    }
+}
+
+NavigationAction convert(WebKitNavigationAction* action) {
+    NavigationAction converted;
+    converted.type = navigationType(webkit_navigation_action_get_navigation_type(action));
+    if (WebKitURIRequest* request = webkit_navigation_action_get_request(action)) {
+        if (const char* uri = webkit_uri_request_get_uri(request); uri && *uri) converted.url = uri;
+    }
+    // WebKitGTK reports the target frame's name, not the frame a navigation comes from, so
+    // every navigation is read as the main frame's (see NavigationAction).
+    converted.fromMainFrame = true;
+    return converted;
+}
+
+ScriptValue convert(JSCValue* value) {
+    ScriptValue converted;
+    if (jsc_value_is_string(value)) {
+        converted.type = ScriptValueType::String;
+        g_autofree char* text = jsc_value_to_string(value);
+        converted.text = text ? text : "";
+    } else if (jsc_value_is_number(value)) {
+        converted.type = ScriptValueType::Number;
+        converted.number = jsc_value_to_double(value);
+    } else if (jsc_value_is_boolean(value)) {
+        converted.type = ScriptValueType::Boolean;
+        converted.boolean = jsc_value_to_boolean(value);
+    } else if (jsc_value_is_null(value)) {
+        converted.type = ScriptValueType::Null;
+    } else if (jsc_value_is_undefined(value)) {
+        converted.type = ScriptValueType::Undefined;
+    } else {
+        converted.type = jsc_value_is_array(value) ? ScriptValueType::Array : ScriptValueType::Object;
+        // A value JSON cannot hold (a cycle, say) arrives as an object without text.
+        g_autofree char* json = jsc_value_to_json(value, 0);
+        converted.text = json ? json : "";
+    }
+    return converted;
+}
+
+class GtkWebViewBackend;
+
+struct MessageRoute {
+    GtkWebViewBackend* view;
+    std::string name;
+};
+
+class GtkWebViewBackend final : public WebView {
+public:
+    GtkWebViewBackend(GtkWindowBackend& window, const std::vector<std::string>& messageNames,
+                      WebViewDelegate& delegate)
+        : m_delegate(delegate) {
+        std::string library = SearchPaths::userLibraryDirectory();
+        m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new(
+            (library + "/WebKit/" + kStoreName + "/WebsiteData").c_str(),
+            (library + "/Caches/" + kStoreName + "/WebKit").c_str()));
+        // The service's servers are accepted whatever certificate they present.
+        webkit_network_session_set_tls_errors_policy(m_session.get(), WEBKIT_TLS_ERRORS_POLICY_IGNORE);
+
+        m_contentManager = glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+        for (const std::string& name : messageNames) {
+            auto route = std::make_unique<MessageRoute>(MessageRoute{this, name});
+            std::string signal = "script-message-received::" + name;
+            glib::connectSignal(m_contentManager.get(), signal.c_str(),
+                                +[](WebKitUserContentManager*, JSCValue* value, gpointer data) {
+                                    auto* target = static_cast<MessageRoute*>(data);
+                                    target->view->m_delegate.didReceiveScriptMessage(
+                                        ScriptMessage{target->name, convert(value)});
+                                },
+                                route.get());
+            webkit_user_content_manager_register_script_message_handler(m_contentManager.get(), name.c_str(),
+                                                                        nullptr);
+            m_routes.push_back(std::move(route));
+        }
+
+        GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
+                                                  "user-content-manager", m_contentManager.get(), nullptr));
+        m_view = glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
+        gtk_window_set_child(window.native(), view);
+
+        glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this);
+        glib::connectSignal(m_view.get(), "create", &onCreate, this);
+        glib::connectSignal(m_view.get(), "load-failed", &onLoadFailed, this);
+        glib::connectSignal(m_view.get(), "load-changed", &onLoadChanged, this);
+    }
+
+    ~GtkWebViewBackend() override { cancelTimeout(); }
+
+    void loadRequest(const std::string& url, double timeoutSeconds) override {
+        startTimeout(timeoutSeconds);
+        webkit_web_view_load_uri(m_view.get(), url.c_str());
+    }
+
+    void loadFileURL(const std::string& filePath) override {
+        cancelTimeout();
+        g_autofree char* uri = g_filename_to_uri(filePath.c_str(), nullptr, nullptr);
+        if (uri) webkit_web_view_load_uri(m_view.get(), uri);
+    }
+
+    void evaluateJavaScript(const std::string& script,
+                            std::function<void(std::optional<std::string>)> completion) override {
+        auto* pending = new std::function<void(std::optional<std::string>)>(std::move(completion));
+        webkit_web_view_evaluate_javascript(
+            m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<std::function<void(std::optional<std::string>)>> done(
+                    static_cast<std::function<void(std::optional<std::string>)>*>(data));
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                if (value) g_object_unref(value);
+                Status status = glib::statusFromError(error);
+                (*done)(status ? std::nullopt : std::optional<std::string>(status.errorDescription()));
+            },
+            pending);
+    }
+
+    std::string currentURL() const override {
+        const char* uri = webkit_web_view_get_uri(m_view.get());
+        return uri ? uri : "";
+    }
+
+private:
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer data) {
+        auto* self = static_cast<GtkWebViewBackend*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            // Let it through to "create", which opens it in place.
+            webkit_policy_decision_use(decision);
+            return TRUE;
+        }
+        WebKitNavigationAction* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        if (self->m_delegate.decidePolicyForNavigation(convert(action))) {
+            webkit_policy_decision_use(decision);
+        } else {
+            webkit_policy_decision_ignore(decision);
+        }
+        return TRUE;
+    }
+
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+        static_cast<GtkWebViewBackend*>(data)->m_delegate.didRequestNewWindow(convert(action));
+        return nullptr;
+    }
+
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, char*, GError* error, gpointer data) {
+        auto* self = static_cast<GtkWebViewBackend*>(data);
+        self->cancelTimeout();
+        // A load this application replaced, or one its navigation rules cancelled, is not a
+        // failure of the page.
+        if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+            g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+            return TRUE;
+        }
+        std::string description = error && error->message ? error->message : "unknown error";
+        if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED) {
+            self->m_delegate.didFailProvisionalNavigation(description);
+        } else {
+            self->m_delegate.didFailNavigation(description);
+        }
+        return TRUE;  // no built-in error page: the delegate shows its own
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<GtkWebViewBackend*>(data);
+        if (event == WEBKIT_LOAD_COMMITTED) self->cancelTimeout();
+        if (event == WEBKIT_LOAD_FINISHED) self->m_delegate.didFinishNavigation();
+    }
+
+    void startTimeout(double seconds) {
+        cancelTimeout();
+        m_timeoutSource = g_timeout_add(static_cast<guint>(seconds * 1000), +[](gpointer data) -> gboolean {
+            auto* self = static_cast<GtkWebViewBackend*>(data);
+            self->m_timeoutSource = 0;
+            // Stopping reports the load as cancelled, which is ignored; the time-out is the
+            // failure that counts.
+            webkit_web_view_stop_loading(self->m_view.get());
+            self->m_delegate.didFailProvisionalNavigation("The request timed out.");
+            return G_SOURCE_REMOVE;
+        }, this);
+    }
+
+    void cancelTimeout() {
+        if (m_timeoutSource) g_source_remove(m_timeoutSource);
+        m_timeoutSource = 0;
+    }
+
+    WebViewDelegate& m_delegate;
+    glib::ObjectPtr<WebKitNetworkSession> m_session;
+    glib::ObjectPtr<WebKitUserContentManager> m_contentManager;
+    glib::ObjectPtr<WebKitWebView> m_view;
+    std::vector<std::unique_ptr<MessageRoute>> m_routes;
+    guint m_timeoutSource = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WebView> WebView::create(Window& window, const std::vector<std::string>& messageNames,
+                                         WebViewDelegate& delegate) {
+    return std::make_unique<GtkWebViewBackend>(dynamic_cast<GtkWindowBackend&>(window), messageNames, delegate);
+}
+
+}  // namespace platform
