@@ -56,6 +56,13 @@ public:
 
     void setRoutes(const nlohmann::json& routes) { post("/__admin/routes", routes.dump()); }
     void clearRequests() { post("/__admin/requests/clear", "{}"); }
+    // Messages the join page posts when it loads; it reports the replies it got back.
+    void setTestScript(const nlohmann::json& script) { post("/__admin/test-script", script.dump()); }
+    nlohmann::json replies() {
+        auto result = client()->Get("/__admin/replies");
+        if (!result || result->status != 200) throw std::runtime_error("admin request failed");
+        return nlohmann::json::parse(result->body);
+    }
     nlohmann::json requests() {
         auto result = client()->Get("/__admin/requests");
         if (!result || result->status != 200) throw std::runtime_error("admin request failed");

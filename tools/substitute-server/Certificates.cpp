@@ -44,23 +44,54 @@ std::string openSslError() {
 
 }  // namespace
 
+namespace {
+
+bool loadAuthority(Certificates& made, const std::string& keyPath) {
+    FILE* keyFile = std::fopen(keyPath.c_str(), "r");
+    FILE* certificateFile = std::fopen((keyPath + ".crt").c_str(), "r");
+    if (keyFile) made.authorityKey.reset(PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr));
+    if (certificateFile) made.authority.reset(PEM_read_X509(certificateFile, nullptr, nullptr, nullptr));
+    if (keyFile) std::fclose(keyFile);
+    if (certificateFile) std::fclose(certificateFile);
+    return made.authorityKey && made.authority;
+}
+
+void saveAuthority(const Certificates& made, const std::string& keyPath) {
+    if (FILE* keyFile = std::fopen(keyPath.c_str(), "w")) {
+        PEM_write_PrivateKey(keyFile, made.authorityKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        std::fclose(keyFile);
+    }
+    if (FILE* certificateFile = std::fopen((keyPath + ".crt").c_str(), "w")) {
+        PEM_write_X509(certificateFile, made.authority.get());
+        std::fclose(certificateFile);
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<Certificates> Certificates::make(const std::string& subjectAltNames,
-                                                 std::string& error) {
+                                                 const std::string& authorityKeyPath, std::string& error) {
     auto made = std::make_unique<Certificates>();
-    made->authorityKey.reset(EVP_EC_gen("P-256"));
     made->serverKey.reset(EVP_EC_gen("P-256"));
+    bool loaded = !authorityKeyPath.empty() && loadAuthority(*made, authorityKeyPath);
+    if (!loaded) made->authorityKey.reset(EVP_EC_gen("P-256"));
     if (!made->authorityKey || !made->serverKey) {
         error = "key generation failed: " + openSslError();
         return nullptr;
     }
 
-    made->authority.reset(newCertificate(made->authorityKey.get(), "Kelvane substitute server CA"));
+    bool ok = true;
+    if (!loaded) {
+        made->authority.reset(newCertificate(made->authorityKey.get(), "Kelvane substitute server CA"));
+        X509* created = made->authority.get();
+        X509_set_issuer_name(created, X509_get_subject_name(created));
+        ok = addExtension(created, created, NID_basic_constraints, "critical,CA:TRUE") &&
+             addExtension(created, created, NID_key_usage, "critical,keyCertSign,cRLSign") &&
+             addExtension(created, created, NID_subject_key_identifier, "hash") &&
+             X509_sign(created, made->authorityKey.get(), EVP_sha256()) > 0;
+        if (ok && !authorityKeyPath.empty()) saveAuthority(*made, authorityKeyPath);
+    }
     X509* authority = made->authority.get();
-    X509_set_issuer_name(authority, X509_get_subject_name(authority));
-    bool ok = addExtension(authority, authority, NID_basic_constraints, "critical,CA:TRUE") &&
-              addExtension(authority, authority, NID_key_usage, "critical,keyCertSign,cRLSign") &&
-              addExtension(authority, authority, NID_subject_key_identifier, "hash") &&
-              X509_sign(authority, made->authorityKey.get(), EVP_sha256()) > 0;
 
     made->server.reset(newCertificate(made->serverKey.get(), "localhost"));
     X509* server = made->server.get();

@@ -13,8 +13,11 @@ struct Certificates {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> serverKey{nullptr, EVP_PKEY_free};
     std::unique_ptr<X509, decltype(&X509_free)> server{nullptr, X509_free};
 
-    // `subjectAltNames` in OpenSSL's form, e.g. "IP:127.0.0.1,DNS:localhost".
-    static std::unique_ptr<Certificates> make(const std::string& subjectAltNames, std::string& error);
+    // `subjectAltNames` in OpenSSL's form, e.g. "IP:127.0.0.1,DNS:localhost". With
+    // `authorityKeyPath` the authority is kept across runs: read from that key file and the
+    // certificate file beside it ("<key>.crt") when they exist, written there otherwise.
+    static std::unique_ptr<Certificates> make(const std::string& subjectAltNames, const std::string& authorityKeyPath,
+                                              std::string& error);
 
     std::string authorityPem() const;
 };

@@ -4,7 +4,10 @@
 //
 //   substitute-server [--port N] [--port-file F] [--ca-out F] [--scenario F]
 //                     [--agent-image F] [--kelvane-image F] [--join-page F]
-//                     [--subject-alt-names "IP:127.0.0.1,DNS:localhost"]
+//                     [--subject-alt-names "IP:127.0.0.1,DNS:localhost"] [--ca-key F]
+//
+// --ca-key keeps the certificate authority across runs (key in F, certificate in F.crt), so a
+// client that trusts it keeps trusting a restarted server.
 //
 // A route answer (scenario "routes": {"<path>": answer}, or POST /__admin/routes):
 //   status, body (text) or json (value), contentType, file (streamed), delayMs,
@@ -221,7 +224,7 @@ bool writeFileAtomically(const std::string& path, const std::string& contents) {
 
 int main(int argc, char** argv) {
     int port = 0;
-    std::string portFile, caOut, scenarioPath, agentImage, kelvaneImage, joinPagePath;
+    std::string portFile, caOut, caKey, scenarioPath, agentImage, kelvaneImage, joinPagePath;
     std::string altNames = "IP:127.0.0.1,DNS:localhost,DNS:*.localhost";
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -240,6 +243,7 @@ int main(int argc, char** argv) {
         else if (option == "--kelvane-image") kelvaneImage = value();
         else if (option == "--join-page") joinPagePath = value();
         else if (option == "--subject-alt-names") altNames = value();
+        else if (option == "--ca-key") caKey = value();
         else {
             std::cerr << "substitute-server: unknown option " << option << "\n";
             return 2;
@@ -266,7 +270,7 @@ int main(int argc, char** argv) {
     State state(routes);
 
     std::string error;
-    auto certificates = Certificates::make(altNames, error);
+    auto certificates = Certificates::make(altNames, caKey, error);
     if (!certificates) {
         std::cerr << "substitute-server: " << error << "\n";
         return 1;

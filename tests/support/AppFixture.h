@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "LaunchedApp.h"
+#include "TempHome.h"
+#include "platform/PropertyList.h"
+
+// The real application from a copy of the built bundle whose deployment hosts all point at
+// one host, in a temporary home, under the test's X display.
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+        m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
+        std::filesystem::create_directories(m_home / "Downloads");
+        std::filesystem::copy(KELVANE_BUNDLE_DIR, m_bundle, std::filesystem::copy_options::recursive);
+        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("SSL_CERT_FILE");
+        ::unsetenv("KELVANE_VOLUMES_ROOT");
+    }
+
+    void pointDeploymentAt(const std::string& host, const std::string& bundle = "") {
+        platform::PlistDictionary hosts{{"localDomain", "localhost"}};
+        for (const char* dc : {"com", "eu", "in", "jp", "au"}) hosts.emplace(dc, host);
+        writeFile((bundle.empty() ? m_bundle : bundle) + "/Contents/Resources/Deployment.plist",
+                  platform::PropertyList::toXml(hosts));
+    }
+    std::unique_ptr<LaunchedApp> launch(const std::vector<std::string>& arguments, const std::string& bundle = "") {
+        return std::make_unique<LaunchedApp>((bundle.empty() ? m_bundle : bundle) + "/Contents/MacOS/OrvoTendraKelvane",
+                                             arguments, m_home.path(), m_home / "launch-output.txt");
+    }
+    bool closeWindow(const LaunchedApp& app, const std::string& title = "Orvo Tendra - Kelvane") const {
+        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' '" + title + "' 30 " +
+                              std::to_string(app.pid());
+        return std::system(command.c_str()) == 0;
+    }
+    std::string log() const { return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"); }
+    bool logShows(const std::string& text, double seconds) const {
+        return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
+    }
+
+    TempHome m_home;
+    std::string m_bundle;
+};

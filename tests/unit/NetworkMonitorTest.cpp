@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "../support/SubstituteServer.h"
+#include "Handlers/NetworkMonitor.h"
+#include "platform/MainLoop.h"
+
+namespace {
+
+struct CountingDelegate : NetworkMonitorDelegate {
+    int restored = 0;
+    int failed = 0;
+    void didRestoreConnection() override { ++restored; }
+    void didFailedToConnect() override { ++failed; }
+};
+
+void runFor(double seconds) {
+    platform::MainLoop::main().runUntil([] { return false; }, seconds);
+}
+
+}  // namespace
+
+// One fixture walks the monitor through its states with a real server and the real main loop;
+// the monitor is process-wide, so the steps share it in order.
+TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
+    SubstituteServer server;
+    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+    CountingDelegate delegate;
+    NetworkMonitor& monitor = NetworkMonitor::shared();
+    monitor.setNetworkMonitorDelegate(&delegate);
+    monitor.setIsWebsiteReachable(false);
+
+    // A bare host name is no URL: checks end silently.
+    monitor.startMonitoringReachability(server.host());
+    runFor(2.5);
+    EXPECT_EQ(delegate.restored + delegate.failed, 0);
+
+    monitor.startMonitoringReachability("https://" + server.host() + "/join");
+    runFor(4.6);  // checks at about 2 s and 4 s after the first path report
+    EXPECT_EQ(delegate.restored, 1) << "a restoration is reported once";
+    EXPECT_EQ(delegate.failed, 0);
+    auto checks = server.requestsFor("/join");
+    ASSERT_GE(checks.size(), 2u);
+    EXPECT_EQ(checks[0]["headers"]["User-Agent"], NetworkMonitor::kUserAgent);
+
+    server.setRoutes({{"/join", {{"status", 204}}}});
+    runFor(4.2);
+    EXPECT_GE(delegate.failed, 2) << "every failed check is reported";
+    EXPECT_FALSE(monitor.isWebsiteReachable());
+
+    server.setRoutes({{"/join", {{"status", 200}}}});
+    monitor.stopNetworkMonitoring();
+    monitor.stopWebsiteReachabilityChecks();
+    int failedBefore = delegate.failed;
+    server.clearRequests();
+    runFor(4.5);
+    EXPECT_TRUE(server.requestsFor("/join").empty()) << "a stopped monitor sends nothing";
+    EXPECT_EQ(delegate.failed, failedBefore);
+    EXPECT_EQ(monitor.reachabilityTimer(), nullptr);
+
+    // Started again after a failure, the next success is a restoration again.
+    monitor.startMonitoringReachability("https://" + server.host() + "/join");
+    runFor(2.6);
+    EXPECT_EQ(delegate.restored, 2);
+    monitor.stopNetworkMonitoring();
+    monitor.stopWebsiteReachabilityChecks();
+    monitor.setNetworkMonitorDelegate(nullptr);
+    runFor(0.3);  // lets checks under way finish while the delegate still exists
+    ::unsetenv("SSL_CERT_FILE");
+}
