@@ -79,7 +79,7 @@ namespace {
 constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
 
 // The JSON value at `key` of an object, or nullptr.
-const nlohmann::json* memberOf(const std::optional<nlohmann::json>& value, const char* key) {
+const nlohmann::json* memberOf(const nlohmann::json* value, const char* key) {
     if (!value || !value->is_object()) return nullptr;
     auto it = value->find(key);
     return it == value->end() ? nullptr : &*it;
@@ -132,10 +132,9 @@ void ApiHandler::checkOrvoTendraUpdateWithCompletion(Completion completion) {
         std::string block = std::string(kFunction) + "_block_invoke";
         sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
             auto json = parseUntrustedJson(body);
-            const nlohmann::json* representation = memberOf(json, "representation");
+            const nlohmann::json* representation = memberOf(json ? &*json : nullptr, "representation");
             logLine("%s : Response : %@", block, describe(representation));
-            const nlohmann::json* agent =
-                representation ? memberOf(std::optional<nlohmann::json>(*representation), "AGENT") : nullptr;
+            const nlohmann::json* agent = memberOf(representation, "AGENT");
             if (!agent || !agent->is_object()) return;
             SessionDetails& state = SessionDetails::getInstance();
             for (const auto& [key, value] : agent->items()) {
@@ -176,7 +175,7 @@ void ApiHandler::checkKelvaneUpdateWithCompletion(Completion completion) {
         sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
             auto json = parseUntrustedJson(body);
             logLine("%s response :  %@", block, json ? describe(&*json) : std::string("(null)"));
-            const nlohmann::json* representation = memberOf(json, "representation");
+            const nlohmann::json* representation = memberOf(json ? &*json : nullptr, "representation");
             SessionDetails& state = SessionDetails::getInstance();
             if (representation && representation->is_object()) {
                 for (const auto& [key, value] : representation->items()) {

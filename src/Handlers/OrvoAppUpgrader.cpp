@@ -6,6 +6,7 @@
 #include "../platform/SearchPaths.h"
 #include "Logging.h"
 #include "OrvoDmgDownloader.h"
+#include "ProvisioningGate.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ void OrvoAppUpgrader::orvoAppVersionCheck() {
 void OrvoAppUpgrader::orvoAppUpdater() {
     static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppUpdater]";
     guarded(kFunction, [&] {
+        // A run still working waits to finish; this one then uses the session as it is now.
+        ProvisioningGate::Pass pass = ProvisioningGate::shared().enter();
         std::string removalPath = conveloFolder() + "/Orvo.app";
         auto downloader = std::make_shared<OrvoDmgDownloader>();
         {
@@ -70,6 +73,7 @@ void OrvoAppUpgrader::orvoAppUpdater() {
             platform::FileManager& files = platform::FileManager::defaultManager();
             if (files.fileExistsAtPath(removalPath)) (void)files.removeItem(removalPath);
             modifyOrvoJoinDetails();
+            downloader->setProvisioningPass(std::move(pass));
             downloader->startDownLoadingOrvoMacDmg();
         } else {
             logLine("%s : This mac has latest Orvo App", kFunction);

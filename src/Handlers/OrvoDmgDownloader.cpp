@@ -24,7 +24,10 @@ std::string conveloFolder() {
 }
 
 void postSessionStatusFailure() {
-    platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane", {{"status", 0}});
+    if (!platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane", {{"status", 0}})) {
+        logLine("%s : No session message bus: the session status could not be announced",
+                "-[OrvoDmgDownloader postSessionStatus]");
+    }
 }
 
 // Provisioning runs started close together share the image file, the volume and the folder:
@@ -68,6 +71,8 @@ std::string OrvoDmgDownloader::agentVolumePath() { return platform::Volumes::vol
 
 void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader startDownLoadingOrvoMacDmg]";
+    // The run's pass goes with the download and is let go when its last step ends.
+    std::shared_ptr<void> pass = std::move(m_pass);
     guarded(kFunction, [&] {
         SessionDetails& session = SessionDetails::getInstance();
         std::string address = session.isCdnAvailable()
@@ -85,7 +90,7 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         std::string block = std::string(kFunction) + "_block_invoke";
         m_lastAddress = address;
         platform::HttpClient::shared().download(
-            std::move(request), [self = shared_from_this(), block](const platform::DownloadResult& result) {
+            std::move(request), [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
                     if (result.error) {
                         logLine("%s : Download failed! Error - %@ %@", block, result.error, self->lastAddress());

@@ -18,6 +18,9 @@ public:
     void unMountingOrvoMacDmg();
     bool workspaceLaunchApplication(const std::string& path);
 
+    // Held until the run's last step ends, so the next run waits for it.
+    void setProvisioningPass(std::shared_ptr<void> pass) { m_pass = std::move(pass); }
+
     static std::string downloadedImagePath();
     static std::string installedAgentPath();
     static std::string agentVolumePath();
@@ -27,4 +30,5 @@ private:
     const std::string& lastAddress() const { return m_lastAddress; }
 
     std::string m_lastAddress;  // for the failure line
+    std::shared_ptr<void> m_pass;
 };

@@ -15,8 +15,9 @@
 //   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x').
 // Admin: GET /__admin/requests, POST /__admin/requests/clear, GET|POST /__admin/routes,
 // POST /__admin/reset (the start-up routes again), POST /__admin/test-script (a script of
-// messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs"}],
-// "settleMs"}), GET /__admin/replies (the reports the page sent back, newest last).
+// messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs",
+// "fill": {field id: value}, "submit": form id, "click": element id}], "settleMs"}),
+// GET /__admin/replies (the reports the page sent back, newest last).
 
 #include <httplib.h>
 #include <signal.h>
@@ -194,7 +195,8 @@ void answer(const json& spec, httplib::Response& response) {
     if (spec.value("hang", false)) {
         while (waitUnlessStopping(std::chrono::seconds(1))) {
         }
-        response.status = 503;
+        // Stopping: the connection drops without a complete answer.
+        response.set_content_provider(1, "text/plain", [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         return;
     }
     response.status = spec.value("status", 200);

@@ -6,27 +6,28 @@
 namespace platform::DistributedNotifications {
 
 namespace {
-constexpr const char* kObjectPath = "/com/Orvo/Tendra/Kelvane";
-constexpr const char* kInterface = "com.Orvo.Tendra.Kelvane.Notifications";
+constexpr const char* kObjectPath = "/com/Orvo/Tendra/DistributedNotification";
+constexpr const char* kInterface = "com.Orvo.Tendra.DistributedNotification";
 }  // namespace
 
-void post(const std::string& name, const std::map<std::string, std::int64_t>& userInfo) {
+bool post(const std::string& name, const std::map<std::string, std::int32_t>& userInfo) {
     GError* error = nullptr;
     auto bus = glib::ObjectPtr<GDBusConnection>::adopt(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
     if (!bus) {
         (void)glib::statusFromError(error);
-        return;
+        return false;
     }
     GVariantBuilder entries;
     g_variant_builder_init(&entries, G_VARIANT_TYPE("a{sv}"));
     for (const auto& [key, value] : userInfo) {
-        g_variant_builder_add(&entries, "{sv}", key.c_str(), g_variant_new_int64(value));
+        g_variant_builder_add(&entries, "{sv}", key.c_str(), g_variant_new_int32(value));
     }
     // A broadcast signal: any process of the session may listen for the member name.
-    g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, name.c_str(),
-                                  g_variant_new("(a{sv})", &entries), &error);
+    bool sent = g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, name.c_str(),
+                                              g_variant_new("(a{sv})", &entries), &error);
     (void)glib::statusFromError(error);
     g_dbus_connection_flush_sync(bus.get(), nullptr, nullptr);
+    return sent;
 }
 
 }  // namespace platform::DistributedNotifications

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <future>
+#include <thread>
+
+#include "../support/ChildProcess.h"
+#include "../support/LaunchedApp.h"
+#include "../support/SubstituteServer.h"
+#include "Handlers/ApiHandler.h"
+#include "Handlers/OrvoAppUpgrader.h"
+#include "Handlers/OrvoDmgDownloader.h"
+#include "Handlers/ProvisioningGate.h"
+#include "Objects/SessionDetails.h"
+#include "platform/SystemVersion.h"
+
+namespace fs = std::filesystem;
+
+// Agent provisioning against the real substitute server, the real disk-image tool and the
+// stand-in agent. Each run happens in a child process, which waits for the run to settle.
+class Provisioning : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
+        fs::create_directories(folder());
+    }
+    void TearDown() override {
+        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL", "KELVANE_VOLUMES_ROOT"}) ::unsetenv(name);
+    }
+
+    std::string folder() const { return m_home / "Library/Application Support/ConveloNative/"; }
+    std::string receiptPath() const { return folder() + "OrvoAgentReceipt.json"; }
+
+    // Fills the session as a join leaves it, runs the hand-over, and waits until the run has
+    // detached its volume (or the time is up). Returns everything the run logged.
+    std::string provision(bool updateNeeded) {
+        return outputOfChild([&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setWebServerName(m_server.host());
+            session.setSessionKey("123456789");
+            session.setKelvaneToken("T-9");
+            session.setDcName("com");
+            session.setName("ann@acme.example");
+            session.setCustomDomainEnabled("false");
+            session.setIsUpdateNeeded(updateNeeded);
+            OrvoAppUpgrader::getInstance().orvoAppUpdater();
+            // The run lets go of its pass after its last step: entering waits for that.
+            (void)ProvisioningGate::shared().enter();
+        });
+    }
+    bool receiptArrives() const {
+        return waitUntil([&] { return fs::exists(receiptPath()); }, 20);
+    }
+    std::string image(const std::string& name, bool withAgent, bool withHolmir = true) {
+        std::string output = m_home / (name + ".dmg");
+        std::string command = std::string("'") + KELVANE_SOURCE_DIR + "/scripts/make-image.sh' --volume Orvo --output '" +
+                              output + "'";
+        if (withAgent) command += std::string(" '") + KELVANE_AGENT_BUNDLE + "'";
+        for (const char* item : {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane", "Holmir"}) {
+            if (std::string(item) == "Holmir" && !withHolmir) continue;
+            command += std::string(" '") + KELVANE_COMPANIONS + "/" + item + "'";
+        }
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return output;
+    }
+
+    TempHome m_home;
+    SubstituteServer m_server;
+};
+
+TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string log = provision(true);
+    ASSERT_TRUE(receiptArrives()) << log;
+    auto receipt = nlohmann::json::parse(readFile(receiptPath()));
+    EXPECT_EQ(receipt["arguments"], nlohmann::json(OrvoDmgDownloader::launchArguments()));
+    EXPECT_EQ(receipt["arguments"][1],
+              R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
+              R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})");
+    EXPECT_EQ(receipt["joinDetails"],
+              "CONVELO_IND\n&key=123456789&webServerName=" + m_server.host() +
+                  "&kelvane_token=T-9&c_plugin=true&DC=com&email=ann@acme.example&is_custom_domain=false&");
+    for (const char* item : {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane"}) {
+        EXPECT_TRUE(fs::is_regular_file(folder() + item)) << item;
+    }
+    EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
+    EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
+    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    EXPECT_NE(log.find("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"), std::string::npos);
+
+    auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
+    ASSERT_EQ(downloads.size(), 1u);
+    auto system = platform::SystemVersion::current();
+    EXPECT_EQ(downloads[0]["headers"]["User-Agent"],
+              system.productName.value_or("(null)") + " " + system.productVersion.value_or("(null)"));
+}
+
+TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {
+    fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
+    std::string log = provision(false);
+    ASSERT_TRUE(receiptArrives()) << log;
+    EXPECT_NE(log.find("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"), std::string::npos);
+    EXPECT_TRUE(m_server.requestsFor("/agent/OrvoMac.dmg").empty());
+    EXPECT_TRUE(fs::exists(folder() + "orvojoindetails.conf"));
+}
+
+TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
+    // The announcement is watched from outside, as another program of the session would.
+    std::unique_ptr<LaunchedApp> monitor;
+    std::string watched = m_home / "bus.txt";
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        monitor = std::make_unique<LaunchedApp>(
+            "/usr/bin/dbus-monitor", std::vector<std::string>{"--session", "interface='com.Orvo.Tendra.DistributedNotification'"},
+            m_home.path(), watched);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", image("no-agent", false)}}}});
+    std::string log = provision(true);
+    EXPECT_NE(log.find("orvo app file not launched"), std::string::npos) << log;
+    for (const char* item : {"Orvo.app", "Vellisk", "Holmir", "OrvoMac.dmg"}) EXPECT_FALSE(fs::exists(folder() + item)) << item;
+    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    if (monitor) {
+        EXPECT_TRUE(waitUntil([&] { return readFile(watched).find("SendSessionStatusToTendraKelvane") != std::string::npos; }, 5));
+        std::string seen = readFile(watched);
+        EXPECT_NE(seen.find("path=/com/Orvo/Tendra/DistributedNotification"), std::string::npos) << seen;
+        EXPECT_NE(seen.find("string \"status\""), std::string::npos) << seen;
+        EXPECT_NE(seen.find("int32 0"), std::string::npos) << seen;
+    }
+}
+
+TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
+    std::string agent = image("agent", true);
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", agent}, {"truncateAfter", 100000}}}});
+    std::string cut = provision(true);
+    EXPECT_NE(cut.find("_block_invoke : Download failed! Error - "), std::string::npos) << cut;
+    EXPECT_NE(cut.find("_block_invoke : Download failed! Whole Error - "), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
+
+    // A 404 page is stored like an image (the status is not examined) and fails to mount.
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"status", 404}, {"body", "not here"}}}});
+    std::string missing = provision(true);
+    EXPECT_NE(missing.find("dmg mount task termination status : 1"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("orvo app file not launched"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
+    EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
+}
+
+TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
+    auto silent = std::make_unique<SubstituteServer>();
+    silent->setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
+    ::setenv("SSL_CERT_FILE", silent->caPath().c_str(), 1);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        silent.reset();
+    });
+    std::string host = silent->host();
+    std::string log = outputOfChild([&] {
+        SessionDetails::getInstance().setWebServerName(host);
+        SessionDetails::getInstance().setIsUpdateNeeded(true);
+        OrvoAppUpgrader::getInstance().orvoAppUpdater();
+        (void)ProvisioningGate::shared().enter();
+    });
+    stopper.join();
+    EXPECT_NE(log.find("Download failed!"), std::string::npos) << log;
+}
+
+TEST_F(Provisioning, JoinDetailsFileIsReplacedWholeWithEmptyTextForAbsentValues) {
+    std::string path = folder() + "orvojoindetails.conf";
+    writeFile(path, "old content that must go away entirely");
+    std::string log = outputOfChild([] {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setSessionKey("1234567890");
+        session.setWebServerName("custom.example");
+        session.setDcName("eu");
+        session.setCustomDomainEnabled("true");
+        OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
+    });
+    EXPECT_EQ(readFile(path),
+              "CONVELO_IND\n&key=1234567890&webServerName=custom.example&kelvane_token=&c_plugin=true&DC=eu&email=&"
+              "is_custom_domain=true&");
+    EXPECT_NE(log.find("Orvo Joindetails Content : Session key=1234567890 webServerName=custom.example DC=eu "
+                       "customDomain=true"),
+              std::string::npos);
+    EXPECT_EQ(log.find("kelvane_token"), std::string::npos) << "the token is never logged";
+}
+
+class AgentUpdateCheck : public Provisioning {
+protected:
+    // Runs one check in a child; returns the completion's value and the fields it touched.
+    nlohmann::json check(const nlohmann::json& answer) {
+        m_server.setRoutes({{"/api/v2/agent/check_update", answer}});
+        m_server.clearRequests();
+        auto [result, output] = resultOfChild([&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setWebServerName(m_server.host());
+            session.setLocalOrvoAppVersion("0");
+            session.setCdnUrl("https://earlier.example/a.dmg");
+            std::promise<bool> done;
+            ApiHandler::getInstance().checkOrvoTendraUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            bool received = done.get_future().get();
+            return nlohmann::json{{"received", received},
+                                  {"update", session.isUpdateNeeded()},
+                                  {"cdn", session.cdnUrl().value_or("")},
+                                  {"cdnAvailable", session.isCdnAvailable()},
+                                  {"fallback", session.fallbackUrl().value_or("<absent>")}}
+                .dump();
+        });
+        return nlohmann::json::parse(result);
+    }
+    static nlohmann::json agent(const nlohmann::json& fields) {
+        return {{"json", {{"representation", {{"AGENT", fields}}}}}};
+    }
+};
+
+TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
+    auto first = check(agent({{"download_url", "https://cdn.example/OrvoMac.dmg"}, {"update_needed", false}}));
+    EXPECT_EQ(first, (nlohmann::json{{"received", true}, {"update", false}, {"cdn", "https://cdn.example/OrvoMac.dmg"},
+                                     {"cdnAvailable", true}, {"fallback", "<absent>"}}));
+    auto sent = m_server.requestsFor("/api/v2/agent/check_update");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["query"], "agent_version=0&agent=mac%2064");
+
+    EXPECT_EQ(check(agent({{"update_needed", "Yes"}, {"download_url", ""}, {"fallback_url", "https://f.example/x"}})),
+              (nlohmann::json{{"received", true}, {"update", true}, {"cdn", "https://earlier.example/a.dmg"},
+                              {"cdnAvailable", false}, {"fallback", "https://f.example/x"}}));
+    EXPECT_EQ(check(agent({{"update_needed", 0}, {"download_url", nullptr}}))["update"], false);
+    EXPECT_EQ(check(agent({{"update_needed", " +007"}}))["update"], true);
+    EXPECT_EQ(check({{"body", "{}"}})["received"], true);
+    EXPECT_EQ(check({{"body", "not json"}})["received"], true);
+    for (int status : {204, 500}) {
+        auto failed = check({{"status", status}, {"json", {{"representation", {{"AGENT", {{"update_needed", true}}}}}}}});
+        EXPECT_EQ(failed["received"], false);
+        EXPECT_EQ(failed["update"], false);
+    }
+}
