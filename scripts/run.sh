@@ -3,6 +3,9 @@
 # starts the application against it (under a virtual X display when there is none).
 # Arguments go to the application; without any it starts with a development token, data
 # centre "com" and join path "join", so the custom-domain lookup really happens.
+# KELVANE_OFFER_UPDATE=1 makes the server offer a newer build (the update image, version
+# 99.0.0): it is staged while the application runs and installed when its window closes,
+# when an installed copy exists in ~/Applications.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -19,8 +22,8 @@ trap cleanup EXIT
 trap "exit 130" INT TERM
 
 build/substitute-server --port-file "$work/port" --ca-out "$work/ca.pem" \
-  --agent-image build/images/OrvoMac.dmg --kelvane-image build/images/OrvoTendraKelvane.dmg \
-  >"$work/server.log" 2>&1 &
+  --agent-image build/images/OrvoMac.dmg --kelvane-image build/images/update/OrvoTendraKelvane.dmg \
+  ${KELVANE_OFFER_UPDATE:+--offer-update} >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || { cat "$work/server.log"; echo "run: the substitute server did not start" >&2; exit 1; }

@@ -33,21 +33,20 @@ StagingRuns& stagingRuns() {
     return *runs;
 }
 
-struct StagingRun {
-    StagingRun() {
-        std::lock_guard lock(stagingRuns().mutex);
-        ++stagingRuns().active;
-    }
-    ~StagingRun() {
-        {
-            std::lock_guard lock(stagingRuns().mutex);
-            --stagingRuns().active;
-        }
-        stagingRuns().settled.notify_all();
-    }
-};
-
 }  // namespace
+
+OrvoKelvaneUpdater::StagingRun::StagingRun() {
+    std::lock_guard lock(stagingRuns().mutex);
+    ++stagingRuns().active;
+}
+
+OrvoKelvaneUpdater::StagingRun::~StagingRun() {
+    {
+        std::lock_guard lock(stagingRuns().mutex);
+        --stagingRuns().active;
+    }
+    stagingRuns().settled.notify_all();
+}
 
 std::shared_ptr<OrvoKelvaneUpdater> OrvoKelvaneUpdater::getInstance() {
     static std::mutex classLock;

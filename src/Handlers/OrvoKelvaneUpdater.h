@@ -20,6 +20,15 @@ public:
 
     const std::optional<std::string>& latestKelvaneDmgPath() const { return m_latestKelvaneDmgPath; }
 
+    // Marks a staging run from mounting to detaching; the exit step waits while one exists.
+    class StagingRun {
+    public:
+        StagingRun();
+        ~StagingRun();
+        StagingRun(const StagingRun&) = delete;
+        StagingRun& operator=(const StagingRun&) = delete;
+    };
+
     // Waits until no staging run is copying a bundle, for at most `limit`; true when none is.
     static bool waitForStagingToSettle(std::chrono::milliseconds limit);
 

@@ -5,6 +5,10 @@
 //   substitute-server [--port N] [--port-file F] [--ca-out F] [--scenario F]
 //                     [--agent-image F] [--kelvane-image F] [--join-page F]
 //                     [--subject-alt-names "IP:127.0.0.1,DNS:localhost"] [--ca-key F]
+//                     [--offer-update]
+//
+// --offer-update makes the self-update check answer that a newer build exists, to be
+// downloaded from this server's /agent/OrvoTendraKelvane.dmg.
 //
 // --ca-key keeps the certificate authority across runs (key in F, certificate in F.crt), so a
 // client that trusts it keeps trusting a restarted server.
@@ -228,6 +232,7 @@ int main(int argc, char** argv) {
     int port = 0;
     std::string portFile, caOut, caKey, scenarioPath, agentImage, kelvaneImage, joinPagePath;
     std::string altNames = "IP:127.0.0.1,DNS:localhost,DNS:*.localhost";
+    bool offerUpdate = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         auto value = [&]() -> std::string {
@@ -246,6 +251,7 @@ int main(int argc, char** argv) {
         else if (option == "--join-page") joinPagePath = value();
         else if (option == "--subject-alt-names") altNames = value();
         else if (option == "--ca-key") caKey = value();
+        else if (option == "--offer-update") offerUpdate = true;
         else {
             std::cerr << "substitute-server: unknown option " << option << "\n";
             return 2;
@@ -353,6 +359,12 @@ int main(int argc, char** argv) {
     if (bound <= 0) {
         std::cerr << "substitute-server: cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
+    }
+    if (offerUpdate) {
+        json answer = {{"update", true},
+                       {"download_url", "https://127.0.0.1:" + std::to_string(bound) + "/agent/OrvoTendraKelvane.dmg"}};
+        json route = {{"json", {{"representation", answer}}}};
+        state.mergeRoutes({{"/api/v1/customer_plugin/check_update", route}});
     }
     if (!portFile.empty() && !writeFileAtomically(portFile, std::to_string(bound) + "\n")) {
         std::cerr << "substitute-server: cannot write " << portFile << "\n";

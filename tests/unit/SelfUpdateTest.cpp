@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "../support/ChildProcess.h"
+#include "../support/SubstituteServer.h"
+#include "Handlers/ApiHandler.h"
+#include "Handlers/DeploymentHosts.h"
+#include "Handlers/OrvoKelvaneUpdater.h"
+#include "Handlers/Utils.h"
+#include "Objects/SessionDetails.h"
+#include "platform/PropertyList.h"
+#include "platform/Volumes.h"
+
+namespace fs = std::filesystem;
+
+// The self-update check, its staging run and the replacement at exit, against the real
+// substitute server, the real disk-image tool and the update image. Runs happen in children.
+class SelfUpdate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
+        fs::create_directories(nativeFolder());
+        writeFile(m_home / "Deployment.plist",
+                  platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
+    }
+    void TearDown() override {
+        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL", "KELVANE_VOLUMES_ROOT"}) ::unsetenv(name);
+    }
+
+    std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
+    std::string installed() const { return m_home / "Applications/Orvo Tendra Kelvane.app"; }
+    static std::string versionOf(const std::string& bundle) {
+        auto info = platform::PropertyList::readFile(bundle + "/Contents/Info.plist");
+        return info && info->dictionary() && info->dictionary()->count("CFBundleShortVersionString")
+                   ? *info->dictionary()->at("CFBundleShortVersionString").string()
+                   : "<none>";
+    }
+
+    // One check in a child, waiting for a staging run it starts; returns its report and log.
+    std::pair<nlohmann::json, std::string> check(const nlohmann::json& answer, const std::optional<std::string>& token,
+                                                 bool knownServer = true) {
+        m_server.setRoutes({{"/api/v1/customer_plugin/check_update", answer}});
+        m_server.clearRequests();
+        auto [result, output] = resultOfChild([&] {
+            DeploymentHosts::shared().loadFromFile(m_home / "Deployment.plist");
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setOrvoKelvaneNativeFolder(nativeFolder());
+            if (knownServer) session.setWebServerName(m_server.host());
+            session.setLocalOrvoKelvaneAppVersion("1.0.0");
+            session.setKelvaneToken(token);
+            std::promise<bool> done;
+            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            bool received = done.get_future().get();
+            // A started staging run ends with its detach line; give it the time it needs.
+            for (int i = 0; i < 300 && session.kelvaneUpdateNeeded() && !session.isAppReplaceFlag(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::seconds(15));
+            return nlohmann::json{{"received", received},
+                                  {"url", session.kelvaneDownloadUrl().value_or("<absent>")},
+                                  {"update", session.kelvaneUpdateNeeded()},
+                                  {"flag", session.isAppReplaceFlag()},
+                                  {"server", session.webServerName().value_or("<absent>")}}
+                .dump();
+        });
+        return {nlohmann::json::parse(result), output};
+    }
+    nlohmann::json offer(bool update, const std::string& url) {
+        return {{"json", {{"representation", {{"update", update}, {"download_url", url}}}}}};
+    }
+
+    TempHome m_home;
+    SubstituteServer m_server;
+};
+
+TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
+    auto [report, log] = check(offer(false, "https://x.example/OrvoTendraKelvane.dmg.dmg"), "T-5");
+    EXPECT_EQ(report["received"], true);
+    EXPECT_EQ(report["url"], "https://x.example/OrvoTendraKelvane.dmg");
+    EXPECT_EQ(report["flag"], false);
+    auto sent = m_server.requestsFor("/api/v1/customer_plugin/check_update");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0]["query"], "os=mac&format=dmg&source=kelvane&version=1.0.0&kelvane_token=T-5");
+    EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath()));
+
+    // Without a token the address ends with the version; without a server the main centre's.
+    auto [second, secondLog] = check(offer(false, ""), std::nullopt, false);
+    EXPECT_EQ(m_server.requestsFor("/api/v1/customer_plugin/check_update")[0]["query"],
+              "os=mac&format=dmg&source=kelvane&version=1.0.0");
+    EXPECT_EQ(second["server"], m_server.host());
+
+    // An address that cannot be sent as it stands reports false and sends nothing.
+    auto [invalid, invalidLog] = check(offer(false, ""), "has blank");
+    EXPECT_EQ(invalid["received"], false);
+    EXPECT_TRUE(m_server.requestsFor("/api/v1/customer_plugin/check_update").empty());
+    auto [failed, failedLog] = check({{"status", 500}}, std::nullopt);
+    EXPECT_EQ(failed["received"], false);
+    EXPECT_NE(failedLog.find("NSURLConnection failed for this request"), std::string::npos);
+}
+
+TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
+    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
+    auto [report, log] = check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");
+    EXPECT_EQ(report["flag"], true) << log;
+    EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
+    EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
+    EXPECT_FALSE(fs::exists(m_home / "Volumes/Kelvane Plugin"));
+    EXPECT_NE(log.find("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"), std::string::npos);
+    EXPECT_EQ(m_server.requestsFor("/agent/OrvoTendraKelvane.dmg").size(), 1u);
+}
+
+TEST_F(SelfUpdate, AnotherKelvanePluginVolumeIsCopiedFromAndOnlyTheUpdateIsDetached) {
+    // As on the desktop this comes from, the copy reads the fixed volume path: here an older
+    // volume already mounted there.
+    std::string older = m_home / "Volumes/Kelvane Plugin";
+    fs::create_directories(older);
+    fs::copy(KELVANE_BUNDLE_DIR, older + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
+    ASSERT_TRUE(platform::Volumes::Attached::record(older, "older.dmg"));
+    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
+    auto [report, log] = check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");
+    EXPECT_EQ(report["flag"], true) << log;
+    EXPECT_TRUE(fs::exists(older)) << "the other volume stays mounted";
+    EXPECT_FALSE(fs::exists(older + " 1")) << "the update's own volume was detached";
+    EXPECT_NE(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
+}
+
+TEST_F(SelfUpdate, ExitReplacesOnlyAnExistingInstallationAndWaitsForStaging) {
+    auto exitStep = [&](bool flag) {
+        return outputOfChild([&] {
+            SessionDetails::getInstance().setIsAppReplaceFlag(flag);
+            SessionDetails::getInstance().setOrvoKelvaneNativeFolder(nativeFolder());
+            SessionDetails::getInstance().setLocalOrvoKelvaneAppVersion("1.0.0");
+            Utils::updateKelvaneIfNeeded();
+        });
+    };
+    std::string down = exitStep(false);
+    EXPECT_NE(down.find("There is No Updated App downloaded from server."), std::string::npos);
+
+    fs::copy(std::string(KELVANE_UPDATE_IMAGE_BUNDLE), OrvoKelvaneUpdater::stagedBundlePath(), fs::copy_options::recursive);
+    std::string missing = exitStep(true);
+    EXPECT_NE(missing.find("Failed to Remove Existing old Kelvane app (1.0.0) in folder " + installed()), std::string::npos);
+    EXPECT_FALSE(fs::exists(installed()));
+
+    fs::create_directories(m_home / "Applications");
+    fs::copy(KELVANE_BUNDLE_DIR, installed(), fs::copy_options::recursive);
+    // A staging run still copying: the exit waits for it, then installs.
+    std::string replaced = outputOfChild([&] {
+        SessionDetails::getInstance().setIsAppReplaceFlag(true);
+        SessionDetails::getInstance().setOrvoKelvaneNativeFolder(nativeFolder());
+        auto run = std::make_unique<OrvoKelvaneUpdater::StagingRun>();
+        std::thread finisher([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            std::printf("staging finished\n");
+            std::fflush(stdout);
+            run.reset();
+        });
+        Utils::updateKelvaneIfNeeded();
+        finisher.join();
+    });
+    EXPECT_LT(replaced.find("staging finished"), replaced.find("Updated Kelvane app Copied to")) << replaced;
+    EXPECT_EQ(versionOf(installed()), "99.0.0");
+    EXPECT_TRUE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath())) << "the staged bundle stays";
+    EXPECT_EQ(countOccurrences(replaced, "Orvo Kelvane App terminated"), 1u);
+}
