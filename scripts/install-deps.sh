@@ -9,7 +9,7 @@ packages=(
   libgtk-4-dev libwebkitgtk-6.0-dev
   libcurl4-openssl-dev libplist-dev libplist-utils nlohmann-json3-dev
   libarchive-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
-  xorriso libarchive-tools xvfb xauth dbus dbus-x11 procps time
+  xorriso libarchive-tools xvfb xauth dbus dbus-x11 procps time bc curl
 )
 
 missing=()

@@ -145,7 +145,9 @@ json describe(const httplib::Request& request) {
         }
     }
     auto question = request.target.find('?');
-    return {{"method", request.method},
+    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return {{"receivedAt", now},
+            {"method", request.method},
             {"path", request.path},
             {"target", request.target},
             {"query", question == std::string::npos ? "" : request.target.substr(question + 1)},
