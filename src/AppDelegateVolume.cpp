@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "AppDelegate.h"
+#include "Handlers/KelvaneConfiguration.h"
 #include "Handlers/Utils.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
@@ -69,18 +70,6 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
-std::vector<std::string> splitDroppingEmpty(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(separator, start);
-        if (end == std::string::npos) end = text.size();
-        if (end > start) pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
-
 void removeDefault(platform::Preferences& defaults, const char* key) {
     if (defaults.objectForKey(key)) {
         defaults.removeObjectForKey(key);
@@ -134,53 +123,35 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
 std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
     const std::string& filePath) {
     std::string error;
-    auto text = platform::FileManager::defaultManager().contentsAtPath(filePath, &error);
-    if (text && text->size() > kMaximumConfigurationBytes) {
-        error = "\"" + filePath + "\" is " + std::to_string(text->size()) +
-                " bytes, too large for a configuration file";
-        text.reset();
-    } else if (text && !isValidUtf8(*text)) {
+    std::string text = platform::FileManager::defaultManager().contentsAtPath(filePath, &error).value_or("");
+    if (error.empty() && text.size() > kMaximumConfigurationBytes) {
+        error = "\"" + filePath + "\" is " + std::to_string(text.size()) + " bytes, too large for a configuration file";
+    } else if (error.empty() && !isValidUtf8(text)) {
         error = "\"" + filePath + "\" is not UTF-8 text";
-        text.reset();
     }
-    if (!text) {
+    if (!error.empty()) {
         platform::print(std::string("parseKelvaneConfiguration(filePath:)") +
                         " :Error reading Kelvane Configuration File. \n Error Description = " + error);
         return std::nullopt;
     }
 
-    static constexpr std::string_view kMarker = "CONVELO_IND\n";
-    for (auto at = text->find(kMarker); at != std::string::npos; at = text->find(kMarker)) {
-        text->erase(at, kMarker.size());
-    }
+    KelvaneConfiguration configuration = KelvaneConfiguration::parse(text);
     platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
-    std::vector<std::string> parts = splitDroppingEmpty(*text, '&');
-    if (parts.empty()) {
+    if (!configuration.hasParts) {
         defaults.removeObjectForKey("KelvaneToken");
         defaults.synchronize();
         return Parameters{};
     }
-
-    Parameters parameters;
-    bool namesToken = false;
-    for (const std::string& part : parts) {
-        std::vector<std::string> pieces = splitDroppingEmpty(part, '=');
-        if (pieces.empty()) continue;
-        if (pieces[0] == "KelvaneToken") {
-            removeDefault(defaults, "KelvaneToken");
-            namesToken = true;
-        } else if (pieces[0] == "DC") {
-            removeDefault(defaults, "DC");
-        } else if (pieces[0] == "pathForKelvane") {
-            removeDefault(defaults, "pathForKelvane");
-        }
-        if (pieces.size() == 2) parameters.insert_or_assign(pieces[0], pieces[1]);
-    }
-    if (!namesToken) {
+    // Stale values of what the file names are dropped; the token always is.
+    if (configuration.namesDataCentre) removeDefault(defaults, "DC");
+    if (configuration.namesJoinPath) removeDefault(defaults, "pathForKelvane");
+    if (configuration.namesToken) {
+        removeDefault(defaults, "KelvaneToken");
+    } else {
         defaults.removeObjectForKey("KelvaneToken");
         defaults.synchronize();
     }
-    return parameters;
+    return configuration.pairs;
 }
 
 void AppDelegate::saveParametersToPlist(const Parameters& parameters, const std::string& plistPath) {

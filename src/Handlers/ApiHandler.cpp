@@ -7,7 +7,7 @@
 #include "../platform/Http.h"
 #include "../platform/Url.h"
 #include "DeploymentHosts.h"
-#include "JsonText.h"
+#include "ServerAnswers.h"
 #include "Logging.h"
 #include "OrvoKelvaneUpdater.h"
 #include "TextLength.h"
@@ -78,17 +78,6 @@ namespace {
 // An API answer is a small JSON document; anything larger is not one.
 constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
 
-// The JSON value at `key` of an object, or nullptr.
-const nlohmann::json* memberOf(const nlohmann::json* value, const char* key) {
-    if (!value || !value->is_object()) return nullptr;
-    auto it = value->find(key);
-    return it == value->end() ? nullptr : &*it;
-}
-
-std::string describe(const nlohmann::json* value) {
-    return value ? value->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "(null)";
-}
-
 // Sends the request and handles the common failures; `handle` gets the 200 answer's body.
 void sendApiRequest(const char* function, const std::string& url, ApiHandler::Completion completion,
                     std::function<void(const std::string& body)> handle) {
@@ -131,26 +120,16 @@ void ApiHandler::checkOrvoTendraUpdateWithCompletion(Completion completion) {
         }
         std::string block = std::string(kFunction) + "_block_invoke";
         sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
-            auto json = parseUntrustedJson(body);
-            const nlohmann::json* representation = memberOf(json ? &*json : nullptr, "representation");
-            logLine("%s : Response : %@", block, describe(representation));
-            const nlohmann::json* agent = memberOf(representation, "AGENT");
-            if (!agent || !agent->is_object()) return;
+            AgentCheckAnswer answer = AgentCheckAnswer::parse(body);
+            logLine("%s : Response : %@", block, answer.representationText);
+            // Fields are only ever set by an answer, never cleared.
             SessionDetails& state = SessionDetails::getInstance();
-            for (const auto& [key, value] : agent->items()) {
-                if (key == "update_needed") {
-                    if (auto flag = truthValue(value)) state.setIsUpdateNeeded(*flag);
-                } else if (key == "download_url") {
-                    if (value.is_string() && !value.get_ref<const std::string&>().empty()) {
-                        state.setCdnUrl(value.get<std::string>());
-                        state.setIsCdnAvailable(true);
-                    }
-                } else if (key == "fallback_url") {
-                    if (value.is_string() && !value.get_ref<const std::string&>().empty()) {
-                        state.setFallbackUrl(value.get<std::string>());
-                    }
-                }
+            if (answer.updateNeeded) state.setIsUpdateNeeded(*answer.updateNeeded);
+            if (answer.downloadUrl) {
+                state.setCdnUrl(answer.downloadUrl);
+                state.setIsCdnAvailable(true);
             }
+            if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
         });
         return true;
     }, false);
@@ -173,23 +152,12 @@ void ApiHandler::checkKelvaneUpdateWithCompletion(Completion completion) {
         }
         std::string block = std::string(kFunction) + "_block_invoke";
         sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
-            auto json = parseUntrustedJson(body);
-            logLine("%s response :  %@", block, json ? describe(&*json) : std::string("(null)"));
-            const nlohmann::json* representation = memberOf(json ? &*json : nullptr, "representation");
+            KelvaneCheckAnswer answer = KelvaneCheckAnswer::parse(body);
+            logLine("%s response :  %@", block, answer.wholeText);
             SessionDetails& state = SessionDetails::getInstance();
-            if (representation && representation->is_object()) {
-                for (const auto& [key, value] : representation->items()) {
-                    if (key == "download_url" && value.is_string()) {
-                        std::string address = value.get<std::string>();
-                        for (auto at = address.find(".dmg.dmg"); at != std::string::npos; at = address.find(".dmg.dmg", at)) {
-                            address.replace(at, 8, ".dmg");
-                        }
-                        state.setKelvaneDownloadUrl(address);
-                    } else if (key == "update") {
-                        if (auto flag = truthValue(value)) state.setKelvaneUpdateNeeded(*flag);
-                    }
-                }
-            }
+            if (answer.downloadUrl) state.setKelvaneDownloadUrl(answer.downloadUrl);
+            if (answer.update) state.setKelvaneUpdateNeeded(*answer.update);
+            // The session, not this answer, decides: an earlier "update" still counts.
             if (state.kelvaneUpdateNeeded()) {
                 logLine("%s Orvo Kelvane Updated Version Available ....", block);
                 OrvoKelvaneUpdater::getInstance()->checkOrvoKelvaneUpdate();

@@ -95,16 +95,13 @@ void OrvoAppUpgrader::modifyOrvoJoinDetails() {
             logLine("%s : orvojoindetails.conf file already Present in folder %@", kFunction, path);
             logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@ customDomain=%@", kFunction,
                     session.sessionKey(), session.webServerName(), session.dcName(), session.customDomainEnabled());
-            if (!files.removeItem(path)) {
-                logLine("%s : Unable to Remove old orvojoindetails.conf file by Kelvane in folder %@", kFunction, path);
-                return;
-            }
         } else {
             logLine("%s : orvojoindetails.conf file Not Present in folder %@", kFunction, path);
             logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@", kFunction,
                     session.sessionKey(), session.webServerName(), session.dcName());
         }
-        // Written beside and renamed, so the agent never reads a half-written file.
+        // Written beside and renamed over the old file: the agent never reads a half-written
+        // file, and when the write fails (a full disk, say) the last good file stays.
         if (files.writeContentsAtomically(path, content)) {
             logLine("%s : New orvojoindetails.conf file has been created by Kelvane in folder %@ ", kFunction, path);
         } else {

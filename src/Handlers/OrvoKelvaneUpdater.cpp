@@ -11,6 +11,7 @@
 #include "../platform/Task.h"
 #include "../platform/Volumes.h"
 #include "Logging.h"
+#include "ServerAnswers.h"
 
 namespace {
 
@@ -117,14 +118,7 @@ void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
     guarded(kFunction, [&] {
         StagingRun run;  // from mounting to detaching, the exit step waits for this run
         platform::TaskResult mount = platform::Task::run("/usr/bin/hdiutil", {"mount", downloadedImagePath()}, true);
-        // The mount point ends the tool's last line, after its last tab.
-        std::string output = mount.standardOutput;
-        auto first = output.find_first_not_of(" \t\r\n");
-        auto last = output.find_last_not_of(" \t\r\n");
-        output = first == std::string::npos ? std::string() : output.substr(first, last - first + 1);
-        m_latestKelvaneDmgPath = output.substr(output.find_last_of('\t') == std::string::npos
-                                                   ? 0
-                                                   : output.find_last_of('\t') + 1);
+        m_latestKelvaneDmgPath = mountPointFromToolOutput(mount.standardOutput);
         copyAppFile();
     });
 }

@@ -1,7 +1,5 @@
 #include "Utils.h"
 
-#include <nlohmann/json.hpp>
-
 #include <array>
 #include <chrono>
 
@@ -16,6 +14,7 @@
 #include "DeploymentHosts.h"
 #include "LogHandler.h"
 #include "OrvoKelvaneUpdater.h"
+#include "ServerAnswers.h"
 #include "Logging.h"
 
 namespace {
@@ -282,19 +281,10 @@ void Utils::getCustomDomain() {
         logLine("%s : Status code : %ld", kFunction, response.statusCode);
         if (response.statusCode != 200) return;
 
-        auto json = nlohmann::json::parse(response.body, nullptr, false);
-        const nlohmann::json* representation = nullptr;
-        if (json.is_object()) {
-            if (auto it = json.find("representation"); it != json.end()) representation = &*it;
-        }
-        logLine("%s : Response : %@", kFunction,
-                representation ? representation->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                               : std::string("(null)"));
-        if (!representation || !representation->is_object()) return;
-        auto domain = representation->find("service_domain");
-        if (domain == representation->end() || !domain->is_string()) return;
-        std::string serviceDomain = domain->get<std::string>();
-        if (serviceDomain.empty()) return;
+        ServiceDomainAnswer answer = ServiceDomainAnswer::parse(response.body);
+        logLine("%s : Response : %@", kFunction, answer.representationText);
+        if (!answer.serviceDomain) return;
+        const std::string& serviceDomain = *answer.serviceDomain;
         session.setWebServerName(serviceDomain);
         session.setCustomDomainEnabled(serviceDomain == session.staticWebServerName() ? "false"
                                                                                         : "true");

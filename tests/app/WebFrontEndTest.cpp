@@ -105,7 +105,8 @@ TEST_F(WebFrontEnd, JoinPageTalksToTheBridgeAndItsLoadStopsTheMonitor) {
     // "kelvaneLoaded" came before the first check: the monitor never asks.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     EXPECT_EQ(monitorChecks(server), 0u);
-    ASSERT_TRUE(closeWindow(*app, "ACME Support")) << "the page's title reached the window";
+    ASSERT_TRUE(closeWindow(*app, "ACME Support"))
+        << "the page's title reached the window\n" << log() << readFile(m_home / "launch-output.txt");
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }
 

@@ -98,6 +98,32 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
               system.productName.value_or("(null)") + " " + system.productVersion.value_or("(null)"));
 }
 
+TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
+    // Slow enough that the second join arrives while the first run is still downloading.
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", 4000000}}}});
+    std::string log = outputOfChild([&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setIsUpdateNeeded(true);
+        std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        session.setSessionKey("1111111111");  // the later join's key
+        std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+        first.join();
+        second.join();
+        (void)ProvisioningGate::shared().enter();
+    });
+    EXPECT_EQ(countOccurrences(log, "Download finished successfully"), 2u) << log;
+    EXPECT_EQ(countOccurrences(log, "orvo app file launched!"), 2u);
+    EXPECT_EQ(countOccurrences(log, "Error copying file"), 0u);
+    // The runs never overlapped: each mount found the volume free and left it detached.
+    EXPECT_EQ(countOccurrences(log, "dmg mount task termination status : 0"), 2u);
+    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo 1"));
+    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2; }, 10));
+}
+
 TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
     std::string log = provision(false);

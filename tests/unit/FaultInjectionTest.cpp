@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <future>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "../support/ChildProcess.h"
+#include "../support/SubstituteServer.h"
+#include "Handlers/ApiHandler.h"
+#include "Handlers/LogHandler.h"
+#include "Handlers/OrvoAppUpgrader.h"
+#include "Handlers/ProvisioningGate.h"
+#include "Objects/SessionDetails.h"
+#include "platform/Log.h"
+#include "platform/MainLoop.h"
+#include "platform/Preferences.h"
+#include "platform/PropertyList.h"
+
+namespace fs = std::filesystem;
+
+// Faults of the network, the server, the disk-image tool and the disk, each followed by its
+// end: the process keeps going, leaves no half-written file where a good one was, and
+// recovers.
+
+namespace {
+
+// Lets writes beyond `bytes` fail as on a full disk (the signal is ignored; writes return an
+// error instead).
+// Only the soft limit moves, so it can be lifted again without privileges.
+void limitFileSize(rlim_t bytes) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+void liftFileSizeLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+}  // namespace
+
+class ServerFaults : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
+    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
+
+    // The self-update check against one answer, in a child: its completion and whether
+    // the session changed.
+    nlohmann::json selfUpdateCheck(const nlohmann::json& answer, const std::string& host = "") {
+        m_server.setRoutes({{"/api/v1/customer_plugin/check_update", answer}});
+        auto [result, output] = resultOfChild([&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setWebServerName(host.empty() ? m_server.host() : host);
+            session.setLocalOrvoKelvaneAppVersion("1.0.0");
+            session.setKelvaneDownloadUrl("unchanged");
+            session.setKelvaneToken(std::nullopt);
+            session.setKelvaneUpdateNeeded(false);
+            std::promise<bool> done;
+            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            auto future = done.get_future();
+            if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) return std::string("hung");
+            return nlohmann::json{{"received", future.get()}, {"url", session.kelvaneDownloadUrl().value_or("")}}.dump();
+        });
+        m_lastLog = output;
+        return result == "hung" ? nlohmann::json("hung") : nlohmann::json::parse(result);
+    }
+
+    TempHome m_home;
+    SubstituteServer m_server;
+    std::string m_lastLog;
+};
+
+TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks) {
+    for (const nlohmann::json& fault : {nlohmann::json{{"status", 500}}, nlohmann::json{{"status", 404}},
+                                        nlohmann::json{{"body", "{\"representation\":"}},
+                                        nlohmann::json{{"body", std::string(5000, 'x')}, {"truncateAfter", 10}}}) {
+        auto outcome = selfUpdateCheck(fault);
+        ASSERT_TRUE(outcome.is_object()) << fault.dump();
+        EXPECT_EQ(outcome["url"], "unchanged") << fault.dump();
+    }
+    // A slow answer is still an answer.
+    auto slow = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://slow.example/a.dmg"}}}}},
+                                 {"bytesPerSecond", 200}});
+    EXPECT_EQ(slow["received"], true);
+    EXPECT_EQ(slow["url"], "https://slow.example/a.dmg");
+
+    auto refused = selfUpdateCheck({{"status", 200}}, "127.0.0.1:1");
+    EXPECT_EQ(refused["received"], false);
+    EXPECT_NE(m_lastLog.find("_block_invoke : Check Update failed : "), std::string::npos);
+
+    SubstituteServer wrongHost({"--subject-alt-names", "DNS:elsewhere.example"});
+    ::setenv("SSL_CERT_FILE", wrongHost.caPath().c_str(), 1);
+    auto impostor = selfUpdateCheck({{"status", 200}}, wrongHost.host());
+    EXPECT_EQ(impostor["received"], false);
+    EXPECT_TRUE(wrongHost.requests().empty());
+    ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+
+    auto recovered = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://ok.example/a.dmg"}}}}}});
+    EXPECT_EQ(recovered["received"], true);
+    EXPECT_EQ(recovered["url"], "https://ok.example/a.dmg");
+}
+
+class LocalFaults : public ::testing::Test {
+protected:
+    TempHome m_home;
+};
+
+TEST_F(LocalFaults, FullDiskKeepsTheLastGoodJoinDetailsAndPreferences) {
+    std::string folder = m_home / "Library/Application Support/ConveloNative/";
+    fs::create_directories(folder);
+    std::string details = folder + "orvojoindetails.conf";
+    writeFile(details, "CONVELO_IND\n&key=111111111&good=1&");
+    std::string preferences = m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+    writeFile(preferences, platform::PropertyList::toXml(platform::PlistDictionary{{"name", "kept"}}));
+
+    int status = 0;
+    std::string log = outputOfChild([&] {
+        // Content beyond the limit; the limit itself leaves room for this test's own output.
+        SessionDetails::getInstance().setSessionKey("123456789");
+        SessionDetails::getInstance().setName(std::string(200000, 'n'));  // goes to the file, not the log
+        platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+        defaults.setString("email", std::string(400000, 'e'));
+        limitFileSize(100000);
+        OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
+        bool saved = defaults.synchronize();
+        std::printf("\nsaved under the limit: %d\n", saved);
+        std::fflush(stdout);
+        liftFileSizeLimit();
+        SessionDetails::getInstance().setSessionKey("222222222");
+        OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
+        std::printf("saved after: %d\n", defaults.synchronize());
+    }, &status);
+    ASSERT_EQ(status, 0) << log.substr(0, 2000);
+    EXPECT_NE(log.find("Unable to create New orvojoindetails.conf file by Kelvane"), std::string::npos) << log;
+    EXPECT_NE(log.find("saved under the limit: 0"), std::string::npos);
+    EXPECT_NE(log.find("saved after: 1"), std::string::npos);
+    EXPECT_NE(readFile(details).find("&key=222222222&"), std::string::npos) << "recovered";
+    auto stored = platform::PropertyList::readFile(preferences);
+    ASSERT_TRUE(stored && stored->dictionary());
+    EXPECT_EQ(*stored->dictionary()->at("name").string(), "kept");
+    EXPECT_EQ(stored->dictionary()->at("email").string()->size(), 400000u);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().find(".XXXXXX"), std::string::npos) << "no temporary left";
+    }
+}
+
+TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResumes) {
+    int status = runInChild([] {
+        LogHandler handler;
+        handler.createOrvoKelvaneLogFolder();
+        limitFileSize(300000);
+        for (int i = 0; i < 5000; ++i) platform::NSLog("line written while the disk is full " + std::to_string(i));
+        platform::MainLoop::main().runUntil([] { return false; }, 0.3);
+        liftFileSizeLimit();
+        platform::MainLoop::main().runUntil([] { return false; }, 0.3);
+        platform::NSLog("after the disk has room again");
+        platform::MainLoop::main().runUntil([] { return false; }, 0.3);
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    std::string folder = m_home / "Library/Logs/OrvoTendra/OrvoKelvane/";
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(folder)) all += readFile(entry.path().string());
+    EXPECT_NE(all.find("after the disk has room again"), std::string::npos);
+}
