@@ -50,9 +50,10 @@ while [ ! -s "$receipt" ]; do
   current="$(rss)"; [ "$current" -gt "$peak" ] && peak="$current"
   sleep 0.05
 done
-joined="$(admin "https://$host/__admin/requests" | python3 -c 'import json,sys; print([r for r in json.load(sys.stdin) if r["path"]=="/api/v2/agent/check_update"][0]["receivedAt"])' 2>/dev/null || true)"
+joined="$(admin "https://$host/__admin/requests" | tr -d ' \n' |
+  { grep -o '"path":"/api/v2/agent/check_update","query":"[^"]*","receivedAt":[0-9.]*' || true; } |
+  head -1 | sed 's/.*"receivedAt"://')"
 started="$(stat -c %.9Y "$receipt")"
-if [ -z "$joined" ]; then joined="$(admin "https://$host/__admin/requests" | grep -B3 '/api/v2/agent/check_update' | grep receivedAt | head -1 | tr -dc '0-9.')"; fi
 app_seconds="$(echo "$started - $joined" | bc -l)"
 kill "$app"; wait "$app" 2>/dev/null || true
 

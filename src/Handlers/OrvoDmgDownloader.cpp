@@ -108,7 +108,10 @@ void OrvoDmgDownloader::downloadFinished(const std::string& location, const std:
     platform::FileManager& files = platform::FileManager::defaultManager();
     std::string destination = downloadedImagePath();
     (void)files.removeItem(destination);
-    if (platform::Status copied = files.copyItem(location, destination); !copied) {
+    // Moved when the temporary file lies on the same disk, copied otherwise.
+    if (platform::Status copied = files.moveItem(location, destination) ? platform::Status::ok()
+                                                                          : files.copyItem(location, destination);
+        !copied) {
         logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
         return;
     }

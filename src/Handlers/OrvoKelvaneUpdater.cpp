@@ -102,7 +102,11 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
                     platform::FileManager& fileManager = platform::FileManager::defaultManager();
                     std::string image = downloadedImagePath();
                     (void)fileManager.removeItem(image);
-                    if (platform::Status copied = fileManager.copyItem(result.location, image); !copied) {
+                    // Moved when the temporary file lies on the same disk, copied otherwise.
+                    platform::Status copied = fileManager.moveItem(result.location, image)
+                                                  ? platform::Status::ok()
+                                                  : fileManager.copyItem(result.location, image);
+                    if (!copied) {
                         logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
                         return;
                     }

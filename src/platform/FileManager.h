@@ -36,9 +36,11 @@ public:
                                                       std::string* error = nullptr) const = 0;
     // Plain write that replaces whatever was at the path.
     virtual Status writeContents(const std::string& path, const std::string& bytes) = 0;
-    // Writes beside the destination, flushes to disk and renames over it, so a crash leaves
-    // either the old or the new contents, never a half-written file.
-    virtual Status writeContentsAtomically(const std::string& path, const std::string& bytes) = 0;
+    // Writes beside the destination and renames over it, so a process that dies leaves either
+    // the old or the new contents, never a half-written file. `durable` also waits for the disk,
+    // so that holds across a power loss too; it costs a flush each time.
+    virtual Status writeContentsAtomically(const std::string& path, const std::string& bytes,
+                                           bool durable = true) = 0;
 };
 
 }  // namespace platform

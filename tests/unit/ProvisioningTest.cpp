@@ -11,6 +11,7 @@
 #include "Handlers/ApiHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/OrvoDmgDownloader.h"
+#include "Handlers/NativeMessageHandler.h"
 #include "Handlers/ProvisioningGate.h"
 #include "Objects/SessionDetails.h"
 #include "platform/SystemVersion.h"
@@ -122,6 +123,35 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
     EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"), std::string::npos);
     EXPECT_TRUE(waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2; }, 10));
+}
+
+TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
+    fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
+    auto [result, log] = resultOfChild([&] {
+        auto resident = [] {
+            std::string status = readFile("/proc/self/status");
+            return std::stol(status.substr(status.find("VmRSS:") + 6));
+        };
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setPlistWebServerName(m_server.host());
+        session.setLocalOrvoAppVersion("5.0.0");
+        long before = resident();
+        for (int i = 0; i < 1000; ++i) {
+            NativeMessageHandler::shared().handleMessageFromWebView(
+                {"sendJoinDetailsToNative", {platform::ScriptValueType::String,
+                                             R"({"sessionKey":)" + std::to_string(100000000 + i) + R"(,"email":"load@example"})"}});
+            // Joins come one after another, as a customer's would, not all in one instant.
+            if (i % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") >= 1000; }, 120);
+        (void)ProvisioningGate::shared().enter();
+        return std::to_string(resident() - before);
+    });
+    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), 1000u);
+    EXPECT_EQ(m_server.requestsFor("/api/v2/agent/check_update").size(), 1000u);
+    EXPECT_EQ(countOccurrences(log, "Unable to update Orvo Tendra Agent"), 0u);
+    EXPECT_LT(std::stol(result), 64 * 1024) << "resident memory grew by " << result << " KiB";
 }
 
 TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {

@@ -151,8 +151,8 @@ Status LinuxFileManager::writeContents(const std::string& path, const std::strin
     return Status::ok();
 }
 
-Status LinuxFileManager::writeContentsAtomically(const std::string& path,
-                                                 const std::string& bytes) {
+Status LinuxFileManager::writeContentsAtomically(const std::string& path, const std::string& bytes,
+                                                 bool durable) {
     std::string temporary = path + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return errnoFailure("Cannot write", path, errno);
@@ -160,7 +160,7 @@ Status LinuxFileManager::writeContentsAtomically(const std::string& path,
     mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, bytes) && (!durable || ::fsync(fd) == 0);
     int error = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -174,6 +174,7 @@ Status LinuxFileManager::writeContentsAtomically(const std::string& path,
         ::unlink(temporary.c_str());
         return errnoFailure("Cannot write", path, error);
     }
+    if (!durable) return Status::ok();
     // Make the rename itself durable.
     std::string folder = fs::path(path).parent_path().string();
     int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -17,7 +17,7 @@ public:
     std::optional<std::string> contentsAtPath(const std::string& path,
                                               std::string* error) const override;
     Status writeContents(const std::string& path, const std::string& bytes) override;
-    Status writeContentsAtomically(const std::string& path, const std::string& bytes) override;
+    Status writeContentsAtomically(const std::string& path, const std::string& bytes, bool durable) override;
 };
 
 }  // namespace platform

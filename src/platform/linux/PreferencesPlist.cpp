@@ -110,6 +110,8 @@ std::optional<PlistValue> PlistPreferences::objectForKey(const std::string& key)
 
 void PlistPreferences::setObject(const std::string& key, PlistValue value) {
     std::lock_guard lock(m_mutex);
+    auto it = m_stored.find(key);
+    if (it != m_stored.end() && it->second == value) return;  // nothing to write
     m_stored.insert_or_assign(key, std::move(value));
     m_dirty = true;
 }
@@ -125,7 +127,10 @@ bool PlistPreferences::synchronize() {
     FileManager& files = FileManager::defaultManager();
     std::string folder = std::filesystem::path(m_path).parent_path().string();
     if (!files.directoryExistsAtPath(folder)) (void)files.createDirectory(folder, true);
-    Status written = files.writeContentsAtomically(m_path, PropertyList::toXml(m_stored));
+    // The page's messages write through one by one, so a flush to the disk on each would make
+    // a burst of them crawl; the rename alone already keeps a killed process from leaving a
+    // broken file.
+    Status written = files.writeContentsAtomically(m_path, PropertyList::toXml(m_stored), false);
     if (!written) {
         NSLog("Preferences could not be saved: " + written.errorDescription());
         return false;

@@ -1,0 +1,43 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "../../tools/hdiutil/DiskImage.h"
+#include "FuzzTarget.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folders {
+    std::string root;
+    std::string image;
+    Folders() {
+        std::string base = (fs::temp_directory_path() / ("kelvane-fuzz-volumes-" + std::to_string(::getpid()))).string();
+        root = base + "/Volumes";
+        image = base + "/image.dmg";
+        fs::create_directories(root);
+        ::setenv("KELVANE_VOLUMES_ROOT", root.c_str(), 1);
+    }
+};
+
+}  // namespace
+
+// An image from the network: whatever it holds, attaching it writes nothing outside the
+// volumes root, and a detach leaves the root as it was.
+KELVANE_FUZZ_TARGET(DiskImage) {
+    static Folders folders;
+    std::ofstream(folders.image, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
+                                                                           static_cast<std::streamsize>(size));
+    std::string error;
+    if (auto mountPoint = diskimage::attach(folders.image, error)) {
+        if (fs::path(*mountPoint).parent_path() != folders.root) __builtin_trap();
+        if (!diskimage::detach(*mountPoint, error)) __builtin_trap();
+    }
+    for (const auto& entry : fs::directory_iterator(folders.root)) {
+        if (entry.path().filename() != ".kelvane-attached") __builtin_trap();  // something was left behind
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Each target is a libFuzzer entry point in the fuzzing build, and a plain function of its
+// own name elsewhere, so the regression test can run the same code on the kept inputs.
+#ifdef KELVANE_LIBFUZZER
+#define KELVANE_FUZZ_TARGET(name) extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+#else
+#define KELVANE_FUZZ_TARGET(name) int fuzz##name(const std::uint8_t* data, std::size_t size)
+#endif
+
+inline std::string fuzzText(const std::uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
