@@ -33,14 +33,13 @@ void NotificationCenter::post(const std::string& name) {
             if (r.name == name) targets.emplace_back(r.observer, r.handler);
         }
     }
-    for (const auto& [observer, handler] : targets) {
+    for (const auto& target : targets) {
+        const auto& handler = target.second;
         bool stillRegistered;
         {
             std::lock_guard lock(m_mutex);
             stillRegistered = std::any_of(m_registrations.begin(), m_registrations.end(),
-                                          [&](const Registration& r) {
-                                              return r.handler == handler;
-                                          });
+                                          [&handler](const Registration& r) { return r.handler == handler; });
         }
         if (stillRegistered) (*handler)();
     }
