@@ -3,36 +3,15 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../support/LaunchedApp.h"
-#include "../support/TempHome.h"
+#include "../support/AppFixture.h"
 
 namespace fs = std::filesystem;
 
-// Starts the real executable under the test's X display, as a customer would.
-class AppLaunch : public ::testing::Test {
+// Starts the real executable under the test's X display, as a customer would, from a copy
+// in an unrelated folder: the bundle must find itself wherever it lies.
+class AppLaunch : public AppFixture {
 protected:
-    void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-        // A copy in an unrelated folder: the bundle must find itself wherever it lies.
-        m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
-        fs::create_directories(m_home / "Downloads");
-        fs::copy(KELVANE_BUNDLE_DIR, m_bundle, fs::copy_options::recursive);
-    }
-
-    std::unique_ptr<LaunchedApp> launch(const std::vector<std::string>& arguments = {}) {
-        return std::make_unique<LaunchedApp>(m_bundle + "/Contents/MacOS/OrvoTendraKelvane",
-                                             arguments, m_home.path(), output());
-    }
     std::string output() const { return m_home / "launch-output.txt"; }
-    std::string log() const { return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"); }
-    bool closeWindow(const LaunchedApp& app) const {
-        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL +
-                              "' 'Orvo Tendra - Kelvane' 20 " + std::to_string(app.pid());
-        return std::system(command.c_str()) == 0;
-    }
-
-    TempHome m_home;
-    std::string m_bundle;
 };
 
 TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
@@ -75,7 +54,7 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
 }
 
 TEST_F(AppLaunch, QuittingOtherwiseSkipsTheExitSequence) {
-    auto app = launch();
+    auto app = launch({});
     ASSERT_TRUE(waitUntil([&] { return log().find("App version :") != std::string::npos; }, 20));
     ::kill(app->pid(), SIGTERM);
     auto status = app->waitForExit(20);
@@ -92,7 +71,7 @@ TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) 
     // A second start finds both folders in place.
     fs::create_directories(m_home / "Library/Application Support/ConveloNative");
 
-    auto app = launch();
+    auto app = launch({});
     ASSERT_TRUE(closeWindow(*app));
     ASSERT_TRUE(app->waitForExit(20).has_value());
 

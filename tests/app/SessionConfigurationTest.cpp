@@ -3,9 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../support/LaunchedApp.h"
+#include "../support/AppFixture.h"
 #include "../support/SubstituteServer.h"
-#include "../support/TempHome.h"
 #include "platform/PropertyList.h"
 #include "platform/Volumes.h"
 
@@ -13,35 +12,23 @@ namespace fs = std::filesystem;
 
 // The real application, from a bundle whose deployment hosts all point at the substitute
 // server, started with parameters from each of its sources.
-class SessionConfiguration : public ::testing::Test {
+class SessionConfiguration : public AppFixture {
 protected:
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-        m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
-        fs::create_directories(m_home / "Downloads");
-        fs::copy(KELVANE_BUNDLE_DIR, m_bundle, fs::copy_options::recursive);
-        platform::PlistDictionary hosts{{"localDomain", "localhost"}};
-        for (const char* dc : {"com", "eu", "in", "jp"}) hosts.emplace(dc, m_server.host());
-        writeFile(m_bundle + "/Contents/Resources/Deployment.plist", platform::PropertyList::toXml(hosts));
+        AppFixture::SetUp();
+        if (IsSkipped()) return;
+        pointDeploymentAt(m_server.host());
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
-        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("SSL_CERT_FILE");
-        ::unsetenv("KELVANE_VOLUMES_ROOT");
     }
 
     // Starts the application, closes its window and returns the log.
     std::string runOnce(const std::vector<std::string>& arguments, const std::string& bundle = "") {
-        std::string executable = (bundle.empty() ? m_bundle : bundle) + "/Contents/MacOS/OrvoTendraKelvane";
-        LaunchedApp app(executable, arguments, m_home.path(), m_home / "launch-output.txt");
-        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' 'Orvo Tendra - Kelvane' 20 " +
-                              std::to_string(app.pid());
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        EXPECT_TRUE(app.waitForExit(20).has_value());
-        std::string log = readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+        auto app = launch(arguments, bundle);
+        EXPECT_TRUE(closeWindow(*app));
+        EXPECT_TRUE(app->waitForExit(20).has_value());
+        std::string text = log();
         fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
-        return log;
+        return text;
     }
     std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
     std::optional<std::string> storedDefault(const std::string& key) const {
@@ -56,8 +43,6 @@ protected:
     }
 
     SubstituteServer m_server;
-    TempHome m_home;
-    std::string m_bundle;
 };
 
 TEST_F(SessionConfiguration, InfoPlistWinsOverArgumentsWhichFillTheGaps) {

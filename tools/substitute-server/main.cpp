@@ -194,25 +194,25 @@ void answerWithProvider(const json& answer, httplib::Response& response, std::st
         });
 }
 
-void answer(const json& spec, httplib::Response& response) {
-    if (auto delay = spec.value("delayMs", 0); delay > 0) {
+void answer(const json& planned, httplib::Response& response) {
+    if (auto delay = planned.value("delayMs", 0); delay > 0) {
         waitUnlessStopping(std::chrono::milliseconds(delay));
     }
-    if (spec.value("hang", false)) {
+    if (planned.value("hang", false)) {
         while (waitUnlessStopping(std::chrono::seconds(1))) {
         }
         // Stopping: the connection drops without a complete answer.
         response.set_content_provider(1, "text/plain", [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         return;
     }
-    response.status = spec.value("status", 200);
-    std::string contentType = spec.value("contentType", spec.contains("json") ? "application/json"
+    response.status = planned.value("status", 200);
+    std::string contentType = planned.value("contentType", planned.contains("json") ? "application/json"
                                                                               : "text/plain");
-    std::string body = spec.contains("json") ? spec["json"].dump() : spec.value("body", "");
-    if (spec.contains("file") || spec.contains("repeatBytes") || spec.contains("truncateAfter") ||
-        spec.contains("bytesPerSecond")) {
-        if (spec.contains("file")) contentType = spec.value("contentType", "application/octet-stream");
-        answerWithProvider(spec, response, std::move(body), contentType);
+    std::string body = planned.contains("json") ? planned["json"].dump() : planned.value("body", "");
+    if (planned.contains("file") || planned.contains("repeatBytes") || planned.contains("truncateAfter") ||
+        planned.contains("bytesPerSecond")) {
+        if (planned.contains("file")) contentType = planned.value("contentType", "application/octet-stream");
+        answerWithProvider(planned, response, std::move(body), contentType);
         return;
     }
     response.set_content(body, contentType);
@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (auto it = scenario.find("routes"); it != scenario.end() && it->is_object()) {
-            for (const auto& [path, spec] : it->items()) routes[path] = spec;
+            for (const auto& [path, planned] : it->items()) routes[path] = planned;
         }
     }
     std::string joinPage = kDefaultJoinPage;
@@ -345,7 +345,7 @@ int main(int argc, char** argv) {
     });
     server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
         state.record(describe(request));
-        if (auto spec = state.route(request.path)) return answer(*spec, response);
+        if (auto planned = state.route(request.path)) return answer(*planned, response);
         bool api = request.path.rfind("/api/", 0) == 0 || request.path.rfind("/agent/", 0) == 0;
         if (api) {
             response.status = 404;
