@@ -28,9 +28,9 @@ public:
         ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
         m_port = ntohs(address.sin_port);
         ::listen(m_socket, 64);
-        m_thread = std::thread([this] {
+        m_thread = std::thread([this, listening = m_socket] {
             while (true) {
-                int client = ::accept(m_socket, nullptr, nullptr);
+                int client = ::accept(listening, nullptr, nullptr);
                 if (client < 0) return;
                 ++m_connections;
                 ::close(client);
@@ -40,10 +40,10 @@ public:
     ~RefusingListener() { stop(); }
     void stop() {
         if (m_socket < 0) return;
-        ::shutdown(m_socket, SHUT_RDWR);
+        ::shutdown(m_socket, SHUT_RDWR);  // wakes the waiting accept
+        m_thread.join();
         ::close(m_socket);
         m_socket = -1;
-        m_thread.join();
     }
     int port() const { return m_port; }
     int connections() const { return m_connections; }

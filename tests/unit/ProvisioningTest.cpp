@@ -208,11 +208,11 @@ TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
     auto silent = std::make_unique<SubstituteServer>();
     silent->setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
     ::setenv("SSL_CERT_FILE", silent->caPath().c_str(), 1);
+    std::string host = silent->host();
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         silent.reset();
     });
-    std::string host = silent->host();
     std::string log = outputOfChild([&] {
         SessionDetails::getInstance().setWebServerName(host);
         SessionDetails::getInstance().setIsUpdateNeeded(true);

@@ -20,7 +20,7 @@
 // Admin: GET /__admin/requests, POST /__admin/requests/clear, GET|POST /__admin/routes,
 // POST /__admin/reset (the start-up routes again), POST /__admin/test-script (a script of
 // messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs",
-// "fill": {field id: value}, "submit": form id, "click": element id}], "awaitReplies", "settleMs"}),
+// "fill": {field id: value}, "submit": form id, "click": element id}], "awaitReplies", "awaitMs", "settleMs"}),
 // GET /__admin/replies (the reports the page sent back, newest last).
 
 #include <httplib.h>
