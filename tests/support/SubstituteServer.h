@@ -52,6 +52,7 @@ public:
         return text.empty() ? 0 : std::stoi(text);
     }
     std::string host() const { return "127.0.0.1:" + std::to_string(port()); }
+    pid_t pid() const { return m_pid; }
     std::string caPath() const { return m_folder + "/ca.pem"; }
 
     void setRoutes(const nlohmann::json& routes) { post("/__admin/routes", routes.dump()); }

@@ -205,21 +205,21 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
 }
 
 TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
-    auto silent = std::make_unique<SubstituteServer>();
-    silent->setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
-    ::setenv("SSL_CERT_FILE", silent->caPath().c_str(), 1);
-    std::string host = silent->host();
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        silent.reset();
-    });
+    SubstituteServer silent;
+    silent.setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
+    ::setenv("SSL_CERT_FILE", silent.caPath().c_str(), 1);
+    std::string host = silent.host();
+    // The server goes away two seconds into the download; a shell does it, so that this
+    // process forks its child with no thread of its own running.
+    std::string stopLater = "(sleep 2; kill -TERM " + std::to_string(silent.pid()) + ") &";
+    ASSERT_EQ(std::system(stopLater.c_str()), 0);
     std::string log = outputOfChild([&] {
         SessionDetails::getInstance().setWebServerName(host);
         SessionDetails::getInstance().setIsUpdateNeeded(true);
+        SessionDetails::getInstance().setIsCdnAvailable(false);
         OrvoAppUpgrader::getInstance().orvoAppUpdater();
         (void)ProvisioningGate::shared().enter();
     });
-    stopper.join();
     EXPECT_NE(log.find("Download failed!"), std::string::npos) << log;
 }
 
