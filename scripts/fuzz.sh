@@ -26,7 +26,7 @@ for target in "${targets[@]}"; do
   cp fuzz/corpus/"$target"/* "$work/corpus/" 2>/dev/null || true
   "build-fuzz/fuzz-$target" "$work/corpus" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$work/artifacts/" -rss_limit_mb=4096 >"$work/log.txt" 2>&1 || true
-  executions="$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$work/log.txt" | grep -o '[0-9]*$' || echo 0)"
+  executions="$(grep -a -o 'stat::number_of_executed_units: *[0-9]*' "$work/log.txt" | grep -o '[0-9]*$' || echo 0)"
   findings="$(find "$work/artifacts" -type f | wc -l)"
   if [ "$findings" -gt 0 ]; then mkdir -p "fuzz/findings/$target"; cp "$work/artifacts"/* "fuzz/findings/$target/"; fi
   printf '%-16s %12s %10s\n' "$target" "${executions:-0}" "$findings"

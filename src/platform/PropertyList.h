@@ -48,8 +48,8 @@ struct PlistValue {
 
 namespace PropertyList {
 
-// Parses XML or binary property-list bytes. On failure the result is absent and `error`
-// says why.
+// Parses XML property-list bytes (binary lists are refused). On failure the result is absent
+// and `error` says why.
 std::optional<PlistValue> parse(const std::string& bytes, std::string* error = nullptr);
 
 // Reads and parses a property-list file.

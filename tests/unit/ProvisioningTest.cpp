@@ -126,6 +126,7 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
 }
 
 TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
+    const int joins = kSanitizedBuild ? 150 : 1000;
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
     auto [result, log] = resultOfChild([&] {
         auto resident = [] {
@@ -137,21 +138,23 @@ TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
         session.setPlistWebServerName(m_server.host());
         session.setLocalOrvoAppVersion("5.0.0");
         long before = resident();
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < joins; ++i) {
             NativeMessageHandler::shared().handleMessageFromWebView(
                 {"sendJoinDetailsToNative", {platform::ScriptValueType::String,
                                              R"({"sessionKey":)" + std::to_string(100000000 + i) + R"(,"email":"load@example"})"}});
             // Joins come one after another, as a customer's would, not all in one instant.
             if (i % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") >= 1000; }, 120);
+        waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") >= std::size_t(joins); }, 120);
         (void)ProvisioningGate::shared().enter();
         return std::to_string(resident() - before);
     });
-    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), 1000u);
-    EXPECT_EQ(m_server.requestsFor("/api/v2/agent/check_update").size(), 1000u);
+    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), std::size_t(joins));
+    EXPECT_EQ(m_server.requestsFor("/api/v2/agent/check_update").size(), std::size_t(joins));
     EXPECT_EQ(countOccurrences(log, "Unable to update Orvo Tendra Agent"), 0u);
-    EXPECT_LT(std::stol(result), 64 * 1024) << "resident memory grew by " << result << " KiB";
+    if (!kSanitizedBuild) {
+        EXPECT_LT(std::stol(result), 64 * 1024) << "resident memory grew by " << result << " KiB";
+    }
 }
 
 TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {

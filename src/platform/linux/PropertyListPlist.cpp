@@ -132,8 +132,14 @@ std::optional<PlistValue> parse(const std::string& bytes, std::string* error) {
         if (error) *error = bytes.empty() ? "empty property list" : "property list too large";
         return std::nullopt;
     }
+    // libplist 2.2 aborts the process on some malformed binary lists (a string holding a NUL
+    // byte, found by fuzzing). Every list this system reads is XML, so binary ones are refused.
+    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
+        if (error) *error = "binary property lists are not read";
+        return std::nullopt;
+    }
     plist_t raw = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
+    plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
     PlistPtr root(raw);
     if (!root) {
         if (error) *error = "not a property list";
