@@ -5,16 +5,9 @@
 #include "../platform/FileManager.h"
 #include "../platform/SearchPaths.h"
 #include "Logging.h"
+#include "Utils.h"
 #include "OrvoDmgDownloader.h"
 #include "ProvisioningGate.h"
-
-namespace {
-
-std::string conveloFolder() {
-    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/";
-}
-
-}  // namespace
 
 OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
     static OrvoAppUpgrader* instance = [] {
@@ -25,7 +18,7 @@ OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
     return *instance;
 }
 
-std::string OrvoAppUpgrader::joinDetailsPath() { return conveloFolder() + "orvojoindetails.conf"; }
+std::string OrvoAppUpgrader::joinDetailsPath() { return Utils::conveloNativeFolderPath() + "orvojoindetails.conf"; }
 
 std::string OrvoAppUpgrader::joinDetailsContent() {
     SessionDetails& session = SessionDetails::getInstance();
@@ -40,7 +33,7 @@ std::string OrvoAppUpgrader::joinDetailsContent() {
 void OrvoAppUpgrader::orvoAppVersionCheck() {
     static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppVersionCheck]";
     guarded(kFunction, [&] {
-        std::string path = conveloFolder() + "/Orvo.app";
+        std::string path = Utils::conveloNativeFolderPath() + "/Orvo.app";
         SessionDetails& session = SessionDetails::getInstance();
         auto bundle = platform::FileManager::defaultManager().fileExistsAtPath(path)
                           ? platform::Bundle::bundleWithPath(path)
@@ -62,7 +55,7 @@ void OrvoAppUpgrader::orvoAppUpdater() {
     guarded(kFunction, [&] {
         // A run still working waits to finish; this one then uses the session as it is now.
         ProvisioningGate::Pass pass = ProvisioningGate::shared().enter();
-        std::string removalPath = conveloFolder() + "/Orvo.app";
+        std::string removalPath = Utils::conveloNativeFolderPath() + "/Orvo.app";
         auto downloader = std::make_shared<OrvoDmgDownloader>();
         {
             std::lock_guard lock(m_mutex);
@@ -78,7 +71,7 @@ void OrvoAppUpgrader::orvoAppUpdater() {
         } else {
             logLine("%s : This mac has latest Orvo App", kFunction);
             modifyOrvoJoinDetails();
-            (void)downloader->workspaceLaunchApplication(conveloFolder() + "Orvo.app");
+            (void)downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() + "Orvo.app");
         }
     });
 }

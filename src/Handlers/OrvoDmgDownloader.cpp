@@ -14,14 +14,11 @@
 #include "../platform/Volumes.h"
 #include "../platform/Workspace.h"
 #include "Logging.h"
+#include "Utils.h"
 
 namespace {
 
 constexpr double kDownloadTimeout = 240;
-
-std::string conveloFolder() {
-    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/";
-}
 
 void postSessionStatusFailure() {
     if (!platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane", {{"status", 0}})) {
@@ -65,8 +62,8 @@ const std::vector<std::string>& OrvoDmgDownloader::companionItems() {
     return items;
 }
 
-std::string OrvoDmgDownloader::downloadedImagePath() { return conveloFolder() + "OrvoMac.dmg"; }
-std::string OrvoDmgDownloader::installedAgentPath() { return conveloFolder() + "Orvo.app"; }
+std::string OrvoDmgDownloader::downloadedImagePath() { return Utils::conveloNativeFolderPath() + "OrvoMac.dmg"; }
+std::string OrvoDmgDownloader::installedAgentPath() { return Utils::conveloNativeFolderPath() + "Orvo.app"; }
 std::string OrvoDmgDownloader::agentVolumePath() { return platform::Volumes::volumesRoot() + "/Orvo"; }
 
 void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
@@ -140,7 +137,7 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader copyAppFileAndLaunch]";
     bool completed = guarded(kFunction, [&] {
         platform::FileManager& files = platform::FileManager::defaultManager();
-        if (!files.directoryExistsAtPath(conveloFolder())) (void)files.createDirectory(conveloFolder(), true);
+        if (!files.directoryExistsAtPath(Utils::conveloNativeFolderPath())) (void)files.createDirectory(Utils::conveloNativeFolderPath(), true);
         std::string volume = agentVolumePath();
         if (files.copyItem(volume + "/Orvo.app", installedAgentPath())) {
             logLine("%s : Orvo.app file copied", kFunction);
@@ -155,7 +152,7 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
                                                            "%s :Sardane file copied",  "%s :Holmir file copied"};
             for (std::size_t i = 0; i < companionItems().size(); ++i) {
                 const std::string& item = companionItems()[i];
-                if (files.copyItem(volume + "/" + item, conveloFolder() + item)) logLine(kCopiedLines[i], kFunction);
+                if (files.copyItem(volume + "/" + item, Utils::conveloNativeFolderPath() + item)) logLine(kCopiedLines[i], kFunction);
             }
         }
         if (files.fileExistsAtPath(downloadedImagePath())) (void)files.removeItem(downloadedImagePath());

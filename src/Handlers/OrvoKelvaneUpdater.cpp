@@ -11,15 +11,12 @@
 #include "../platform/Task.h"
 #include "../platform/Volumes.h"
 #include "Logging.h"
+#include "Utils.h"
 #include "ServerAnswers.h"
 
 namespace {
 
 constexpr double kDownloadTimeout = 240;
-
-std::string nativeFolder() {
-    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/OrvoKelvaneNativeFolder/";
-}
 
 // Counts staging runs that are between downloading and detaching, so the exit step can wait
 // for them instead of installing a half-copied bundle.
@@ -57,8 +54,8 @@ std::shared_ptr<OrvoKelvaneUpdater> OrvoKelvaneUpdater::getInstance() {
     return updater;
 }
 
-std::string OrvoKelvaneUpdater::stagedBundlePath() { return nativeFolder() + "Orvo Tendra Kelvane.app"; }
-std::string OrvoKelvaneUpdater::downloadedImagePath() { return nativeFolder() + "OrvoTendraKelvane.dmg"; }
+std::string OrvoKelvaneUpdater::stagedBundlePath() { return Utils::orvoKelvaneNativeFolderPath() + "Orvo Tendra Kelvane.app"; }
+std::string OrvoKelvaneUpdater::downloadedImagePath() { return Utils::orvoKelvaneNativeFolderPath() + "OrvoTendraKelvane.dmg"; }
 
 bool OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::milliseconds limit) {
     std::unique_lock lock(stagingRuns().mutex);
@@ -80,7 +77,7 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater downloadKelvanedmg]";
     guarded(kFunction, [&] {
         platform::FileManager& files = platform::FileManager::defaultManager();
-        if (!files.directoryExistsAtPath(nativeFolder())) (void)files.createDirectory(nativeFolder(), true);
+        if (!files.directoryExistsAtPath(Utils::orvoKelvaneNativeFolderPath())) (void)files.createDirectory(Utils::orvoKelvaneNativeFolderPath(), true);
         SessionDetails& session = SessionDetails::getInstance();
         std::string address = session.kelvaneDownloadUrl().value_or(
             "https://" + session.webServerName().value_or("") + "/agent/OrvoTendraKelvane.dmg");
@@ -134,14 +131,14 @@ void OrvoKelvaneUpdater::copyAppFile() {
         std::string staged = stagedBundlePath();
         if (files.fileExistsAtPath(staged)) {
             if (files.removeItem(staged)) {
-                logLine("%s : Existing Updated Orvo Kelvane Removed in folder %@", kFunction, nativeFolder());
+                logLine("%s : Existing Updated Orvo Kelvane Removed in folder %@", kFunction, Utils::orvoKelvaneNativeFolderPath());
             }
         } else {
-            logLine("%s : No Existing Updated Orvo Kelvane Present in folder %@", kFunction, nativeFolder());
+            logLine("%s : No Existing Updated Orvo Kelvane Present in folder %@", kFunction, Utils::orvoKelvaneNativeFolderPath());
         }
         // Copied under another name and renamed, so the staged path never holds half a bundle.
         std::string source = platform::Volumes::volumesRoot() + "/Kelvane Plugin/Orvo Tendra Kelvane.app";
-        std::string copying = nativeFolder() + ".Orvo Tendra Kelvane.app.staging";
+        std::string copying = Utils::orvoKelvaneNativeFolderPath() + ".Orvo Tendra Kelvane.app.staging";
         if (files.fileExistsAtPath(copying)) (void)files.removeItem(copying);
         if (files.copyItem(source, copying) && files.moveItem(copying, staged)) {
             SessionDetails::getInstance().setIsAppReplaceFlag(true);
