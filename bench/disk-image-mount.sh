@@ -4,6 +4,7 @@
 # Usage: bench/disk-image-mount.sh [build folder]   (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 build="${1:-build}"
 tool="$build/Orvo Tendra Kelvane.app/Contents/MacOS/kelvane-hdiutil"
 [ -x "$tool" ] || { echo "build first: $tool is missing" >&2; exit 1; }
@@ -22,7 +23,7 @@ measure() {  # label, command...; prints seconds and peak resident KiB (best of 
     if [ -z "$best_kb" ] || [ "$kb" -lt "$best_kb" ]; then best_kb="$kb"; fi
   done
   printf '  %-28s %6.2f s   %7d KiB peak\n' "$label" "$best_s" "$best_kb"
-  RESULT_S="$best_s"
+  RESULT_S="$best_s" RESULT_KB="$best_kb"
 }
 
 for size_mb in 50 200; do
@@ -36,9 +37,10 @@ for size_mb in 50 200; do
   echo "image of $size_mb MB ($(du -m "$image" | cut -f1) MB on disk):"
   export KELVANE_VOLUMES_ROOT="$work/volumes"
   PREPARE=(bash -c "chmod -R u+w '$work/volumes' 2>/dev/null; rm -rf '$work/volumes'; mkdir -p '$work/volumes'")
-  measure "kelvane-hdiutil mount" "$tool" mount "$image"; tool_s="$RESULT_S"
+  measure "kelvane-hdiutil mount" "$tool" mount "$image"; tool_s="$RESULT_S" tool_kb="$RESULT_KB"
   PREPARE=(bash -c "rm -rf '$work/unpacked'; mkdir -p '$work/unpacked'")
   measure "bsdtar -xf" bsdtar -xf "$image" -C "$work/unpacked"; tar_s="$RESULT_S"
-  awk -v a="$tool_s" -v b="$tar_s" 'BEGIN { if (b > 0) printf "  ratio mount / bsdtar: %.2f (target at most 1.30)\n", a / b }'
+  row "disk-image tool mount, $size_mb MB image" "$tool_s s" "bsdtar -xf" "$tar_s s" "ratio at most 1.30"
+  row "disk-image tool peak memory, $size_mb MB image" "$((tool_kb / 1024)) MiB" "-" "-" "-"
   rm -rf "$src" "$image"
 done

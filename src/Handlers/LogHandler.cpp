@@ -11,10 +11,7 @@ namespace {
 // Single-precision 0.1, as the tick has always been scheduled.
 constexpr double kTickInterval = static_cast<double>(0.1f);
 
-platform::FileManager& fileManager() {
-    platform::FileManager* manager = SessionDetails::getInstance().defaultOrvoDirectoryManager();
-    return manager ? *manager : platform::FileManager::defaultManager();
-}
+platform::FileManager& fileManager() { return SessionDetails::getInstance().orvoDirectoryManager(); }
 
 }  // namespace
 

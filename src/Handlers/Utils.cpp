@@ -19,10 +19,7 @@
 
 namespace {
 
-platform::FileManager& fileManager() {
-    platform::FileManager* manager = SessionDetails::getInstance().defaultOrvoDirectoryManager();
-    return manager ? *manager : platform::FileManager::defaultManager();
-}
+platform::FileManager& fileManager() { return SessionDetails::getInstance().orvoDirectoryManager(); }
 
 struct FolderLines {
     const char* alreadyPresent;

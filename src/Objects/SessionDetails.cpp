@@ -11,3 +11,8 @@ SessionDetails& SessionDetails::getInstance() {
     }();
     return *instance;
 }
+
+platform::FileManager& SessionDetails::orvoDirectoryManager() const {
+    platform::FileManager* manager = defaultOrvoDirectoryManager();
+    return manager ? *manager : platform::FileManager::defaultManager();
+}

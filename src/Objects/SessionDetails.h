@@ -101,6 +101,8 @@ public:
     void setDefaultOrvoDirectoryManager(platform::FileManager* manager) {
         m_defaultOrvoDirectoryManager.store(manager);
     }
+    // The manager set above, or the process's default one until it is set.
+    platform::FileManager& orvoDirectoryManager() const;
 
     SessionDetails(const SessionDetails&) = delete;
     SessionDetails& operator=(const SessionDetails&) = delete;

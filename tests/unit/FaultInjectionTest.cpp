@@ -14,6 +14,7 @@
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/ProvisioningGate.h"
 #include "Objects/SessionDetails.h"
+#include "platform/Http.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/Preferences.h"
@@ -106,6 +107,39 @@ TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks)
     auto recovered = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://ok.example/a.dmg"}}}}}});
     EXPECT_EQ(recovered["received"], true);
     EXPECT_EQ(recovered["url"], "https://ok.example/a.dmg");
+}
+
+// The real idle time-out, not a shortened one: a check whose server accepts and then says
+// nothing ends in failure after a minute, while other requests keep being answered.
+TEST_F(ServerFaults, ApiServerThatNeverAnswersIsGivenUpAfterAMinute) {
+    m_server.setRoutes({{"/api/v1/customer_plugin/check_update", {{"hang", true}}},
+                        {"/alive", {{"body", "yes"}}}});
+    auto [result, log] = resultOfChild([&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setLocalOrvoKelvaneAppVersion("1.0.0");
+        std::promise<bool> done;
+        auto start = std::chrono::steady_clock::now();
+        ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+        platform::HttpRequest other;
+        other.url = "https://" + m_server.host() + "/alive";
+        bool othersAnswered = platform::HttpClient::shared().get(other).body == "yes";
+        auto future = done.get_future();
+        if (future.wait_for(std::chrono::seconds(150)) != std::future_status::ready) return std::string("hung");
+        auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+        return nlohmann::json{{"received", future.get()}, {"seconds", waited.count()}, {"others", othersAnswered}}
+            .dump();
+    });
+    ASSERT_NE(result, "hung") << log;
+    auto outcome = nlohmann::json::parse(result);
+    EXPECT_EQ(outcome["received"], false);
+    EXPECT_EQ(outcome["others"], true);
+    EXPECT_GE(outcome["seconds"].get<int>(), 59);
+    EXPECT_LE(outcome["seconds"].get<int>(), 100);
+    EXPECT_NE(log.find("_block_invoke : Check Update failed : "), std::string::npos) << log;
+
+    auto recovered = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://ok.example/b.dmg"}}}}}});
+    EXPECT_EQ(recovered["received"], true);
 }
 
 class LocalFaults : public ::testing::Test {

@@ -1,0 +1,51 @@
+# Shared set-up of the benchmarks: sourced, never run. Provides a work folder removed on exit,
+# a virtual display when there is none, the substitute server, a copy of the bundle that talks
+# to it, and `row` for the figures bench/run-all.sh gathers into its table.
+
+bench_init() {  # build folder; sets BUILD and WORK
+  BUILD="$(cd "${1:-build}" && pwd)"
+  WORK="$(mktemp -d -t kelvane-bench-XXXXXX)"
+  PIDS=()
+  trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; chmod -R u+w "$WORK" 2>/dev/null; rm -rf "$WORK"' EXIT
+  export GTK_A11Y=none
+}
+
+# Re-runs the calling script under a virtual display and a private session bus when needed.
+bench_display() {  # "$0" "$@" of the caller
+  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- "$@"; fi
+}
+
+start_server() {  # server arguments; sets HOST and SSL_CERT_FILE
+  "$BUILD/substitute-server" --port-file "$WORK/port" --ca-out "$WORK/ca.pem" "$@" >"$WORK/server.log" 2>&1 &
+  PIDS+=($!)
+  for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
+  HOST="127.0.0.1:$(cat "$WORK/port")"
+  export SSL_CERT_FILE="$WORK/ca.pem"
+}
+
+admin() { curl -s --cacert "$WORK/ca.pem" "$@"; }
+
+# When the server first received a request for the path (its record's keys are sorted).
+received_at() {
+  admin "https://$HOST/__admin/requests" | tr -d ' \n' |
+    { grep -o "\"path\":\"$1\",\"query\":\"[^\"]*\",\"receivedAt\":[0-9.]*" || true; } |
+    head -1 | sed 's/.*"receivedAt"://'
+}
+
+copy_bundle() {  # sets BUNDLE: the built bundle, its data centre pointing at the server
+  BUNDLE="$WORK/Orvo Tendra Kelvane.app"
+  cp -a "$BUILD/Orvo Tendra Kelvane.app" "$BUNDLE"
+  echo "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>com</key><string>$HOST</string></dict></plist>" \
+    >"$BUNDLE/Contents/Resources/Deployment.plist"
+}
+
+resident_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# One line of the summary table: what, the application's figure, the yardstick's name and
+# figure, and the target ("-" where there is none). The ratio is worked out here.
+row() {
+  local what="$1" figure="$2" yardstick="$3" measure="$4" target="$5"
+  local ratio="-"
+  if [ "$measure" != "-" ]; then ratio="$(awk -v a="${figure%% *}" -v b="${measure%% *}" 'BEGIN { printf "%.2f", a / b }')"; fi
+  printf 'row|%s|%s|%s|%s|%s|%s\n' "$what" "$figure" "$yardstick" "$measure" "$ratio" "$target"
+}
