@@ -51,6 +51,7 @@ row "start to join page loaded (median of 5)" "$(printf '%.2f s' "$app_median")"
 home="$WORK/home-idle"; mkdir -p "$home"
 time_to_loaded "$home" "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join
 sleep 5
+app_kib="$(resident_kib "$LAST_PID")"
 descendants() { local p; for p in $(pgrep -P "$1" || true); do echo "$p"; descendants "$p"; done; }
 tree_ticks() {
   local total=0 pid
@@ -70,4 +71,11 @@ with_web="$(awk -v t="$((after - before))" -v hz="$ticks_per_second" 'BEGIN { pr
 own="$(awk -v t="$((own_after - own_before))" -v hz="$ticks_per_second" 'BEGIN { printf "%.2f", 100 * t / hz / 30 }')"
 printf 'idle on the join page for 30 s: %s%% of one core with its web processes, %s%% in its own process\n' "$with_web" "$own"
 row "idle CPU on the join page, 30 s" "$with_web % of a core" "-" "-" "under 1 %"
-row "resident memory at idle, join page" "$(($(resident_kib "$LAST_PID") / 1024)) MiB" "-" "-" "-"
+kill "$LAST_PID"; wait "$LAST_PID" 2>/dev/null || true
+# The minimal program on the same page after the same settling time, for scale: most of
+# either figure is the toolkit and the web engine.
+time_to_loaded "$WORK/home-idle-minimal" "$BUILD/bench-minimal-webview" "https://$HOST/join?kelvane_token=T"
+sleep 5
+minimal_kib="$(resident_kib "$LAST_PID")"
+row "resident memory at idle, join page" "$((app_kib / 1024)) MiB" "minimal WebKitGTK program" \
+  "$((minimal_kib / 1024)) MiB" "-"
