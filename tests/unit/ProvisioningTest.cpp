@@ -205,6 +205,12 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
     EXPECT_NE(missing.find("orvo app file not launched"), std::string::npos);
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
+
+    // Once the server serves the image whole again, the next join provisions as usual.
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string recovered = provision(true);
+    EXPECT_TRUE(receiptArrives()) << recovered;
+    EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
 }
 
 TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "Handlers/OrvoKelvaneUpdater.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/Volumes.h"
 
@@ -54,11 +56,15 @@ protected:
             if (knownServer) session.setWebServerName(m_server.host());
             session.setLocalOrvoKelvaneAppVersion("1.0.0");
             session.setKelvaneToken(token);
+            std::atomic<bool> downloadFailed{false};
+            platform::NotificationCenter::defaultCenter().addObserver(&downloadFailed, "RetryDMGDownloadig",
+                                                                      [&] { downloadFailed = true; });
             std::promise<bool> done;
             ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
             bool received = done.get_future().get();
             // A started staging run ends with its detach line; give it the time it needs.
-            for (int i = 0; i < 300 && session.kelvaneUpdateNeeded() && !session.isAppReplaceFlag(); ++i) {
+            for (int i = 0; i < 300 && session.kelvaneUpdateNeeded() && !session.isAppReplaceFlag() && !downloadFailed;
+                 ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
             OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::seconds(15));
@@ -105,8 +111,17 @@ TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
 }
 
 TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
+    // First the connection breaks half-way through the image: nothing is staged or left.
+    std::string address = "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg";
+    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}, {"truncateAfter", 200000}}}});
+    auto [broken, brokenLog] = check(offer(true, address), "T");
+    EXPECT_EQ(broken["flag"], false) << brokenLog;
+    EXPECT_NE(brokenLog.find("_block_invoke : Download failed! Error - "), std::string::npos) << brokenLog;
+    EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath()));
+    EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
+
     m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
-    auto [report, log] = check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");
+    auto [report, log] = check(offer(true, address), "T");
     EXPECT_EQ(report["flag"], true) << log;
     EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
