@@ -1,6 +1,7 @@
 #include <plist/plist.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "../FileManager.h"
@@ -28,10 +29,10 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     if (!node || depth > kMaxDepth) return std::nullopt;
     switch (plist_get_node_type(node)) {
         case PLIST_STRING: {
-            char* raw = nullptr;
-            plist_get_string_val(node, &raw);
-            CharPtr text(raw);
-            return PlistValue(std::string(text ? text.get() : ""));
+            // Read in place: the copying getter asserts that the text holds no NUL.
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return PlistValue(text ? std::string(text, ::strnlen(text, length)) : std::string());
         }
         case PLIST_BOOLEAN: {
             uint8_t value = 0;
@@ -136,6 +137,12 @@ std::optional<PlistValue> parse(const std::string& bytes, std::string* error) {
     // byte, found by fuzzing). Every list this system reads is XML, so binary ones are refused.
     if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
         if (error) *error = "binary property lists are not read";
+        return std::nullopt;
+    }
+    // XML has no NUL character; libplist 2.2 lets a raw one into a string or key and then
+    // aborts when the value is read (found by fuzzing).
+    if (bytes.find('\0') != std::string::npos) {
+        if (error) *error = "property list holds a NUL byte";
         return std::nullopt;
     }
     plist_t raw = nullptr;
