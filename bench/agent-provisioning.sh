@@ -11,12 +11,8 @@ bench_display "$0" "$@"
 bench_init "${1:-build}"
 
 # A 200 MB agent image: the stand-in agent with a large payload, and its companions.
-stage="$WORK/stage"; mkdir -p "$stage"
-cp -a "$BUILD/agent/Orvo.app" "$stage/"
-head -c $((200 * 1024 * 1024)) /dev/urandom >"$stage/Orvo.app/Contents/payload"
 image="$WORK/OrvoMac.dmg"
-./scripts/make-image.sh --volume Orvo --output "$image" "$stage/Orvo.app" "$BUILD"/agent/companions/* 2>/dev/null
-rm -rf "$stage"
+large_image Orvo "$image" "$BUILD/agent/Orvo.app" Contents/payload "$BUILD"/agent/companions/*
 echo "agent image: $(du -m "$image" | cut -f1) MB"
 
 start_server --agent-image "$image"
@@ -33,25 +29,19 @@ HOME="$home" "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com 
 app=$!
 PIDS+=("$app")
 until [ -n "$(received_at /api/v2/agent/check_update)" ]; do sleep 0.01; done
-baseline="$(resident_kib "$app")"; peak="$baseline"
-while [ ! -s "$receipt" ]; do
-  current="$(resident_kib "$app")"; [ "$current" -gt "$peak" ] && peak="$current"
-  sleep 0.05
-done
+baseline="$(resident_kib "$app")"
+peak_memory_until "$app" test -s "$receipt"
+peak="$PEAK_KIB"
 joined="$(received_at /api/v2/agent/check_update)"
 started="$(stat -c %.9Y "$receipt")"
 app_seconds="$(echo "$started - $joined" | bc -l)"
 kill "$app"; wait "$app" 2>/dev/null || true
 
 # The same by hand.
-manual_home="$WORK/manual"; mkdir -p "$manual_home/ConveloNative"
-start="$(date +%s.%N)"
-curl -s --cacert "$WORK/ca.pem" -o "$manual_home/ConveloNative/OrvoMac.dmg" "https://$HOST/agent/OrvoMac.dmg"
-KELVANE_VOLUMES_ROOT="$WORK/manual-volumes" "$BUNDLE/Contents/MacOS/kelvane-hdiutil" mount "$manual_home/ConveloNative/OrvoMac.dmg" >/dev/null
-cp -R "$WORK/manual-volumes/Orvo/Orvo.app" "$manual_home/ConveloNative/"
+manual_home="$WORK/manual"
+fetch_attach_copy /agent/OrvoMac.dmg Orvo Orvo.app "$manual_home/ConveloNative"
 HOME="$manual_home" "$manual_home/ConveloNative/Orvo.app/Contents/MacOS/Orvo" -timestamps x || true
-end="$(date +%s.%N)"
-manual_seconds="$(echo "$end - $start" | bc -l)"
+manual_seconds="$(seconds_since "$BY_HAND_START")"
 
 printf 'join to agent start, 200 MB agent image:\n'
 printf '  application        %6.2f s\n' "$app_seconds"

@@ -49,3 +49,41 @@ row() {
   if [ "$measure" != "-" ]; then ratio="$(awk -v a="${figure%% *}" -v b="${measure%% *}" 'BEGIN { printf "%.2f", a / b }')"; fi
   printf 'row|%s|%s|%s|%s|%s|%s\n' "$what" "$figure" "$yardstick" "$measure" "$ratio" "$target"
 }
+
+# An image of the bundle with 200 MB of random payload at the given place inside it, plus any
+# further items. Usage: large_image VOLUME OUTPUT BUNDLE PAYLOAD-INSIDE-BUNDLE [ITEM...]
+large_image() {
+  local volume="$1" output="$2" bundle="$3" payload="$4"; shift 4
+  local stage="$WORK/stage"
+  mkdir -p "$stage"
+  cp -a "$bundle" "$stage/"
+  head -c $((200 * 1024 * 1024)) /dev/urandom >"$stage/$(basename "$bundle")/$payload"
+  ./scripts/make-image.sh --volume "$volume" --output "$output" "$stage/$(basename "$bundle")" "$@" 2>/dev/null
+  rm -rf "$stage"
+}
+
+# Polls the process's resident memory until the command succeeds; sets PEAK_KIB.
+peak_memory_until() {  # pid command...
+  local pid="$1"; shift
+  PEAK_KIB="$(resident_kib "$pid")"
+  until "$@"; do
+    local current; current="$(resident_kib "$pid")"
+    [ "$current" -gt "$PEAK_KIB" ] && PEAK_KIB="$current"
+    sleep 0.05
+  done
+}
+
+# The application's steps done by hand: download the image from the server, attach it with the
+# disk-image tool and copy the item out into the destination folder. Starts timing at
+# BY_HAND_START (set here); the caller adds its own last step and reads the clock.
+fetch_attach_copy() {  # server path, volume name, item, destination folder
+  local path="$1" volume="$2" item="$3" destination="$4"
+  mkdir -p "$destination"
+  BY_HAND_START="$(date +%s.%N)"
+  curl -s --cacert "$WORK/ca.pem" -o "$destination/$(basename "$path")" "https://$HOST$path"
+  KELVANE_VOLUMES_ROOT="$WORK/manual-volumes" "$BUNDLE/Contents/MacOS/kelvane-hdiutil" mount \
+    "$destination/$(basename "$path")" >/dev/null
+  cp -R "$WORK/manual-volumes/$volume/$item" "$destination/"
+}
+
+seconds_since() { echo "$(date +%s.%N) - $1" | bc -l; }

@@ -9,12 +9,8 @@ source bench/common.sh
 bench_display "$0" "$@"
 bench_init "${1:-build}"
 
-stage="$WORK/stage"; mkdir -p "$stage"
-cp -a "$BUILD/update/Orvo Tendra Kelvane.app" "$stage/"
-head -c $((200 * 1024 * 1024)) /dev/urandom >"$stage/Orvo Tendra Kelvane.app/Contents/Resources/payload"
 image="$WORK/OrvoTendraKelvane.dmg"
-./scripts/make-image.sh --volume "Kelvane Plugin" --output "$image" "$stage/Orvo Tendra Kelvane.app" 2>/dev/null
-rm -rf "$stage"
+large_image "Kelvane Plugin" "$image" "$BUILD/update/Orvo Tendra Kelvane.app" Contents/Resources/payload
 
 start_server --kelvane-image "$image" --offer-update
 copy_bundle
@@ -25,23 +21,16 @@ HOME="$home" "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -DC com -pathForKelvane 
 app=$!
 PIDS+=("$app")
 until [ -n "$(received_at /api/v1/customer_plugin/check_update)" ]; do sleep 0.01; done
-idle="$(resident_kib "$app")"; peak="$idle"
-until grep -q "file copied to  OrvoKelvaneNative folder" "$log" 2>/dev/null; do
-  current="$(resident_kib "$app")"; [ "$current" -gt "$peak" ] && peak="$current"
-  sleep 0.05
-done
+idle="$(resident_kib "$app")"
+peak_memory_until "$app" grep -qs "file copied to  OrvoKelvaneNative folder" "$log"
+peak="$PEAK_KIB"
 staged="$(date +%s.%N)"
 asked="$(received_at /api/v1/customer_plugin/check_update)"
 app_seconds="$(echo "$staged - $asked" | bc -l)"
 kill "$app"; wait "$app" 2>/dev/null || true
 
-manual="$WORK/manual"; mkdir -p "$manual"
-start="$(date +%s.%N)"
-curl -s --cacert "$WORK/ca.pem" -o "$manual/OrvoTendraKelvane.dmg" "https://$HOST/agent/OrvoTendraKelvane.dmg"
-KELVANE_VOLUMES_ROOT="$WORK/manual-volumes" "$BUNDLE/Contents/MacOS/kelvane-hdiutil" mount "$manual/OrvoTendraKelvane.dmg" >/dev/null
-cp -R "$WORK/manual-volumes/Kelvane Plugin/Orvo Tendra Kelvane.app" "$manual/"
-end="$(date +%s.%N)"
-manual_seconds="$(echo "$end - $start" | bc -l)"
+fetch_attach_copy /agent/OrvoTendraKelvane.dmg "Kelvane Plugin" "Orvo Tendra Kelvane.app" "$WORK/manual"
+manual_seconds="$(seconds_since "$BY_HAND_START")"
 
 printf 'self-update staging, 200 MB image:\n'
 printf '  application        %6.2f s\n' "$app_seconds"

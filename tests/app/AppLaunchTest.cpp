@@ -16,6 +16,7 @@ protected:
 
 TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     auto app = launch({"-DC", "eu"});
+    EXPECT_TRUE(launchWorkDone());
     ASSERT_TRUE(closeWindow(*app));
     auto status = app->waitForExit(20);
     ASSERT_TRUE(status.has_value());
@@ -47,7 +48,7 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     EXPECT_TRUE(fs::is_directory(m_home / "Library/Application Support/ConveloNative"));
     EXPECT_TRUE(fs::is_directory(m_home / "Library/Application Support/OrvoKelvaneNativeFolder"));
 
-    std::string preferences = readFile(m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist");
+    std::string preferences = readFile(preferencesPath());
     EXPECT_NE(preferences.find("<key>WebKitOfflineWebApplicationCacheEnabled</key>\n\t<true/>"),
               std::string::npos);
     EXPECT_EQ(preferences.find("<key>DC</key>"), std::string::npos) << "launch arguments are never stored";
@@ -65,13 +66,14 @@ TEST_F(AppLaunch, QuittingOtherwiseSkipsTheExitSequence) {
 }
 
 TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) {
-    std::string preferences = m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+    std::string preferences = preferencesPath();
     writeFile(preferences, "<plist version=\"1.0\"><dict><key>broken");
     fs::remove(m_bundle + "/Contents/Info.plist");
     // A second start finds both folders in place.
     fs::create_directories(m_home / "Library/Application Support/ConveloNative");
 
     auto app = launch({});
+    EXPECT_TRUE(launchWorkDone());
     ASSERT_TRUE(closeWindow(*app));
     ASSERT_TRUE(app->waitForExit(20).has_value());
 

@@ -32,7 +32,7 @@ protected:
     }
     std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
     std::optional<std::string> storedDefault(const std::string& key) const {
-        auto root = platform::PropertyList::readFile(m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist");
+        auto root = platform::PropertyList::readFile(preferencesPath());
         if (!root || !root->dictionary() || !root->dictionary()->count(key)) return std::nullopt;
         auto* text = root->dictionary()->at(key).string();
         return text ? std::optional<std::string>(*text) : std::nullopt;

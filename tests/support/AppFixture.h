@@ -40,6 +40,15 @@ protected:
                               std::to_string(app.pid());
         return std::system(command.c_str()) == 0;
     }
+    std::string preferencesPath() const { return m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist"; }
+    // The after-launch work runs in the background and ends by storing a preference; a test
+    // that looks at its results closes the window only after that, as a person would a moment
+    // after the window appeared.
+    bool launchWorkDone() const {
+        return waitUntil([&] {
+            return readFile(preferencesPath()).find("WebKitOfflineWebApplicationCacheEnabled") != std::string::npos;
+        }, 20);
+    }
     std::string log() const { return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"); }
     bool logShows(const std::string& text, double seconds) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
