@@ -12,14 +12,20 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Folders {
+    std::string base;
     std::string root;
     std::string image;
     Folders() {
-        std::string base = (fs::temp_directory_path() / ("kelvane-fuzz-volumes-" + std::to_string(::getpid()))).string();
+        base = (fs::temp_directory_path() / ("kelvane-fuzz-volumes-" + std::to_string(::getpid()))).string();
         root = base + "/Volumes";
         image = base + "/image.dmg";
         fs::create_directories(root);
         ::setenv("KELVANE_VOLUMES_ROOT", root.c_str(), 1);
+    }
+    // Every replay in the test suite would otherwise leave a folder in the temporary directory.
+    ~Folders() {
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
     }
 };
 
