@@ -43,10 +43,6 @@ fetch_attach_copy /agent/OrvoMac.dmg Orvo Orvo.app "$manual_home/ConveloNative"
 HOME="$manual_home" "$manual_home/ConveloNative/Orvo.app/Contents/MacOS/Orvo" -timestamps x || true
 manual_seconds="$(seconds_since "$BY_HAND_START")"
 
-printf 'join to agent start, 200 MB agent image:\n'
-printf '  application        %6.2f s\n' "$app_seconds"
-printf '  by hand            %6.2f s\n' "$manual_seconds"
+compare_with_by_hand "join to agent start, 200 MB image" "$app_seconds" "$manual_seconds" "ratio at most 1.30"
 printf 'resident memory during the download: %d KiB before, %d KiB at most\n' "$baseline" "$peak"
-row "join to agent start, 200 MB image" "$(printf '%.2f s' "$app_seconds")" "same steps by hand" \
-  "$(printf '%.2f s' "$manual_seconds")" "ratio at most 1.30"
 row "resident memory growth, agent download" "$(((peak - baseline) / 1024)) MiB" "-" "-" "at most 32 MiB"

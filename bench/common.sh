@@ -87,3 +87,11 @@ fetch_attach_copy() {  # server path, volume name, item, destination folder
 }
 
 seconds_since() { echo "$(date +%s.%N) - $1" | bc -l; }
+
+# Prints the application's time beside the by-hand one and adds their table row.
+compare_with_by_hand() {  # what, application seconds, by-hand seconds, target
+  printf '%s:\n' "$1"
+  printf '  application        %6.2f s\n' "$2"
+  printf '  by hand            %6.2f s\n' "$3"
+  row "$1" "$(printf '%.2f s' "$2")" "same steps by hand" "$(printf '%.2f s' "$3")" "$4"
+}

@@ -32,10 +32,6 @@ kill "$app"; wait "$app" 2>/dev/null || true
 fetch_attach_copy /agent/OrvoTendraKelvane.dmg "Kelvane Plugin" "Orvo Tendra Kelvane.app" "$WORK/manual"
 manual_seconds="$(seconds_since "$BY_HAND_START")"
 
-printf 'self-update staging, 200 MB image:\n'
-printf '  application        %6.2f s\n' "$app_seconds"
-printf '  by hand            %6.2f s\n' "$manual_seconds"
+compare_with_by_hand "self-update staging, 200 MB image" "$app_seconds" "$manual_seconds" "-"
 printf 'resident memory: %d KiB at idle on the join page, %d KiB at most during the download\n' "$idle" "$peak"
-row "self-update staging, 200 MB image" "$(printf '%.2f s' "$app_seconds")" "same steps by hand" \
-  "$(printf '%.2f s' "$manual_seconds")" "-"
 row "resident memory growth, update download" "$(((peak - idle) / 1024)) MiB" "-" "-" "at most 32 MiB"

@@ -22,7 +22,7 @@ struct Folders {
         fs::create_directories(root);
         ::setenv("KELVANE_VOLUMES_ROOT", root.c_str(), 1);
     }
-    // Every replay in the test suite would otherwise leave a folder in the temporary directory.
+    // A fuzzing run ends through exit(), which runs this; the folder would outlive it otherwise.
     ~Folders() {
         std::error_code ignored;
         fs::remove_all(base, ignored);

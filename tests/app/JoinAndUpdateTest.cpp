@@ -9,8 +9,7 @@ class JoinAndUpdate : public AppFixture {};
 
 TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
-    pointDeploymentAt(server.host());
+    useServer(server);
     server.setRoutes({{"/api/v2/agent/check_update",
                        {{"json", {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}}}});
     nlohmann::json steps = nlohmann::json::array({
@@ -40,11 +39,10 @@ TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
 
 TEST_F(JoinAndUpdate, InstalledOldBuildStagesTheNewOneAndIsReplacedWhenClosed) {
     SubstituteServer server({"--kelvane-image", KELVANE_UPDATE_IMAGE, "--offer-update"});
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
     std::string installed = m_home / "Applications/Orvo Tendra Kelvane.app";
     fs::create_directories(m_home / "Applications");
     fs::copy(KELVANE_BUNDLE_DIR, installed, fs::copy_options::recursive);
-    pointDeploymentAt(server.host(), installed);
+    useServer(server, installed);
 
     auto old = launch({"-DC", "com", "-pathForKelvane", "join"}, installed);
     ASSERT_TRUE(logShows("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", 60)) << log();

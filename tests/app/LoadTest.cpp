@@ -17,8 +17,7 @@ class Load : public AppFixture {};
 
 TEST_F(Load, BurstOfAHundredThousandMessagesIsHandledAndMemoryReturns) {
     SubstituteServer server;
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
-    pointDeploymentAt(server.host());
+    useServer(server);
     const int half = kThreadSanitizedBuild ? 5000 : 50000;
     nlohmann::json steps = nlohmann::json::array({
         {{"name", "getSystemOs"}, {"body", ""}, {"pauseMs", 4000}},

@@ -17,8 +17,7 @@ protected:
     void SetUp() override {
         AppFixture::SetUp();
         if (IsSkipped()) return;
-        pointDeploymentAt(m_server.host());
-        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+        useServer(m_server);
     }
 
     // Starts the application, closes its window and returns the log.

@@ -70,8 +70,7 @@ class WebFrontEnd : public AppFixture {};
 
 TEST_F(WebFrontEnd, JoinPageTalksToTheBridgeAndItsLoadStopsTheMonitor) {
     SubstituteServer server;
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
-    pointDeploymentAt(server.host());
+    useServer(server);
     nlohmann::json steps = nlohmann::json::array({
         {{"name", "sendCustomerDetailsToNative"}, {"body", R"({"name":"Ann","company":"ACME","email":"ann@acme.example","language":"de"})"}},
         {{"name", "getCustomerDetails"}, {"body", ""}},

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "LaunchedApp.h"
+#include "SubstituteServer.h"
 #include "TempHome.h"
 #include "platform/PropertyList.h"
 
@@ -25,6 +26,11 @@ protected:
         ::unsetenv("KELVANE_VOLUMES_ROOT");
     }
 
+    // Trusts the server's authority and points every data centre of the bundle at it.
+    void useServer(const SubstituteServer& server, const std::string& bundle = "") {
+        ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+        pointDeploymentAt(server.host(), bundle);
+    }
     void pointDeploymentAt(const std::string& host, const std::string& bundle = "") {
         platform::PlistDictionary hosts{{"localDomain", "localhost"}};
         for (const char* dc : {"com", "eu", "in", "jp", "au"}) hosts.emplace(dc, host);

@@ -1,7 +1,6 @@
 #include <plist/plist.h>
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 
 #include "../FileManager.h"
@@ -29,10 +28,10 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     if (!node || depth > kMaxDepth) return std::nullopt;
     switch (plist_get_node_type(node)) {
         case PLIST_STRING: {
-            // Read in place: the copying getter asserts that the text holds no NUL.
-            uint64_t length = 0;
-            const char* text = plist_get_string_ptr(node, &length);
-            return PlistValue(text ? std::string(text, ::strnlen(text, length)) : std::string());
+            char* raw = nullptr;
+            plist_get_string_val(node, &raw);
+            CharPtr text(raw);
+            return PlistValue(std::string(text ? text.get() : ""));
         }
         case PLIST_BOOLEAN: {
             uint8_t value = 0;
