@@ -46,8 +46,6 @@ cp -a "build/Orvo Tendra Kelvane.app" "$bundle"
 } >"$bundle/Contents/Resources/Deployment.plist"
 
 export SSL_CERT_FILE="$work/ca.pem"
-# Disk images attach under a folder of this run instead of /Volumes.
-export KELVANE_VOLUMES_ROOT="$work/Volumes"
 if [ $# -eq 0 ]; then set -- -KelvaneToken DEV-TOKEN -DC com -pathForKelvane join; fi
 app="$bundle/Contents/MacOS/OrvoTendraKelvane"
 echo "run: log at \$HOME/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"

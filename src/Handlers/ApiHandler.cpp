@@ -75,7 +75,8 @@ void ApiHandler::findDcNameUsingKey(const std::string& key) {
 
 namespace {
 
-// An API answer is a small JSON document; anything larger is not one.
+// An API answer is a small JSON document; a larger body is cut there, which leaves it no JSON
+// document, and is handled as such an answer.
 constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
 
 // Sends the request and handles the common failures; `handle` gets the 200 answer's body.
@@ -89,11 +90,12 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
         std::move(request), [block, url, completion = std::move(completion), handle = std::move(handle)](
                                 platform::HttpResponse response) {
             bool received = guarded(block.c_str(), [&] {
-                if (response.error && response.statusCode == 0) {
+                // A transfer that broke is a failed request, whatever status arrived first.
+                if (response.error) {
                     logLine("%s : Check Update failed : %@", block, response.error);
                     return false;
                 }
-                if (response.statusCode != 200 || response.error) {
+                if (response.statusCode != 200) {
                     logLine("%s : NSURLConnection failed for this request : %@ and status code : %ld", block, url,
                             response.statusCode);
                     return false;

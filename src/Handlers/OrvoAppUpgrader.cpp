@@ -1,5 +1,8 @@
 #include "OrvoAppUpgrader.h"
 
+#include <cstdio>
+#include <variant>
+
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"
 #include "../platform/FileManager.h"
@@ -17,6 +20,25 @@ OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
     }();
     return *instance;
 }
+
+namespace {
+
+// The version as text, as the platform describes a value: a number written as a number is
+// sent as its digits. A bundle without a version is sent as having none installed.
+std::string versionText(const platform::PlistValue* version) {
+    if (!version) return "0";
+    if (const std::string* text = version->string()) return *text;
+    if (const auto* integer = version->get<std::int64_t>()) return std::to_string(*integer);
+    if (const auto* flag = version->get<bool>()) return *flag ? "1" : "0";
+    if (const auto* real = version->get<double>()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", *real);
+        return text;
+    }
+    return "0";
+}
+
+}  // namespace
 
 std::string OrvoAppUpgrader::joinDetailsPath() { return Utils::conveloNativeFolderPath() + "orvojoindetails.conf"; }
 
@@ -44,8 +66,7 @@ void OrvoAppUpgrader::orvoAppVersionCheck() {
             return;
         }
         const platform::PlistValue* version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
-        // A bundle without a version is sent as having none installed.
-        session.setLocalOrvoAppVersion(version && version->string() ? *version->string() : std::string("0"));
+        session.setLocalOrvoAppVersion(versionText(version));
         logLine("%s local Orvo App version : %@ %@", kFunction, session.localOrvoAppVersion(), path);
     });
 }

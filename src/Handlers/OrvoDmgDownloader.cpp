@@ -120,7 +120,15 @@ void OrvoDmgDownloader::mountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader mountingOrvoMacDmg]";
     bool completed = guarded(kFunction, [&] {
         std::lock_guard lock(installMutex());
-        platform::TaskResult mount = platform::Task::run("/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false);
+        // Runs take turns, so a volume already there was left by a run that ended early; the
+        // new image would mount beside it under another name while the copy reads the old one.
+        if (platform::FileManager::defaultManager().fileExistsAtPath(agentVolumePath())) {
+            logLine("%s : Detaching %@, left mounted by an earlier run", kFunction,
+                    agentVolumePath());
+            unMountingOrvoMacDmg();
+        }
+        platform::TaskResult mount = platform::Task::run(
+            "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false, kDiskToolTimeLimit);
         logLine("%s : dmg mount task termination status : %d", kFunction, mount.terminationStatus);
         if (platform::FileManager::defaultManager().fileExistsAtPath(
                 platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/Orvo.app")) {
@@ -165,7 +173,8 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
 void OrvoDmgDownloader::unMountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader unMountingOrvoMacDmg]";
     guarded(kFunction, [&] {
-        platform::TaskResult detach = platform::Task::run("/usr/bin/hdiutil", {"detach", agentVolumePath()}, false);
+        platform::TaskResult detach = platform::Task::run(
+            "/usr/bin/hdiutil", {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
         logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
     });
 }
@@ -173,8 +182,21 @@ void OrvoDmgDownloader::unMountingOrvoMacDmg() {
 bool OrvoDmgDownloader::workspaceLaunchApplication(const std::string& path) {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader workspaceLaunchApplication:]";
     try {
-        if (!platform::Workspace::launchApplication(path, launchArguments())) return false;
         std::string name = path.substr(path.find_last_of('/') + 1);
+        // As the desktop brings a running application forward instead of starting it twice,
+        // one agent serves every join.
+        if (auto running = platform::Workspace::runningApplicationProcess(path)) {
+            logLine("%s : LaunchApplication: %@ is already running (process %d); not started again",
+                    kFunction, name, *running);
+            return true;
+        }
+        if (platform::Status started =
+                platform::Workspace::launchApplication(path, launchArguments());
+            !started) {
+            logLine("%s : LaunchApplication: %@ could not be started : %@", kFunction, name,
+                    started.errorDescription());
+            return false;
+        }
         logLine("%s : LaunchApplication: %@ launched successfully with args : %@", kFunction, name,
                 describeArguments(launchArguments()));
         return true;

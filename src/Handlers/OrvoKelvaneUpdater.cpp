@@ -116,12 +116,18 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
 
 void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater mountingOrvoKelvaneDmg]";
-    guarded(kFunction, [&] {
+    // This step reports an exception in a short line of its own.
+    try {
         StagingRun run;  // from mounting to detaching, the exit step waits for this run
-        platform::TaskResult mount = platform::Task::run("/usr/bin/hdiutil", {"mount", downloadedImagePath()}, true);
+        platform::TaskResult mount = platform::Task::run(
+            "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, true, kDiskToolTimeLimit);
         m_latestKelvaneDmgPath = mountPointFromToolOutput(mount.standardOutput);
         copyAppFile();
-    });
+    } catch (const std::exception& exception) {
+        logLine("%s : Exception: %@", kFunction, exception.what());
+    } catch (...) {
+        logLine("%s : Exception: %@", kFunction, "unknown exception");
+    }
 }
 
 void OrvoKelvaneUpdater::copyAppFile() {
@@ -155,8 +161,8 @@ void OrvoKelvaneUpdater::unMountingOrvoKelvaneDmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater unMountingOrvoKelvaneDmg]";
     guarded(kFunction, [&] {
         if (m_latestKelvaneDmgPath) {
-            platform::TaskResult detach =
-                platform::Task::run("/usr/bin/hdiutil", {"detach", *m_latestKelvaneDmgPath}, true);
+            platform::TaskResult detach = platform::Task::run(
+                "/usr/bin/hdiutil", {"detach", *m_latestKelvaneDmgPath}, true, kDiskToolTimeLimit);
             logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
             m_latestKelvaneDmgPath.reset();
         } else {

@@ -52,7 +52,9 @@ KelvaneCheckAnswer KelvaneCheckAnswer::parse(const std::string& body) {
     if (const json* update = member(representation, "update")) answer.update = truthValue(*update);
     if (const json* url = member(representation, "download_url"); url && url->is_string()) {
         std::string address = url->get<std::string>();
-        for (auto at = address.find(".dmg.dmg"); at != std::string::npos; at = address.find(".dmg.dmg", at)) {
+        // One pass from left to right, as a replace-all does: "x.dmg.dmg.dmg" becomes "x.dmg.dmg".
+        for (auto at = address.find(".dmg.dmg"); at != std::string::npos;
+             at = address.find(".dmg.dmg", at + 4)) {
             address.replace(at, 8, ".dmg");
         }
         answer.downloadUrl = address;

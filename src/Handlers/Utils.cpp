@@ -69,6 +69,16 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
         logLine("%s : ********************************************************* \n", kFunction);
         createConveloNativeFolder();
         createOrvoKelvaneNativeFolder();
+        // A copy or removal cut short by the end of an earlier run (a crash, a power loss) left
+        // hidden half-finished work beside the agent, the staged update or the installed
+        // application; it is never used, only removed.
+        platform::FileManager& files = fileManager();
+        for (const std::string& folder : {conveloNativeFolderPath(), orvoKelvaneNativeFolderPath(),
+                                          platform::SearchPaths::userApplicationsDirectory()}) {
+            for (const std::string& leftover : files.removeLeftoversOfEndedProcesses(folder)) {
+                logLine("%s : Removed %@, left behind by an interrupted run", kFunction, leftover);
+            }
+        }
     });
 }
 

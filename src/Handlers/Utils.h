@@ -1,9 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
 class LogHandler;
+
+// The longest the disk-image tool may run: mounting even a large image takes seconds, and a
+// run that has not ended after this never will. Provisioning and staging runs take turns, so
+// a stuck tool would otherwise hold up every later join.
+inline constexpr std::chrono::seconds kDiskToolTimeLimit{60};
 
 // Start-up and exit steps that work on files and the session state. All class operations,
 // called on the main thread.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Status.h"
 
@@ -22,11 +23,18 @@ public:
     virtual bool directoryExistsAtPath(const std::string& path) const = 0;
 
     virtual Status createDirectory(const std::string& path, bool withIntermediates) = 0;
-    // Removes a file, link or whole folder tree.
+    // Removes a file, link or whole folder tree. A folder first leaves its path in one step,
+    // so a process that dies meanwhile never leaves half a folder under the old name.
     virtual Status removeItem(const std::string& path) = 0;
-    // Copies a file or folder tree, keeping permissions and symbolic links.
-    // Fails when the destination already exists.
+    // Copies a file or folder tree, keeping permissions and symbolic links; a copy out of an
+    // attached disk image takes the modes the image records. The copy is made under a hidden
+    // name beside the destination and renamed into place, so the destination holds either
+    // nothing or the whole copy. Fails when the destination already exists.
     virtual Status copyItem(const std::string& source, const std::string& destination) = 0;
+    // Removes, from the folder, what copies and removals left behind when their process ended
+    // before they did.
+    // Returns the paths it removed.
+    virtual std::vector<std::string> removeLeftoversOfEndedProcesses(const std::string& folder) = 0;
     virtual Status moveItem(const std::string& source, const std::string& destination) = 0;
 
     virtual std::optional<std::uint64_t> fileSize(const std::string& path) const = 0;

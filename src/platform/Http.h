@@ -13,9 +13,11 @@ struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
     // Idle time-out: the request fails when no byte arrives for this long (as the system's
-    // URL sessions count it), including while connecting.
+    // URL sessions count it), including while connecting, and also when fewer than a useful
+    // 1 KiB a second arrive for this long.
     double timeoutSeconds = 60;
-    // Bodies held in memory stop here; the request then fails. Downloads are not bounded.
+    // Bodies held in memory stop here: the response keeps what arrived up to the bound and
+    // says it was cut. Downloads are not bounded.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
 };
 
@@ -23,6 +25,7 @@ struct HttpResponse {
     long statusCode = 0;  // 0: no HTTP response arrived
     std::string body;
     std::optional<std::string> error;  // transport failure, apart from the HTTP status
+    bool bodyTruncated = false;        // the body reached the request's bound and was cut there
 };
 
 struct DownloadResult {
@@ -35,7 +38,8 @@ struct DownloadResult {
 };
 
 // The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
-// names the certificate authorities to trust.
+// names the certificate authorities to trust. Cleartext http:// is refused, also when a
+// redirect leads there. A transfer slower than a useful rate for the whole time-out fails.
 class HttpClient {
 public:
     virtual ~HttpClient() = default;

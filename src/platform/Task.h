@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,11 @@ namespace Task {
 
 // Runs a program to its end and waits for it. System tools are found under the paths the
 // logic names them by ("/usr/bin/hdiutil"); on this system that is the bundle's own
-// disk-image tool, or $KELVANE_HDIUTIL when set.
+// disk-image tool, or $KELVANE_HDIUTIL when set. A program still running after `timeLimit`
+// (when not zero) is killed; the result then says so in `error`.
 TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
-               bool captureStandardOutput);
+               bool captureStandardOutput,
+               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
 
 // The program that actually runs for a launch path.
 std::string resolvedLaunchPath(const std::string& launchPath);

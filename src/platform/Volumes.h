@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,7 +18,9 @@ struct VolumeInfo {
 
 namespace Volumes {
 
-// The folder under which disk images are attached: $KELVANE_VOLUMES_ROOT, else /Volumes.
+// The folder under which disk images are attached: $KELVANE_VOLUMES_ROOT when set; else
+// /Volumes when it exists and this user may write there; else a place of this user's own,
+// $XDG_RUNTIME_DIR/Volumes when the session has a runtime folder, ~/Library/Volumes otherwise.
 std::string volumesRoot();
 
 // Mount points of the mounted volumes a user would see, in the system's order, followed by
@@ -28,13 +31,21 @@ std::vector<std::string> mountedVolumePaths();
 std::optional<VolumeInfo> fileSystemInfo(const std::string& mountPoint);
 
 // Registry of attached disk images, shared with the disk-image tool: one record per mount
-// point, kept in a hidden folder of the volumes root.
+// point, kept in a hidden folder of the volumes root. An attached volume is read-only as a
+// whole; the record keeps the modes its image gave each entry, which copies out of it take.
 namespace Attached {
+// Path inside the volume ("." for its top) to the mode (permission bits) the image records.
+using RecordedModes = std::map<std::string, unsigned>;
+
 std::string registryFolder();
 bool isAttached(const std::string& mountPoint);
 std::vector<std::string> mountPoints();
-bool record(const std::string& mountPoint, const std::string& imagePath);
+bool record(const std::string& mountPoint, const std::string& imagePath,
+            const RecordedModes& modes = {});
 bool forget(const std::string& mountPoint);
+// The attached volume that holds the path, if any.
+std::optional<std::string> mountPointContaining(const std::string& path);
+RecordedModes recordedModes(const std::string& mountPoint);
 }  // namespace Attached
 
 }  // namespace Volumes

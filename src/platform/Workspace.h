@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Status.h"
 
 namespace platform {
 
@@ -15,8 +18,11 @@ bool openProxySettings();
 
 // Starts the application bundle's executable (Contents/MacOS/<CFBundleExecutable>) with exactly
 // these arguments, detached from this process: its own session, standard streams on /dev/null,
-// no other descriptors inherited. True when it started.
-bool launchApplication(const std::string& bundlePath, const std::vector<std::string>& arguments);
+// no other descriptors inherited. Fails, with the reason, when it did not start.
+Status launchApplication(const std::string& bundlePath, const std::vector<std::string>& arguments);
+
+// The process of this user that runs the application bundle's executable, if one does.
+std::optional<int> runningApplicationProcess(const std::string& bundlePath);
 
 }  // namespace Workspace
 

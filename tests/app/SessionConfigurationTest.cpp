@@ -81,15 +81,17 @@ TEST_F(SessionConfiguration, EmptyTokenSkipsTheLookupAndBadInfoPlistIsLogged) {
 }
 
 TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInstallsItself) {
-    // An attached disk image stands in the volumes root, as the disk-image tool leaves it.
-    std::string volume = m_home / "Volumes/Kelvane Plugin";
-    fs::create_directories(volume);
-    fs::copy(KELVANE_BUNDLE_DIR, volume + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
-    fs::copy_file(m_bundle + "/Contents/Resources/Deployment.plist",
-                  volume + "/Orvo Tendra Kelvane.app/Contents/Resources/Deployment.plist",
-                  fs::copy_options::overwrite_existing);
-    writeFile(volume + "/.kelvaneConfiguration", "CONVELO_IND\nKelvaneToken=T-volume&DC=eu&pathForKelvane=join");
-    ASSERT_TRUE(platform::Volumes::Attached::record(volume, "test.dmg"));
+    // The customer's disk image, attached by the disk-image tool under the default volumes root.
+    std::string image = m_home / "OrvoTendraKelvane.dmg";
+    std::string make = std::string("'") + KELVANE_SOURCE_DIR +
+                       "/scripts/make-image.sh' --volume 'Kelvane Plugin' --output '" + image +
+                       "' --config \"$(printf "
+                       "'CONVELO_IND\\nKelvaneToken=T-volume&DC=eu&pathForKelvane=join')\" '" +
+                       m_bundle + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    std::string tool = m_bundle + "/Contents/MacOS/kelvane-hdiutil";
+    ASSERT_EQ(std::system(("'" + tool + "' mount '" + image + "' >/dev/null").c_str()), 0);
+    std::string volume = m_home.volumes() + "/Kelvane Plugin";
     m_server.setRoutes({{"/api/v2/service_domain",
                          {{"json", {{"representation", {{"service_domain", "localhost:" + std::to_string(m_server.port())}}}}}}}});
 
@@ -97,7 +99,13 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
     EXPECT_NE(log.find("Volume : " + volume + ", isRemovable :true, isWritable : false, isUnmountable : true"),
               std::string::npos) << log;
     EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-volume", "eu")), std::string::npos);
-    EXPECT_TRUE(fs::exists(m_home / "Applications/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane"));
+    std::string installed = m_home / "Applications/Orvo Tendra Kelvane.app";
+    EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/OrvoTendraKelvane"));
+    // Installed with the modes the image records: the customer owns an ordinary application.
+    EXPECT_EQ(fs::status(installed + "/Contents").permissions(), fs::perms(0755));
+    EXPECT_EQ(fs::status(installed + "/Contents/MacOS/OrvoTendraKelvane").permissions(),
+              fs::perms(0755));
+    EXPECT_EQ(fs::status(installed + "/Contents/Info.plist").permissions(), fs::perms(0644));
     EXPECT_EQ(storedDefault("KelvaneToken"), "T-volume");
     auto lookups = m_server.requestsFor("/api/v2/service_domain");
     ASSERT_EQ(lookups.size(), 1u);
@@ -106,4 +114,10 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
     // Started from the volume itself, beside its configuration file: nothing is taken over.
     std::string second = runOnce({}, volume + "/Orvo Tendra Kelvane.app");
     EXPECT_EQ(second.find("KelvaneConfiguration Directory"), std::string::npos);
+
+    ASSERT_EQ(std::system(("'" + tool + "' detach '" + volume + "' >/dev/null").c_str()), 0);
+    EXPECT_TRUE(fs::is_empty(m_home.volumes()));
+    std::error_code removed;
+    fs::remove_all(installed, removed);
+    EXPECT_FALSE(removed) << "the owner removes the installed application";
 }

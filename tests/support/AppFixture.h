@@ -18,13 +18,10 @@ protected:
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
         m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
         std::filesystem::create_directories(m_home / "Downloads");
-        std::filesystem::copy(KELVANE_BUNDLE_DIR, m_bundle, std::filesystem::copy_options::recursive);
-        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
+        std::filesystem::copy(KELVANE_BUNDLE_DIR, m_bundle,
+                              std::filesystem::copy_options::recursive);
     }
-    void TearDown() override {
-        ::unsetenv("SSL_CERT_FILE");
-        ::unsetenv("KELVANE_VOLUMES_ROOT");
-    }
+    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
 
     // Trusts the server's authority and points every data centre of the bundle at it.
     void useServer(const SubstituteServer& server, const std::string& bundle = "") {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,9 +17,20 @@ public:
         m_path = ::mkdtemp(pattern.data());
         if (const char* old = std::getenv("HOME")) m_previous = old;
         ::setenv("HOME", m_path.c_str(), 1);
+        // A session runtime folder of its own, so that disk images attach under the default
+        // volumes root (<runtime>/Volumes) without meeting another test's.
+        std::string runtime = m_path + "/run";
+        ::mkdir(runtime.c_str(), 0700);
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) m_previousRuntime = old;
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     ~TempHome() {
         if (m_previous) ::setenv("HOME", m_previous->c_str(), 1);
+        if (m_previousRuntime) {
+            ::setenv("XDG_RUNTIME_DIR", m_previousRuntime->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
         std::error_code ec;
         std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ec);
@@ -28,10 +41,13 @@ public:
 
     const std::string& path() const { return m_path; }
     std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+    // Where disk images attach by default in this home.
+    std::string volumes() const { return m_path + "/run/Volumes"; }
 
-private:
+  private:
     std::string m_path;
     std::optional<std::string> m_previous;
+    std::optional<std::string> m_previousRuntime;
 };
 
 // Sanitizer builds run many times slower and keep shadow memory of their own: loads shrink

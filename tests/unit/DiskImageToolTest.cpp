@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <map>
+#include <set>
 
 #include "../support/TempHome.h"
+#include "platform/FileManager.h"
 #include "platform/Task.h"
 #include "platform/Volumes.h"
 
@@ -167,4 +173,103 @@ TEST_F(DiskImageTool, BadImagesFailAndLeaveNothingBehindOrOutside) {
     }
     EXPECT_FALSE(fs::exists(m_home / "evi"));
     EXPECT_FALSE(fs::exists(m_home / "outer/evi"));
+}
+
+// What an ordinary user relies on: nothing can be written into a volume, copies out of it
+// take the modes the image records (and stay the owner's to change and remove), and
+// detaching leaves the volumes root as empty as it was. Also run as root, whom the permission
+// bits do not stop: the recorded modes must hold there too.
+TEST_F(DiskImageTool, VolumeIsReadOnlyWhileCopiesTakeTheRecordedModes) {
+    const std::map<std::string, fs::perms> recorded = {
+        {"Orvo.app", fs::perms(0755)},
+        {"Orvo.app/Contents", fs::perms(0755)},
+        {"Orvo.app/Contents/Info.plist", fs::perms(0644)},
+        {"Orvo.app/Contents/MacOS", fs::perms(0755)},
+        {"Orvo.app/Contents/MacOS/Orvo", fs::perms(0755)},
+        {"Orvo.app/Contents/Resources", fs::perms(0555)},
+        {"Orvo.app/Contents/Resources/licence", fs::perms(0444)},
+        {"Vellisk", fs::perms(0640)},
+    };
+    std::string image = makeImage("modes", "Orvo", [&](const std::string& dir) {
+        const std::set<std::string> folders = {"Orvo.app", "Orvo.app/Contents",
+                                               "Orvo.app/Contents/MacOS",
+                                               "Orvo.app/Contents/Resources"};
+        for (const auto& [path, mode] : recorded) {
+            if (folders.count(path)) {
+                fs::create_directories(dir + "/" + path);
+            } else {
+                writeFile(dir + "/" + path, path);
+            }
+        }
+        // Modes deepest first, so read-only folders are filled before they close.
+        for (auto it = recorded.rbegin(); it != recorded.rend(); ++it)
+            fs::permissions(dir + "/" + it->first, it->second);
+    });
+    auto mounted = tool("mount", image);
+    ASSERT_EQ(mounted.terminationStatus, 0) << mounted.error;
+    std::string volume = mountPointOf(mounted);
+
+    for (const auto& [path, mode] : recorded) {
+        EXPECT_EQ(fs::status(volume + "/" + path).permissions() &
+                      (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write),
+                  fs::perms::none)
+            << path;
+    }
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(std::ofstream(volume + "/new-file")) << "the volume's top is read-only";
+        EXPECT_FALSE(std::ofstream(volume + "/Orvo.app/Contents/new-file"))
+            << "and so is every folder below";
+        EXPECT_FALSE(std::ofstream(volume + "/Vellisk", std::ios::app)) << "and every file";
+    }
+
+    auto& files = platform::FileManager::defaultManager();
+    std::string copies = m_home / "ConveloNative";
+    fs::create_directories(copies);
+    ASSERT_TRUE(files.copyItem(volume + "/Orvo.app", copies + "/Orvo.app"));
+    ASSERT_TRUE(files.copyItem(volume + "//Vellisk", copies + "/Vellisk"));
+    for (const auto& [path, mode] : recorded) {
+        EXPECT_EQ(fs::symlink_status(copies + "/" + path).permissions(), mode) << path;
+    }
+    // The owner updates the copied bundle and removes it, read-only folder and all.
+    EXPECT_TRUE(std::ofstream(copies + "/Orvo.app/Contents/Info.plist", std::ios::app));
+    EXPECT_TRUE(files.removeItem(copies + "/Orvo.app"));
+    EXPECT_FALSE(fs::exists(copies + "/Orvo.app"));
+    EXPECT_TRUE(fs::is_empty(copies) ||
+                fs::directory_iterator(copies)->path().filename() == "Vellisk");
+
+    ASSERT_EQ(tool("detach", volume).terminationStatus, 0);
+    EXPECT_TRUE(fs::is_empty(root()))
+        << "detaching leaves nothing, hidden or not, in the volumes root";
+}
+
+TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRunsGo) {
+    ::unsetenv("KELVANE_VOLUMES_ROOT");
+    EXPECT_EQ(platform::Volumes::volumesRoot(), m_home.volumes()) << "the session's runtime folder";
+    std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(platform::Volumes::volumesRoot(), m_home / "Library/Volumes")
+        << "without one, the user's Library";
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    std::string image = plainImage("product");
+    auto mounted = tool("mount", image);
+    ASSERT_EQ(mounted.terminationStatus, 0) << mounted.error;
+    EXPECT_EQ(mountPointOf(mounted), m_home.volumes() + "/Kelvane Plugin");
+    EXPECT_EQ(fs::status(m_home.volumes()).permissions(), fs::perms::owner_all)
+        << "no one else looks inside";
+    ASSERT_EQ(tool("detach", mountPointOf(mounted)).terminationStatus, 0);
+
+    // A run killed half-way through an extraction left its hidden staging folder behind.
+    pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    std::string leftover =
+        m_home.volumes() + "/.kelvane-staging-" + std::to_string(ended) + "-abcdef";
+    fs::create_directories(leftover + "/Orvo.app");
+    fs::permissions(leftover + "/Orvo.app", fs::perms(0555));
+    auto again = tool("mount", image);
+    ASSERT_EQ(again.terminationStatus, 0) << again.error;
+    EXPECT_FALSE(fs::exists(leftover));
+    ASSERT_EQ(tool("detach", mountPointOf(again)).terminationStatus, 0);
+    EXPECT_TRUE(fs::is_empty(m_home.volumes()));
 }

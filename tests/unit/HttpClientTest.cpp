@@ -57,9 +57,13 @@ TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
     huge.maximumBodyBytes = 1024 * 1024;
     auto start = std::chrono::steady_clock::now();
     auto answer = HttpClient::shared().get(huge);
-    EXPECT_TRUE(answer.error);
-    EXPECT_LE(answer.body.size(), 1024u * 1024u);
+    // A body over the bound is the server's answer all the same, cut at the bound.
+    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer.statusCode, 200);
+    EXPECT_TRUE(answer.bodyTruncated);
+    EXPECT_EQ(answer.body.size(), 1024u * 1024u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(HttpClient::shared().get(request("/cut")).bodyTruncated);
 
     auto hung = HttpClient::shared().get(request("/hang", 1));
     EXPECT_TRUE(hung.error);
@@ -67,6 +71,44 @@ TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
 
     auto cut = HttpClient::shared().get(request("/cut"));
     EXPECT_TRUE(cut.error);
+}
+
+TEST_F(HttpClientTest, CleartextIsRefusedFirstHandAndAfterARedirect) {
+    m_server.setRoutes(
+        {{"/to-http", {{"status", 302}, {"location", "http://" + m_server.host() + "/plain"}}},
+         {"/to-https", {{"status", 302}, {"location", "https://" + m_server.host() + "/plain"}}},
+         {"/plain", {{"body", "image"}}}});
+    auto followed = HttpClient::shared().get(request("/to-https"));
+    EXPECT_EQ(followed.body, "image");
+
+    auto redirected = HttpClient::shared().get(request("/to-http"));
+    ASSERT_TRUE(redirected.error);
+    EXPECT_NE(redirected.error->find("cleartext HTTP is refused: http://"), std::string::npos)
+        << *redirected.error;
+    std::promise<platform::DownloadResult> download;
+    HttpClient::shared().download(
+        request("/to-http"), [&](const platform::DownloadResult& r) { download.set_value(r); });
+    auto downloaded = download.get_future().get();
+    EXPECT_TRUE(downloaded.error);
+    EXPECT_TRUE(downloaded.location.empty());
+
+    HttpRequest plain;
+    plain.url = "http://" + m_server.host() + "/plain";
+    EXPECT_TRUE(HttpClient::shared().get(plain).error);
+    EXPECT_EQ(m_server.requestsFor("/plain").size(), 1u)
+        << "only the https redirect reached the server";
+}
+
+TEST_F(HttpClientTest, ADripSlowerThanAUsefulRateEndsWithinTheTimeOut) {
+    // 100 bytes a second: never idle, never useful.
+    m_server.setRoutes({{"/drip", {{"repeatBytes", 1000000}, {"bytesPerSecond", 100}}}});
+    auto start = std::chrono::steady_clock::now();
+    std::promise<platform::DownloadResult> done;
+    HttpClient::shared().download(request("/drip", 3),
+                                  [&](const platform::DownloadResult& r) { done.set_value(r); });
+    auto result = done.get_future().get();
+    EXPECT_TRUE(result.error);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
 TEST_F(HttpClientTest, TrustsOnlyTheGivenAuthorityAndTheRightHost) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -9,11 +11,14 @@
 #include "../support/LaunchedApp.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ApiHandler.h"
+#include "Handlers/LogHandler.h"
+#include "Handlers/NativeMessageHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/OrvoDmgDownloader.h"
-#include "Handlers/NativeMessageHandler.h"
 #include "Handlers/ProvisioningGate.h"
+#include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
+#include "platform/PropertyList.h"
 #include "platform/SystemVersion.h"
 
 namespace fs = std::filesystem;
@@ -25,11 +30,10 @@ protected:
     void SetUp() override {
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
-        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
         fs::create_directories(folder());
     }
     void TearDown() override {
-        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL", "KELVANE_VOLUMES_ROOT"}) ::unsetenv(name);
+        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL"}) ::unsetenv(name);
     }
 
     std::string folder() const { return m_home / "Library/Application Support/ConveloNative/"; }
@@ -89,7 +93,7 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     }
     EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
-    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
     EXPECT_NE(log.find("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"), std::string::npos);
 
     auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
@@ -119,8 +123,8 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     EXPECT_EQ(countOccurrences(log, "Error copying file"), 0u);
     // The runs never overlapped: each mount found the volume free and left it detached.
     EXPECT_EQ(countOccurrences(log, "dmg mount task termination status : 0"), 2u);
-    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo 1"));
-    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo 1"));
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
     EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"), std::string::npos);
     EXPECT_TRUE(waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2; }, 10));
 }
@@ -145,11 +149,26 @@ TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
             // Joins come one after another, as a customer's would, not all in one instant.
             if (i % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") >= std::size_t(joins); }, 120);
-        (void)ProvisioningGate::shared().enter();
+        // Every join has been answered once the API requests have all arrived and no run holds
+        // the gate; the agents it started have written their lines soon after.
+        waitUntil(
+            [&] {
+                return m_server.requestsFor("/api/v2/agent/check_update").size() >=
+                       std::size_t(joins);
+            },
+            120);
+        for (std::size_t seen = 0, now = 1; seen != now;
+             std::this_thread::sleep_for(std::chrono::seconds(1))) {
+            (void)ProvisioningGate::shared().enter();
+            seen = now;
+            now = countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started");
+        }
         return std::to_string(resident() - before);
     });
-    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), std::size_t(joins));
+    // Each join started the agent or found the one an earlier join started still running.
+    std::size_t launched = countOccurrences(log, "launched successfully with args");
+    EXPECT_EQ(launched + countOccurrences(log, "is already running (process "), std::size_t(joins));
+    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), launched);
     EXPECT_EQ(m_server.requestsFor("/api/v2/agent/check_update").size(), std::size_t(joins));
     EXPECT_EQ(countOccurrences(log, "Unable to update Orvo Tendra Agent"), 0u);
     if (!kSanitizedBuild) {
@@ -180,7 +199,7 @@ TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
     std::string log = provision(true);
     EXPECT_NE(log.find("orvo app file not launched"), std::string::npos) << log;
     for (const char* item : {"Orvo.app", "Vellisk", "Holmir", "OrvoMac.dmg"}) EXPECT_FALSE(fs::exists(folder() + item)) << item;
-    EXPECT_FALSE(fs::exists(m_home / "Volumes/Orvo"));
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
     if (monitor) {
         EXPECT_TRUE(waitUntil([&] { return readFile(watched).find("SendSessionStatusToTendraKelvane") != std::string::npos; }, 5));
         std::string seen = readFile(watched);
@@ -273,11 +292,13 @@ protected:
                                   {"fallback", session.fallbackUrl().value_or("<absent>")}}
                 .dump();
         });
+        m_lastLog = output;
         return nlohmann::json::parse(result);
     }
     static nlohmann::json agent(const nlohmann::json& fields) {
         return {{"json", {{"representation", {{"AGENT", fields}}}}}};
     }
+    std::string m_lastLog;
 };
 
 TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
@@ -299,5 +320,193 @@ TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
         auto failed = check({{"status", status}, {"json", {{"representation", {{"AGENT", {{"update_needed", true}}}}}}}});
         EXPECT_EQ(failed["received"], false);
         EXPECT_EQ(failed["update"], false);
+    }
+}
+
+// Runs that end early, or never end, leave nothing that a later join would trust.
+class ProvisioningRecovery : public Provisioning {
+  protected:
+    // An agent image large enough that its install step can be caught half-way.
+    std::string largeAgentImage() {
+        std::string bundle = m_home / "large/Orvo.app";
+        fs::create_directories(m_home / "large");
+        fs::copy(KELVANE_AGENT_BUNDLE, bundle, fs::copy_options::recursive);
+        writeFile(bundle + "/Contents/Resources/padding", std::string(160 * 1024 * 1024, 'p'));
+        std::string image = m_home / "large.dmg";
+        std::string command = std::string("'") + KELVANE_SOURCE_DIR +
+                              "/scripts/make-image.sh' --volume Orvo --output '" + image + "' '" +
+                              bundle + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        fs::remove_all(m_home / "large");
+        return image;
+    }
+    bool agentCopyInProgress() const {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder(), ec)) {
+            if (entry.path().filename().string().rfind(".Orvo.app.kelvane-copying-", 0) == 0)
+                return true;
+        }
+        return false;
+    }
+    // What a start of the application does with the folders, in a child of its own.
+    std::string start() {
+        (void)outputOfChild([] {
+            LogHandler logHandler;
+            Utils::createKelvaneDirectoriesWithLogHandler(logHandler);
+        });
+        return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+    }
+};
+
+TEST_F(ProvisioningRecovery,
+       AKilledAgentCopyLeavesNothingLaunchableAndTheNextJoinInstallsAWholeAgent) {
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", largeAgentImage()}}}});
+    std::fflush(nullptr);
+    pid_t run = ::fork();
+    if (run == 0) {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setIsUpdateNeeded(true);
+        OrvoAppUpgrader::getInstance().orvoAppUpdater();
+        (void)ProvisioningGate::shared().enter();
+        ::_exit(0);
+    }
+    bool caught = false;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !caught && std::chrono::steady_clock::now() < until;) {
+        caught = agentCopyInProgress();
+        if (!caught) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ::kill(run, SIGKILL);
+    ::waitpid(run, nullptr, 0);
+    ASSERT_TRUE(caught) << "the install step never began";
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app")) << "nothing under the agent's name to launch";
+    EXPECT_FALSE(fs::exists(receiptPath()));
+
+    std::string log = start();
+    EXPECT_NE(log.find("left behind by an interrupted run"), std::string::npos) << log;
+    EXPECT_FALSE(agentCopyInProgress());
+
+    // The killed run left its volume mounted; the next run detaches it and installs whole.
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string next = provision(true);
+    EXPECT_NE(next.find("left mounted by an earlier run"), std::string::npos) << next;
+    ASSERT_TRUE(receiptArrives()) << next;
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app/Contents/Resources/padding"))
+        << "the new agent, not the old volume's";
+    EXPECT_TRUE(fs::is_empty(m_home.volumes()));
+}
+
+TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoin) {
+    // The first mount never ends; every later call is the real tool's.
+    std::string tool = m_home / "stuck-hdiutil";
+    writeFile(tool, "#!/bin/sh\nif [ \"$1\" = mount ] && mkdir '" + m_home / "stuck-once" +
+                        "' 2>/dev/null; then exec sleep 600; fi\n"
+                        "exec '" KELVANE_HDIUTIL_TOOL "' \"$@\"\n");
+    fs::permissions(tool, fs::perms::owner_all);
+    ::setenv("KELVANE_HDIUTIL", tool.c_str(), 1);
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    auto began = std::chrono::steady_clock::now();
+    std::string log = outputOfChild([&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setIsUpdateNeeded(true);
+        std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+        first.join();
+        second.join();
+        (void)ProvisioningGate::shared().enter();
+    });
+    auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_NE(log.find("dmg mount task termination status : 137"), std::string::npos) << log;
+    EXPECT_NE(log.find("orvo app file not launched"), std::string::npos);
+    EXPECT_NE(log.find("dmg mount task termination status : 0"), std::string::npos)
+        << "the second join went on";
+    EXPECT_TRUE(receiptArrives()) << log;
+    EXPECT_LT(took, std::chrono::seconds(120));
+    EXPECT_TRUE(fs::is_empty(m_home.volumes()));
+}
+
+// Each join's agent: one running agent serves every join, and it only comes over TLS.
+TEST_F(Provisioning, ASecondJoinWhileTheAgentRunsStartsNoSecondAgent) {
+    fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
+    ::setenv("KELVANE_STAND_IN_AGENT_SECONDS", "30", 1);
+    std::string first = provision(false);
+    ASSERT_TRUE(receiptArrives()) << first;
+    EXPECT_NE(first.find("LaunchApplication: Orvo.app launched successfully"), std::string::npos)
+        << first;
+    std::string second = provision(false);
+    ::unsetenv("KELVANE_STAND_IN_AGENT_SECONDS");
+    auto agent = nlohmann::json::parse(readFile(receiptPath()))["pid"].get<int>();
+    EXPECT_NE(second.find("LaunchApplication: Orvo.app is already running (process " +
+                          std::to_string(agent) + "); not started again"),
+              std::string::npos)
+        << second;
+    EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), 1u);
+    ::kill(agent, SIGTERM);
+
+    // Once it has ended, the next join starts it again.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::error_code gone;
+            (void)fs::read_symlink("/proc/" + std::to_string(agent) + "/exe", gone);
+            return bool(gone);
+        },
+        10));
+    std::string third = provision(false);
+    EXPECT_NE(third.find("LaunchApplication: Orvo.app launched successfully"), std::string::npos)
+        << third;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2;
+        },
+        10));
+}
+
+TEST_F(Provisioning, ADownloadRedirectedToCleartextIsRefused) {
+    std::string plain = "http://" + m_server.host() + "/agent/plain/OrvoMac.dmg";
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"status", 302}, {"location", plain}}},
+                        {"/agent/plain/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string log = provision(true);
+    EXPECT_NE(
+        log.find("_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain),
+        std::string::npos)
+        << log;
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
+    EXPECT_TRUE(m_server.requestsFor("/agent/plain/OrvoMac.dmg").empty());
+}
+
+TEST_F(AgentUpdateCheck, ABrokenTransferFailsWhateverItsStatusAndAnOversizeAnswerIsStillOne) {
+    std::string answer =
+        nlohmann::json{{"representation", {{"AGENT", {{"update_needed", true}}}}}}.dump();
+    auto cut = check({{"body", answer}, {"truncateAfter", 10}});
+    EXPECT_EQ(cut["received"], false);
+    EXPECT_EQ(cut["update"], false);
+    EXPECT_NE(m_lastLog.find(
+                  "checkOrvoTendraUpdateWithCompletion:]_block_invoke : Check Update failed : "),
+              std::string::npos)
+        << m_lastLog;
+
+    auto oversize = check({{"repeatBytes", 3 * 1024 * 1024}});
+    EXPECT_EQ(oversize["received"], true) << "a 200 answer, only not a JSON document";
+    EXPECT_EQ(oversize["cdn"], "https://earlier.example/a.dmg");
+}
+
+TEST_F(Provisioning, AnAgentVersionWrittenAsANumberIsSentAsItsDigits) {
+    fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
+    std::string infoPath = folder() + "Orvo.app/Contents/Info.plist";
+    auto info = platform::PropertyList::readFile(infoPath);
+    ASSERT_TRUE(info && info->dictionary());
+    platform::PlistDictionary dictionary = *info->dictionary();
+    for (auto [value, expected] : std::vector<std::pair<platform::PlistValue, std::string>>{
+             {platform::PlistValue(std::int64_t{7}), "7"}, {platform::PlistValue(6.5), "6.5"}}) {
+        dictionary["CFBundleShortVersionString"] = value;
+        writeFile(infoPath, platform::PropertyList::toXml(dictionary));
+        auto [version, log] = resultOfChild([] {
+            OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
+            return SessionDetails::getInstance().localOrvoAppVersion().value_or("<absent>");
+        });
+        EXPECT_EQ(version, expected) << log;
     }
 }

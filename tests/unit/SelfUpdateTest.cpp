@@ -26,13 +26,12 @@ protected:
     void SetUp() override {
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
-        ::setenv("KELVANE_VOLUMES_ROOT", (m_home / "Volumes").c_str(), 1);
         fs::create_directories(nativeFolder());
         writeFile(m_home / "Deployment.plist",
                   platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
     }
     void TearDown() override {
-        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL", "KELVANE_VOLUMES_ROOT"}) ::unsetenv(name);
+        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL"}) ::unsetenv(name);
     }
 
     std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
@@ -94,6 +93,9 @@ TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0]["query"], "os=mac&format=dmg&source=kelvane&version=1.0.0&kelvane_token=T-5");
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath()));
+    // The doubled extension is replaced in one pass from the left, as a replace-all does.
+    EXPECT_EQ(check(offer(false, "https://x.example/a.dmg.dmg.dmg"), "T-5").first["url"],
+              "https://x.example/a.dmg.dmg");
 
     // Without a token the address ends with the version; without a server the main centre's.
     auto [second, secondLog] = check(offer(false, ""), std::nullopt, false);
@@ -125,15 +127,31 @@ TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     EXPECT_EQ(report["flag"], true) << log;
     EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
-    EXPECT_FALSE(fs::exists(m_home / "Volumes/Kelvane Plugin"));
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Kelvane Plugin"));
     EXPECT_NE(log.find("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"), std::string::npos);
     EXPECT_EQ(m_server.requestsFor("/agent/OrvoTendraKelvane.dmg").size(), 1u);
+    // The staged bundle has the modes its image records: its owner can replace and remove it.
+    EXPECT_EQ(fs::status(OrvoKelvaneUpdater::stagedBundlePath() + "/Contents").permissions(),
+              fs::perms(0755));
+    EXPECT_EQ(
+        fs::status(OrvoKelvaneUpdater::stagedBundlePath() + "/Contents/Info.plist").permissions(),
+        fs::perms(0644));
+
+    // An update offered over cleartext is never fetched.
+    std::string plain = "http://" + m_server.host() + "/agent/plain.dmg";
+    m_server.setRoutes({{"/agent/plain.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
+    auto [refused, refusedLog] = check(offer(true, plain), "T");
+    EXPECT_NE(refusedLog.find(
+                  "_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain),
+              std::string::npos)
+        << refusedLog;
+    EXPECT_TRUE(m_server.requestsFor("/agent/plain.dmg").empty());
 }
 
 TEST_F(SelfUpdate, AnotherKelvanePluginVolumeIsCopiedFromAndOnlyTheUpdateIsDetached) {
     // As on the desktop this comes from, the copy reads the fixed volume path: here an older
     // volume already mounted there.
-    std::string older = m_home / "Volumes/Kelvane Plugin";
+    std::string older = m_home.volumes() + "/Kelvane Plugin";
     fs::create_directories(older);
     fs::copy(KELVANE_BUNDLE_DIR, older + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
     ASSERT_TRUE(platform::Volumes::Attached::record(older, "older.dmg"));

@@ -3,10 +3,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -136,6 +138,20 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
     }
 }
 
+// The modes the image gave each entry, before the volume is made read-only.
+platform::Volumes::Attached::RecordedModes recordModes(const fs::path& root) {
+    platform::Volumes::Attached::RecordedModes modes;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        struct stat st;
+        if (::lstat(it->path().c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            modes[it->path().lexically_relative(root).string()] = st.st_mode & 07777;
+        }
+    }
+    return modes;
+}
+
 // Removes write permission everywhere below, as a read-only volume has none.
 void makeReadOnly(const fs::path& root) {
     std::error_code ec;
@@ -157,6 +173,24 @@ void removeTree(const fs::path& root) {
         if (it->is_directory() && !it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(root, ec);
+}
+
+// Hidden working folders carry the pid of the tool that made them, so a later run can tell
+// what a killed run left behind from what a running one is still using.
+std::string workingFolderPattern(const std::string& root, const char* kind) {
+    return root + "/.kelvane-" + kind + "-" + std::to_string(::getpid()) + "-XXXXXX";
+}
+
+void removeLeftoversOfDeadRuns(const std::string& root) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec)) {
+        std::string name = entry.path().filename().string();
+        for (const char* kind : {".kelvane-staging-", ".kelvane-detaching-"}) {
+            if (name.rfind(kind, 0) != 0) continue;
+            pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + std::strlen(kind)));
+            if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) removeTree(entry.path());
+        }
+    }
 }
 
 std::string cleanName(std::string name) {
@@ -205,9 +239,14 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
     if (!name) return std::nullopt;
     std::string root = platform::Volumes::volumesRoot();
     std::error_code ec;
-    fs::create_directories(root, ec);
+    if (!fs::exists(root, ec)) {
+        fs::create_directories(root, ec);
+        // A volumes root of our own making is this user's alone.
+        fs::permissions(root, fs::perms::owner_all, ec);
+    }
+    removeLeftoversOfDeadRuns(root);
 
-    std::string staging = root + "/.kelvane-staging-XXXXXX";
+    std::string staging = workingFolderPattern(root, "staging");
     if (!::mkdtemp(staging.data())) {
         error = "cannot create a folder in " + root + ": " + std::strerror(errno);
         return std::nullopt;
@@ -219,13 +258,15 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
     // mkdtemp made the folder private; the volume's root is readable by all, like the rest.
     fs::permissions(staging, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec, ec);
+    auto modes = recordModes(staging);
     makeReadOnly(staging);
 
     // The rename is atomic and never replaces, so tools running at once never share a name.
     for (int suffix = 0; suffix < 1000; ++suffix) {
         std::string mountPoint = root + "/" + *name + (suffix ? " " + std::to_string(suffix) : "");
         if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(), RENAME_NOREPLACE) == 0) {
-            if (!platform::Volumes::Attached::record(mountPoint, fs::absolute(imagePath).string())) {
+            if (!platform::Volumes::Attached::record(mountPoint, fs::absolute(imagePath).string(),
+                                                     modes)) {
                 error = "cannot record the attached volume " + mountPoint;
                 removeTree(mountPoint);
                 return std::nullopt;
@@ -247,17 +288,27 @@ bool detach(const std::string& mountPoint, std::string& error) {
         error = "detach failed - No such volume attached: " + mountPoint;
         return false;
     }
-    // Out of sight first, so the volume vanishes at once even while its files are removed.
+    // Out of sight first, so the volume vanishes at once even while its files are removed. The
+    // new name stays in the same folder: moving a read-only folder elsewhere needs write access
+    // to the folder itself, which the volume does not give.
     std::string root = platform::Volumes::volumesRoot();
-    std::string leaving = root + "/.kelvane-detaching-XXXXXX";
-    if (!::mkdtemp(leaving.data()) || ::rename(mountPoint.c_str(), (leaving + "/volume").c_str()) != 0) {
-        error = "detach failed - " + std::string(std::strerror(errno));
-        ::rmdir(leaving.c_str());
-        return false;
+    std::string leaving;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        leaving = workingFolderPattern(root, "detaching");
+        int fd = ::mkstemp(leaving.data());  // a unique name; the file itself is not needed
+        if (fd < 0) break;
+        ::close(fd);
+        ::unlink(leaving.c_str());
+        if (::renameat2(AT_FDCWD, mountPoint.c_str(), AT_FDCWD, leaving.c_str(),
+                        RENAME_NOREPLACE) == 0) {
+            platform::Volumes::Attached::forget(mountPoint);
+            removeTree(leaving);
+            return true;
+        }
+        if (errno != EEXIST) break;
     }
-    platform::Volumes::Attached::forget(mountPoint);
-    removeTree(leaving);
-    return true;
+    error = "detach failed - " + std::string(std::strerror(errno));
+    return false;
 }
 
 }  // namespace diskimage

@@ -1,5 +1,5 @@
 // Stand-in for the support agent, for development and tests. When started it writes a receipt
-// of what it was handed and exits:
+// of what it was handed and exits (after $KELVANE_STAND_IN_AGENT_SECONDS, when set):
 //   ~/Library/Application Support/ConveloNative/OrvoAgentReceipt.json
 //     {"arguments": [...], "joinDetails": text|null, "connectionSettings": text|null}
 //   ~/Library/Application Support/ConveloNative/OrvoAgentStarts.log   one line per start
@@ -44,5 +44,8 @@ int main(int argc, char** argv) {
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) return 1;
     std::ofstream(folder + "OrvoAgentStarts.log", std::ios::app) << "started " << ::getpid() << "\n";
+    // A real agent keeps running for its session; tests that need that ask for it.
+    if (const char* linger = std::getenv("KELVANE_STAND_IN_AGENT_SECONDS"))
+        ::sleep(static_cast<unsigned>(std::atoi(linger)));
     return 0;
 }

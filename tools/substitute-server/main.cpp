@@ -16,12 +16,13 @@
 // A route answer (scenario "routes": {"<path>": answer}, or POST /__admin/routes):
 //   status, body (text) or json (value), contentType, file (streamed), delayMs,
 //   hang (accept and never answer), truncateAfter (declare the whole length, send that many
-//   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x').
+//   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x'),
+//   location (a Location header, for redirects with a 3xx status).
 // Admin: GET /__admin/requests, POST /__admin/requests/clear, GET|POST /__admin/routes,
 // POST /__admin/reset (the start-up routes again), POST /__admin/test-script (a script of
 // messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs",
-// "fill": {field id: value}, "submit": form id, "click": element id}], "awaitReplies", "awaitMs", "settleMs"}),
-// GET /__admin/replies (the reports the page sent back, newest last).
+// "fill": {field id: value}, "submit": form id, "click": element id}], "awaitReplies", "awaitMs",
+// "settleMs"}), GET /__admin/replies (the reports the page sent back, newest last).
 
 #include <httplib.h>
 #include <signal.h>
@@ -206,6 +207,8 @@ void answer(const json& planned, httplib::Response& response) {
         return;
     }
     response.status = planned.value("status", 200);
+    if (planned.contains("location"))
+        response.set_header("Location", planned["location"].get<std::string>());
     std::string contentType = planned.value("contentType", planned.contains("json") ? "application/json"
                                                                               : "text/plain");
     std::string body = planned.contains("json") ? planned["json"].dump() : planned.value("body", "");

@@ -1,6 +1,8 @@
 #include "FileManagerLinux.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+
+#include "../Volumes.h"
 
 namespace fs = std::filesystem;
 
@@ -48,6 +53,138 @@ std::string withoutTrailingSlash(const std::string& path) {
     return trimmed;
 }
 
+constexpr const char* kCopyingMark = ".kelvane-copying-";
+constexpr const char* kRemovingMark = ".kelvane-removing-";
+
+// A hidden name beside `path` for work in progress on it: ".<name><mark><pid>-<random>". The
+// pid tells a later process whether the work's owner is still alive.
+std::string workingSibling(const std::string& path, const char* mark) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    fs::path target(path);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "%d-%016llx", static_cast<int>(::getpid()),
+                  static_cast<unsigned long long>(random()));
+    return (target.parent_path() / ("." + target.filename().string() + mark + suffix)).string();
+}
+
+// The pid a working sibling's name carries, or 0 when the name is no working sibling.
+pid_t ownerOfWorkingSibling(const std::string& name) {
+    if (name.empty() || name[0] != '.') return 0;
+    for (const char* mark : {kCopyingMark, kRemovingMark}) {
+        auto at = name.rfind(mark);
+        if (at != std::string::npos)
+            return static_cast<pid_t>(std::atol(name.c_str() + at + std::strlen(mark)));
+    }
+    return 0;
+}
+
+// Renames without ever replacing what is at the destination.
+int renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // File systems without the flag: the check and the rename are two steps there.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+// Gives this user's folders below `root` their write bit back, so that a tree whose modes
+// made some folders read-only can still be removed by its owner.
+void makeRemovable(const fs::path& root) {
+    std::error_code ec;
+    uid_t me = ::geteuid();
+    auto allow = [&](const fs::path& folder) {
+        struct stat st;
+        if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == me &&
+            (st.st_mode & S_IRWXU) != S_IRWXU) {
+            ::chmod(folder.c_str(), (st.st_mode & 07777) | S_IRWXU);
+        }
+    };
+    allow(root);
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        allow(it->path());
+    }
+}
+
+Status removeTree(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        makeRemovable(path);
+        ec.clear();
+        fs::remove_all(path, ec);
+    }
+    if (ec) return fsFailure("Cannot remove", path, ec);
+    return Status::ok();
+}
+
+// Where the modes of a copy come from: the source's own, or those its disk image records.
+class ModeSource {
+  public:
+    explicit ModeSource(const std::string& source) {
+        m_source = fs::absolute(source).lexically_normal();
+        if (auto mountPoint = Volumes::Attached::mountPointContaining(m_source.string())) {
+            m_mountPoint = fs::path(*mountPoint);
+            m_recorded = Volumes::Attached::recordedModes(*mountPoint);
+        }
+    }
+    mode_t modeFor(const fs::path& relativeToSource, const struct stat& st) const {
+        if (!m_recorded.empty()) {
+            fs::path full = relativeToSource.empty()
+                                ? m_source
+                                : (m_source / relativeToSource).lexically_normal();
+            std::string inVolume = full.lexically_relative(m_mountPoint).string();
+            if (auto it = m_recorded.find(inVolume); it != m_recorded.end())
+                return it->second & 01777;
+        }
+        return st.st_mode & 01777;  // set-id bits are not copied
+    }
+
+  private:
+    fs::path m_source;
+    fs::path m_mountPoint;
+    Volumes::Attached::RecordedModes m_recorded;
+};
+
+// Copies one entry and everything below it. Folders are made private and writable while they
+// fill, and take their final mode once their contents are in.
+Status copyTree(const fs::path& from, const fs::path& to, const fs::path& relative,
+                const ModeSource& modes) {
+    struct stat st;
+    if (::lstat(from.c_str(), &st) != 0) return errnoFailure("Cannot copy", from.string(), errno);
+    std::error_code ec;
+    if (S_ISLNK(st.st_mode)) {
+        fs::path target = fs::read_symlink(from, ec);
+        if (!ec) fs::create_symlink(target, to, ec);
+        if (ec) return fsFailure("Cannot copy to", to.string(), ec);
+        return Status::ok();
+    }
+    if (S_ISREG(st.st_mode)) {
+        fs::copy_file(from, to, fs::copy_options::none, ec);
+        if (ec) return fsFailure("Cannot copy to", to.string(), ec);
+        if (::chmod(to.c_str(), modes.modeFor(relative, st)) != 0)
+            return errnoFailure("Cannot copy to", to.string(), errno);
+        return Status::ok();
+    }
+    if (!S_ISDIR(st.st_mode))
+        return Status::failure("Cannot copy \"" + from.string() + "\": not a file, folder or link");
+    if (::mkdir(to.c_str(), 0700) != 0) return errnoFailure("Cannot copy to", to.string(), errno);
+    for (auto it = fs::directory_iterator(from, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        fs::path name = it->path().filename();
+        if (Status copied = copyTree(it->path(), to / name, relative / name, modes); !copied)
+            return copied;
+    }
+    if (ec) return fsFailure("Cannot copy", from.string(), ec);
+    if (::chmod(to.c_str(), modes.modeFor(relative, st)) != 0)
+        return errnoFailure("Cannot copy to", to.string(), errno);
+    return Status::ok();
+}
+
 }  // namespace
 
 FileManager& FileManager::defaultManager() {
@@ -78,21 +215,45 @@ Status LinuxFileManager::createDirectory(const std::string& path, bool withInter
 }
 
 Status LinuxFileManager::removeItem(const std::string& path) {
-    if (!fileExistsAtPath(path)) return errnoFailure("Cannot remove", path, ENOENT);
-    std::error_code ec;
-    fs::remove_all(withoutTrailingSlash(path), ec);
-    if (ec) return fsFailure("Cannot remove", path, ec);
+    std::string target = withoutTrailingSlash(path);
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0) return errnoFailure("Cannot remove", path, errno);
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(target.c_str()) != 0) return errnoFailure("Cannot remove", path, errno);
+        return Status::ok();
+    }
+    // Out of the way in one step; the tree goes afterwards.
+    std::string leaving = workingSibling(target, kRemovingMark);
+    if (renameNoReplace(target, leaving) != 0) return removeTree(target);
+    (void)removeTree(leaving);  // what stays is a leftover, removed at a later start
     return Status::ok();
 }
 
 Status LinuxFileManager::copyItem(const std::string& source, const std::string& destination) {
-    if (!fileExistsAtPath(source)) return errnoFailure("Cannot copy", source, ENOENT);
-    if (fileExistsAtPath(destination)) return errnoFailure("Cannot copy to", destination, EEXIST);
+    std::string from = withoutTrailingSlash(source);
+    std::string to = withoutTrailingSlash(destination);
+    if (!fileExistsAtPath(from)) return errnoFailure("Cannot copy", source, ENOENT);
+    if (fileExistsAtPath(to)) return errnoFailure("Cannot copy to", destination, EEXIST);
+    std::string copying = workingSibling(to, kCopyingMark);
+    Status copied = copyTree(from, copying, fs::path(), ModeSource(from));
+    if (copied && renameNoReplace(copying, to) != 0)
+        copied = errnoFailure("Cannot copy to", destination, errno);
+    if (!copied) (void)removeTree(copying);
+    return copied;
+}
+
+std::vector<std::string> LinuxFileManager::removeLeftoversOfEndedProcesses(
+    const std::string& folder) {
+    std::vector<std::string> removed;
     std::error_code ec;
-    fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks,
-             ec);
-    if (ec) return fsFailure("Cannot copy to", destination, ec);
-    return Status::ok();
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        pid_t owner = ownerOfWorkingSibling(entry.path().filename().string());
+        if (owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH &&
+            removeTree(entry.path().string())) {
+            removed.push_back(entry.path().string());
+        }
+    }
+    return removed;
 }
 
 Status LinuxFileManager::moveItem(const std::string& source, const std::string& destination) {
@@ -153,13 +314,10 @@ Status LinuxFileManager::writeContents(const std::string& path, const std::strin
 
 Status LinuxFileManager::writeContentsAtomically(const std::string& path, const std::string& bytes,
                                                  bool durable) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // The new file gets the mode a plain create would: the kernel applies this process's umask.
+    std::string temporary = workingSibling(path, kCopyingMark);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errnoFailure("Cannot write", path, errno);
-    // mkostemp makes the file private; give it the mode a plain create would.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
     bool ok = writeAll(fd, bytes) && (!durable || ::fsync(fd) == 0);
     int error = errno;
     if (::close(fd) != 0 && ok) {

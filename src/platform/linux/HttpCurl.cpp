@@ -55,6 +55,8 @@ size_t receive(char* data, size_t size, size_t count, void* userData) {
     return length;
 }
 
+constexpr long kUsefulBytesPerSecond = 1024;
+
 // Runs one transfer; fills status and error.
 void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
              std::optional<std::string>& error) {
@@ -76,15 +78,19 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Cleartext is refused, on the first request and on every redirect: what is downloaded is
+    // run afterwards.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     long seconds = std::max(1L, std::lround(request.timeoutSeconds));
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, seconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    // A transfer that stays below a useful rate for the whole time-out ends as one that
+    // stalled: a server that drips a byte now and then cannot hold it open for ever.
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kUsefulBytesPerSecond);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, seconds);
     if (const char* authorities = std::getenv("SSL_CERT_FILE"); authorities && *authorities) {
         curl_easy_setopt(h, CURLOPT_CAINFO, authorities);
@@ -98,10 +104,16 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
 
     CURLcode result = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
-    if (sink.overflowed) {
-        error = "response larger than " + std::to_string(sink.limit) + " bytes";
-    } else if (result != CURLE_OK) {
-        error = *errorBuffer ? std::string(errorBuffer) : std::string(curl_easy_strerror(result));
+    // A body cut at its bound is still the server's answer; the caller sees it was cut.
+    if (result != CURLE_OK && !sink.overflowed) {
+        if (result == CURLE_UNSUPPORTED_PROTOCOL) {
+            char* address = nullptr;
+            curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &address);
+            error = std::string("cleartext HTTP is refused: ") + (address ? address : request.url);
+        } else {
+            error =
+                *errorBuffer ? std::string(errorBuffer) : std::string(curl_easy_strerror(result));
+        }
     }
 }
 
@@ -111,6 +123,7 @@ public:
         HttpResponse response;
         BodySink sink{&response.body, request.maximumBodyBytes};
         perform(request, sink, response.statusCode, response.error);
+        response.bodyTruncated = sink.overflowed;
         return response;
     }
 

@@ -1,5 +1,8 @@
 #include <gio/gio.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "../Bundle.h"
@@ -16,8 +19,20 @@ std::string resolvedLaunchPath(const std::string& launchPath) {
     return launchPath;
 }
 
+namespace {
+
+// The state of one wait, shared with the callbacks on this thread's own main context.
+struct Wait {
+    bool finished = false;
+    bool timedOut = false;
+    GBytes* output = nullptr;
+    GError* error = nullptr;
+};
+
+}  // namespace
+
 TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
-               bool captureStandardOutput) {
+               bool captureStandardOutput, std::chrono::milliseconds timeLimit) {
     TaskResult result;
     std::string program = resolvedLaunchPath(launchPath);
     std::vector<const char*> argv{program.c_str()};
@@ -27,16 +42,66 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
     // Without capture the child shares our standard output, which is the log file.
     auto flags = captureStandardOutput ? G_SUBPROCESS_FLAGS_STDOUT_PIPE : G_SUBPROCESS_FLAGS_NONE;
     GError* error = nullptr;
-    auto process = glib::ObjectPtr<GSubprocess>::adopt(g_subprocess_newv(argv.data(), flags, &error));
+    auto launcher = glib::ObjectPtr<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
+    // A group of its own, so that stopping it also stops whatever it started.
+    g_subprocess_launcher_set_child_setup(
+        launcher.get(), +[](gpointer) { ::setpgid(0, 0); }, nullptr, nullptr);
+    auto process = glib::ObjectPtr<GSubprocess>::adopt(
+        g_subprocess_launcher_spawnv(launcher.get(), argv.data(), &error));
     if (!process) {
         result.error = glib::statusFromError(error).errorDescription();
         return result;
     }
     result.launched = true;
-    GBytes* output = nullptr;
-    if (!g_subprocess_communicate(process.get(), nullptr, nullptr, captureStandardOutput ? &output : nullptr,
-                                  nullptr, &error)) {
-        result.error = glib::statusFromError(error).errorDescription();
+
+    // The wait runs on a main context of this thread's own, so a time limit can end it
+    // without the application's main loop.
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    Wait wait;
+    g_subprocess_communicate_async(
+        process.get(), nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
+            auto* state = static_cast<Wait*>(data);
+            g_subprocess_communicate_finish(G_SUBPROCESS(source), asyncResult, &state->output,
+                                            nullptr, &state->error);
+            state->finished = true;
+        },
+        &wait);
+    GSource* limit = nullptr;
+    if (timeLimit > std::chrono::milliseconds::zero()) {
+        limit = g_timeout_source_new(static_cast<guint>(timeLimit.count()));
+        g_source_set_callback(
+            limit,
+            +[](gpointer data) -> gboolean {
+                static_cast<Wait*>(data)->timedOut = true;
+                return G_SOURCE_REMOVE;
+            },
+            &wait, nullptr);
+        g_source_attach(limit, context);
+    }
+    bool killed = false;
+    while (!wait.finished) {
+        g_main_context_iteration(context, TRUE);
+        if (wait.timedOut && !killed) {
+            if (const char* pid = g_subprocess_get_identifier(process.get()))
+                ::kill(-std::atoi(pid), SIGKILL);
+            g_subprocess_force_exit(process.get());
+            killed = true;
+        }
+    }
+    if (limit) {
+        g_source_destroy(limit);
+        g_source_unref(limit);
+    }
+    g_main_context_pop_thread_default(context);
+    g_main_context_unref(context);
+
+    GBytes* output = wait.output;
+    if (wait.error) result.error = glib::statusFromError(wait.error).errorDescription();
+    if (killed) {
+        result.error = program + " did not end within " + std::to_string(timeLimit.count() / 1000) +
+                       " s and was stopped";
     }
     if (output) {
         gsize size = 0;

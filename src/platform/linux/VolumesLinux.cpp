@@ -2,10 +2,17 @@
 #include <gio/gunixmounts.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
+#include "../SearchPaths.h"
 #include "../Volumes.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +32,38 @@ std::string recordPath(const std::string& mountPoint) {
     return Attached::registryFolder() + "/" + fs::path(normalised(mountPoint)).filename().string();
 }
 
+// Record lines hold paths; a line feed or backslash inside one is escaped.
+std::string escaped(const std::string& text) {
+    std::string result;
+    for (char c : text) {
+        if (c == '\\')
+            result += "\\\\";
+        else if (c == '\n')
+            result += "\\n";
+        else
+            result += c;
+    }
+    return result;
+}
+
+std::string unescaped(const std::string& text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            result += text[++i] == 'n' ? '\n' : text[i];
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
+bool isUsableFolder(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
 struct MountList {
     GList* entries = nullptr;
     MountList() { entries = g_unix_mounts_get(nullptr); }
@@ -35,7 +74,14 @@ struct MountList {
 
 std::string volumesRoot() {
     if (const char* root = std::getenv("KELVANE_VOLUMES_ROOT"); root && *root) return normalised(root);
-    return "/Volumes";
+    if (isUsableFolder("/Volumes")) return "/Volumes";
+    // An ordinary user cannot make /Volumes; the session's runtime folder is private to the
+    // user and emptied at log-out, as mounts are.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime && *runtime == '/' && isUsableFolder(runtime)) {
+        return normalised(std::string(runtime) + "/Volumes");
+    }
+    return normalised(SearchPaths::userLibraryDirectory() + "/Volumes");
 }
 
 std::string Attached::registryFolder() { return volumesRoot() + "/.kelvane-attached"; }
@@ -58,18 +104,62 @@ std::vector<std::string> Attached::mountPoints() {
     return points;
 }
 
-bool Attached::record(const std::string& mountPoint, const std::string& imagePath) {
+// A record: the image's path on the first line, then one line per entry, "<octal mode>\t<path>".
+bool Attached::record(const std::string& mountPoint, const std::string& imagePath,
+                      const RecordedModes& modes) {
     std::error_code ec;
     fs::create_directories(registryFolder(), ec);
     int fd = ::open(recordPath(mountPoint).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    std::string text = imagePath + "\n";
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    return ::close(fd) == 0 && ok;
+    std::string text = escaped(imagePath) + "\n";
+    char mode[16];
+    for (const auto& [path, bits] : modes) {
+        std::snprintf(mode, sizeof mode, "%o\t", bits & 07777);
+        text += mode + escaped(path) + "\n";
+    }
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 && left == 0;
 }
 
 bool Attached::forget(const std::string& mountPoint) {
-    return ::unlink(recordPath(mountPoint).c_str()) == 0;
+    bool forgotten = ::unlink(recordPath(mountPoint).c_str()) == 0;
+    // The last volume detached leaves the volumes root as it found it.
+    ::rmdir(registryFolder().c_str());
+    return forgotten;
+}
+
+std::optional<std::string> Attached::mountPointContaining(const std::string& path) {
+    std::string absolute = normalised(fs::absolute(path).string());
+    std::string root = volumesRoot() + "/";
+    if (absolute.compare(0, root.size(), root) != 0) return std::nullopt;
+    std::string name = absolute.substr(root.size(), absolute.find('/', root.size()) - root.size());
+    std::string mountPoint = root + name;
+    if (name.empty() || !isAttached(mountPoint)) return std::nullopt;
+    return mountPoint;
+}
+
+Attached::RecordedModes Attached::recordedModes(const std::string& mountPoint) {
+    RecordedModes modes;
+    std::ifstream in(recordPath(mountPoint));
+    std::string line;
+    std::getline(in, line);  // the image
+    while (std::getline(in, line)) {
+        auto tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        char* end = nullptr;
+        unsigned long bits = std::strtoul(line.c_str(), &end, 8);
+        if (end != line.c_str() + tab) continue;
+        modes[unescaped(line.substr(tab + 1))] = static_cast<unsigned>(bits & 07777);
+    }
+    return modes;
 }
 
 std::vector<std::string> mountedVolumePaths() {

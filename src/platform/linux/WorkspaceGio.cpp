@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "../Bundle.h"
 #include "../Workspace.h"
 #include "GLibPtr.h"
@@ -27,12 +30,25 @@ bool openProxySettings() {
     return started;
 }
 
-bool launchApplication(const std::string& bundlePath, const std::vector<std::string>& arguments) {
+namespace {
+
+// The executable a bundle names in its Info.plist.
+std::optional<std::string> bundleExecutable(const std::string& bundlePath) {
     auto bundle = Bundle::bundleWithPath(bundlePath);
-    if (!bundle) return false;
+    if (!bundle) return std::nullopt;
     const PlistValue* executable = bundle->objectForInfoDictionaryKey("CFBundleExecutable");
-    if (!executable || !executable->string() || executable->string()->empty()) return false;
-    std::string program = bundlePath + "/Contents/MacOS/" + *executable->string();
+    if (!executable || !executable->string() || executable->string()->empty()) return std::nullopt;
+    return bundlePath + "/Contents/MacOS/" + *executable->string();
+}
+
+}  // namespace
+
+Status launchApplication(const std::string& bundlePath, const std::vector<std::string>& arguments) {
+    auto executable = bundleExecutable(bundlePath);
+    if (!executable)
+        return Status::failure("\"" + bundlePath +
+                               "\" is no application bundle with an executable");
+    std::string program = *executable;
 
     std::vector<char*> argv{program.data()};
     std::vector<std::string> copies(arguments);
@@ -43,10 +59,29 @@ bool launchApplication(const std::string& bundlePath, const std::vector<std::str
     auto flags = static_cast<GSpawnFlags>(G_SPAWN_STDIN_FROM_DEV_NULL | G_SPAWN_STDOUT_TO_DEV_NULL |
                                           G_SPAWN_STDERR_TO_DEV_NULL);
     GError* error = nullptr;
-    bool started = g_spawn_async(bundlePath.c_str(), argv.data(), nullptr, flags,
-                                 +[](gpointer) { ::setsid(); }, nullptr, nullptr, &error);
-    (void)glib::statusFromError(error);
-    return started;
+    g_spawn_async(
+        bundlePath.c_str(), argv.data(), nullptr, flags, +[](gpointer) { ::setsid(); }, nullptr,
+        nullptr, &error);
+    return glib::statusFromError(error);
+}
+
+std::optional<int> runningApplicationProcess(const std::string& bundlePath) {
+    auto executable = bundleExecutable(bundlePath);
+    if (!executable) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::path wanted = std::filesystem::canonical(*executable, ec);
+    if (ec) return std::nullopt;
+    // The kernel shows each process's executable; other users' processes stay unreadable.
+    std::filesystem::directory_iterator it("/proc", ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code unreadable;
+        std::filesystem::path running =
+            std::filesystem::read_symlink(it->path() / "exe", unreadable);
+        if (!unreadable && running == wanted) return std::atoi(name.c_str());
+    }
+    return std::nullopt;
 }
 
 }  // namespace platform::Workspace
