@@ -1,5 +1,7 @@
 #include "BridgeRecords.h"
 
+#include <cmath>
+
 #include <limits>
 
 #include "JsonText.h"
@@ -29,6 +31,14 @@ std::optional<std::int64_t> requiredInteger(const json& object, const char* key)
         return static_cast<std::int64_t>(number);
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();
+    // A whole number written as a real (1.0, 1e9) is still a whole number.
+    if (value->is_number_float()) {
+        double number = value->get<double>();
+        if (std::isfinite(number) && std::trunc(number) == number && number >= -9223372036854775808.0 &&
+            number < 9223372036854775808.0) {
+            return static_cast<std::int64_t>(number);
+        }
+    }
     return std::nullopt;
 }
 

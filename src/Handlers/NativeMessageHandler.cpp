@@ -171,7 +171,7 @@ void NativeMessageHandler::sendCustomerDetailsToNative(const std::string& body) 
 }
 
 void NativeMessageHandler::sendJoinReportAbuseLinkToNative(const std::string& body) {
-    if (!platform::Url::isValid(body)) return;
+    if (!platform::Url::isURLReference(body)) return;
     if (platform::Workspace::openURL(body)) log(" Opened Report Abuse Page in the Default browser");
 }
 
@@ -230,9 +230,8 @@ void NativeMessageHandler::getActiveSessionKey() {
 }
 
 void NativeMessageHandler::openProxy() {
-    if (!platform::Workspace::openProxySettings()) {
-        log(" : This desktop offers no proxy settings to open.");
-    }
+    // The outcome is not looked at: a desktop without proxy settings simply shows nothing.
+    (void)platform::Workspace::openProxySettings();
 }
 
 void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {
@@ -245,7 +244,7 @@ void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {
     defaults().synchronize();
     std::string key = std::to_string(join->sessionKey);
     log(" : Details Shared for Joining a session - email: " + join->email + ", sessionid: " + key);
-    if (std::size_t length = graphemeCount(key); length != 9 && length != 10) {
+    if (std::size_t length = characterCount(key); length != 9 && length != 10) {
         log(" : Invalid Session Key from Join Page");
         return;
     }
@@ -269,7 +268,7 @@ void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {
 }
 
 void NativeMessageHandler::sendRRSessionKeyToNative(const std::string& body) {
-    if (std::size_t length = graphemeCount(body); length != 9 && length != 10) {
+    if (std::size_t length = characterCount(body); length != 9 && length != 10) {
         log(" : Invalid Session Key from Raise a Request Page");
         return;
     }

@@ -32,7 +32,8 @@ void NetworkMonitor::stopWebsiteReachabilityChecks() {
 }
 
 void NetworkMonitor::checkWebsiteReachability() {
-    if (!platform::Url::isValid(m_urlString)) return;
+    // A bare host name is a (relative) URL too: its checks are made, and fail.
+    if (!platform::Url::isURLReference(m_urlString)) return;
     platform::HttpRequest request;
     request.url = m_urlString;
     request.timeoutSeconds = kCheckTimeout;

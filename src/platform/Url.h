@@ -14,6 +14,11 @@ std::string encodeForQuery(const std::string& text);
 // True when the text parses as an absolute URL with a scheme and a host.
 bool isValid(const std::string& text);
 
+// True when the text is a URL reference as RFC 3986 writes one: absolute with any scheme
+// ("mailto:", "tel:"), or relative such as a bare host name. Blanks, quotes, angle brackets
+// and the like, or a "%" not followed by two hex digits, make it none.
+bool isURLReference(const std::string& text);
+
 // The host (with ":port" when one is given) of a valid URL.
 std::optional<std::string> hostAndPort(const std::string& text);
 

@@ -29,10 +29,16 @@ TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     monitor.setNetworkMonitorDelegate(&delegate);
     monitor.setIsWebsiteReachable(false);
 
-    // A bare host name is no URL: checks end silently.
-    monitor.startMonitoringReachability(server.host());
+    // Text that is no URL at all: checks end silently.
+    monitor.startMonitoringReachability("https://" + server.host() + "/a b");
     runFor(2.5);
     EXPECT_EQ(delegate.restored + delegate.failed, 0);
+    // A bare host name, as first given at start-up, is a URL without a scheme: checks fail.
+    monitor.startMonitoringReachability(server.host());
+    runFor(2.5);
+    EXPECT_EQ(delegate.restored, 0);
+    EXPECT_GE(delegate.failed, 1);
+    delegate.failed = 0;
 
     monitor.startMonitoringReachability("https://" + server.host() + "/join");
     runFor(4.6);  // checks at about 2 s and 4 s after the first path report

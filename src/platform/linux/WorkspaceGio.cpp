@@ -19,15 +19,28 @@ bool openURL(const std::string& url) {
 }
 
 bool openProxySettings() {
-    // GNOME keeps the proxy settings in the network panel of its settings application.
-    g_autofree char* settings = g_find_program_in_path("gnome-control-center");
-    if (!settings) return false;
-    const char* argv[] = {settings, "network", nullptr};
-    GError* error = nullptr;
-    bool started = g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
-                                 nullptr, &error);
-    (void)glib::statusFromError(error);
-    return started;
+    // Each desktop keeps its proxy settings in its own settings program; the first one
+    // installed is used.
+    static const std::vector<std::vector<const char*>> kSettings = {
+        {"gnome-control-center", "network"},  // GNOME
+        {"systemsettings", "kcm_proxy"},      // KDE Plasma 6
+        {"systemsettings5", "proxy"},         // KDE Plasma 5
+        {"kcmshell5", "proxy"},
+        {"cinnamon-settings", "network"},
+        {"nm-connection-editor"},
+    };
+    for (const auto& command : kSettings) {
+        g_autofree char* program = g_find_program_in_path(command[0]);
+        if (!program) continue;
+        std::vector<char*> argv{program};
+        for (std::size_t i = 1; i < command.size(); ++i) argv.push_back(const_cast<char*>(command[i]));
+        argv.push_back(nullptr);
+        GError* error = nullptr;
+        bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error);
+        (void)glib::statusFromError(error);
+        return started;
+    }
+    return false;
 }
 
 namespace {

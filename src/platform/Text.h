@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+namespace Text {
+
+// The user-perceived characters (extended grapheme clusters) of UTF-8 text, in order: a flag,
+// a letter with its combining marks, an emoji sequence joined by zero-width joiners and "\r\n"
+// are one character each. Bytes that are not UTF-8 count one character each.
+std::vector<std::string> characters(const std::string& text);
+
+}  // namespace Text
+
+}  // namespace platform
