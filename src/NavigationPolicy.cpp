@@ -22,9 +22,7 @@ std::optional<std::string> urlScheme(const std::string& url) {
 NavigationDecision decideNavigationPolicy(const platform::NavigationAction& action,
                                           const std::optional<std::string>& webServerName) {
     using platform::NavigationType;
-    bool mainFrameRule = action.type == NavigationType::Reload ||
-                         (action.type == NavigationType::Other && action.fromMainFrame);
-    if (mainFrameRule) {
+    auto mainFrameRule = [&] {
         if (action.url && webServerName && !webServerName->empty() &&
             action.url->find(*webServerName) != std::string::npos) {
             return NavigationDecision::Allow;
@@ -32,6 +30,14 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
         if (!action.url) return NavigationDecision::Cancel;
         if (action.url->find(kOfflinePage) != std::string::npos) return NavigationDecision::Allow;
         return NavigationDecision::Cancel;
+    };
+    if (action.type == NavigationType::Reload || (action.type == NavigationType::Other && action.fromMainFrame == true)) {
+        return mainFrameRule();
+    }
+    if (action.type == NavigationType::Other && !action.fromMainFrame) {
+        if (mainFrameRule() == NavigationDecision::Allow) return NavigationDecision::Allow;
+        if (!action.url || urlScheme(*action.url) == kDeepLinkScheme) return NavigationDecision::Cancel;
+        return NavigationDecision::DecideWhenTheFrameIsKnown;
     }
     if (!action.url) return NavigationDecision::Allow;
     auto scheme = urlScheme(*action.url);

@@ -5,11 +5,14 @@
 
 #include "platform/WebView.h"
 
-enum class NavigationDecision { Allow, Cancel, OpenAsDeepLink };
+enum class NavigationDecision { Allow, Cancel, OpenAsDeepLink, DecideWhenTheFrameIsKnown };
 
 // Reloads and script- or application-started loads of the main frame stay on the session's
-// web server or the offline page; links may go anywhere inside the web view, except links of
-// the service's own scheme, which go to the desktop.
+// web server or the offline page; links, and script-started loads of other frames, may go
+// anywhere inside the web view, except links of the service's own scheme, which go to the
+// desktop. A script-started load whose frame is not known yet is allowed when either rule
+// would allow it, cancelled when the main frame's would (its own scheme, no address), and
+// otherwise decided again once the frame is known.
 NavigationDecision decideNavigationPolicy(const platform::NavigationAction& action,
                                           const std::optional<std::string>& webServerName);
 

@@ -92,17 +92,19 @@ void ViewController::updateWindowTitle(const std::string& title) {
     if (m_window) m_window->setTitle(title);
 }
 
-bool ViewController::decidePolicyForNavigation(const platform::NavigationAction& action) {
+platform::NavigationPolicy ViewController::decidePolicyForNavigation(const platform::NavigationAction& action) {
     switch (decideNavigationPolicy(action, SessionDetails::getInstance().webServerName())) {
         case NavigationDecision::Allow:
-            return true;
+            return platform::NavigationPolicy::Allow;
         case NavigationDecision::OpenAsDeepLink:
             handleDeepLink(*action.url);
-            return false;
+            return platform::NavigationPolicy::Cancel;
+        case NavigationDecision::DecideWhenTheFrameIsKnown:
+            return platform::NavigationPolicy::DecideWhenTheFrameIsKnown;
         case NavigationDecision::Cancel:
-            return false;
+            return platform::NavigationPolicy::Cancel;
     }
-    return false;
+    return platform::NavigationPolicy::Cancel;
 }
 
 void ViewController::didRequestNewWindow(const platform::NavigationAction& action) {

@@ -23,9 +23,18 @@ enum class NavigationType {
 struct NavigationAction {
     NavigationType type = NavigationType::Other;
     std::optional<std::string> url;  // absent when the request has none
-    // This web view cannot tell which frame a navigation comes from; it reports every
-    // navigation as the main frame's, so the stricter main-frame rules always apply.
-    bool fromMainFrame = true;
+    // Whether the navigation is the main frame's; absent while the web view cannot tell yet.
+    // Such a view asks again, with the frame known, when the response arrives.
+    std::optional<bool> fromMainFrame;
+};
+
+// The answer to a navigation.
+enum class NavigationPolicy {
+    Allow,
+    Cancel,
+    // Let the request go and ask again when its frame is known; only for actions whose frame
+    // was not known.
+    DecideWhenTheFrameIsKnown,
 };
 
 // The JavaScript type of a posted message body, kept because replies depend on it.
@@ -50,9 +59,8 @@ class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
 
-    // Answer true to allow the navigation.
-    virtual bool decidePolicyForNavigation(const NavigationAction& action) = 0;
-    // The page asked for a new window; nothing is created.
+    virtual NavigationPolicy decidePolicyForNavigation(const NavigationAction& action) = 0;
+    // The page asked for a new window and the navigation rules let it: nothing is created.
     virtual void didRequestNewWindow(const NavigationAction& action) = 0;
     virtual void didReceiveScriptMessage(const ScriptMessage& message) = 0;
     // A load failed before the page arrived, or after it had started to arrive. Loads that
@@ -68,7 +76,8 @@ public:
 
     // A web view filling the window, with the message names registered before any page loads,
     // a persistent store for cookies and page storage under the user's home, and every server
-    // certificate accepted.
+    // certificate accepted. A page that cannot be shown (a type the view does not display) is
+    // reported as a failed navigation instead of being saved.
     static std::unique_ptr<WebView> create(Window& window, const std::vector<std::string>& messageNames,
                                            WebViewDelegate& delegate);
 

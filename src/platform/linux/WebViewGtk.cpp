@@ -1,5 +1,6 @@
 #include <webkit/webkit.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "../SearchPaths.h"
@@ -30,9 +31,9 @@ NavigationAction convert(WebKitNavigationAction* action) {
     if (WebKitURIRequest* request = webkit_navigation_action_get_request(action)) {
         if (const char* uri = webkit_uri_request_get_uri(request); uri && *uri) converted.url = uri;
     }
-    // WebKitGTK reports the target frame's name, not the frame a navigation comes from, so
-    // every navigation is read as the main frame's (see NavigationAction).
-    converted.fromMainFrame = true;
+    // WebKitGTK does not say at this stage which frame a navigation comes from; the response
+    // stage does (see onDecidePolicy).
+    converted.fromMainFrame = std::nullopt;
     return converted;
 }
 
@@ -61,6 +62,11 @@ ScriptValue convert(JSCValue* value) {
     return converted;
 }
 
+// The address as asked for and as the engine reports it, which may add the root's slash.
+bool sameAddress(const std::string& reported, const std::string& asked) {
+    return !asked.empty() && (reported == asked || reported == asked + "/");
+}
+
 class GtkWebViewBackend;
 
 struct MessageRoute {
@@ -79,6 +85,10 @@ public:
             (library + "/Caches/" + kStoreName + "/WebKit").c_str()));
         // The service's servers are accepted whatever certificate they present.
         webkit_network_session_set_tls_errors_policy(m_session.get(), WEBKIT_TLS_ERRORS_POLICY_IGNORE);
+        // Lasting cookies are kept beside the page storage, so they survive a restart.
+        std::string cookies = library + "/WebKit/" + kStoreName + "/WebsiteData/cookies.sqlite";
+        webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(m_session.get()),
+                                                     cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 
         m_contentManager = glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
         for (const std::string& name : messageNames) {
@@ -99,6 +109,8 @@ public:
         GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
                                                   "user-content-manager", m_contentManager.get(), nullptr));
         m_view = glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
+        // A window a script opens without a click loads in place too, under the same rules.
+        webkit_settings_set_javascript_can_open_windows_automatically(webkit_web_view_get_settings(m_view.get()), TRUE);
         gtk_window_set_child(window.native(), view);
 
         glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this);
@@ -111,6 +123,8 @@ public:
 
     void loadRequest(const std::string& url, double timeoutSeconds) override {
         startTimeout(timeoutSeconds);
+        m_timedURL = url;
+        m_applicationLoad = url;
         webkit_web_view_load_uri(m_view.get(), url.c_str());
     }
 
@@ -146,20 +160,74 @@ private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer data) {
         auto* self = static_cast<GtkWebViewBackend*>(data);
-        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-            // Let it through to "create", which opens it in place.
-            webkit_policy_decision_use(decision);
-            return TRUE;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+            return self->decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
         }
         WebKitNavigationAction* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        if (self->m_delegate.decidePolicyForNavigation(convert(action))) {
-            webkit_policy_decision_use(decision);
-        } else {
-            webkit_policy_decision_ignore(decision);
+        NavigationAction converted = convert(action);
+        // What this application loads itself is the main frame's load.
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && converted.type == NavigationType::Other &&
+            converted.url && sameAddress(*converted.url, self->m_applicationLoad)) {
+            converted.fromMainFrame = true;
+            self->m_applicationLoad.clear();
         }
+        // A new-window request is decided like any other navigation first; "create" then loads
+        // an allowed one in place, where it is decided again as the main frame's own load.
+        NavigationPolicy policy = self->m_delegate.decidePolicyForNavigation(converted);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION && policy == NavigationPolicy::DecideWhenTheFrameIsKnown) {
+            policy = NavigationPolicy::Allow;
+        }
+        if (policy == NavigationPolicy::Cancel) {
+            webkit_policy_decision_ignore(decision);
+            if (converted.url) self->cancelled(*converted.url);
+            return TRUE;
+        }
+        if (policy == NavigationPolicy::DecideWhenTheFrameIsKnown && converted.url) self->remember(*converted.url);
+        webkit_policy_decision_use(decision);
         return TRUE;
+    }
+
+    // The response stage knows whether a load is the main frame's own document.
+    gboolean decideResponse(WebKitResponsePolicyDecision* decision) {
+        bool mainFrame = webkit_response_policy_decision_is_main_frame_main_resource(decision);
+        WebKitURIRequest* request = webkit_response_policy_decision_get_request(decision);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        if (uri && forget(uri) && mainFrame) {
+            NavigationAction action{NavigationType::Other, std::string(uri), true};
+            if (m_delegate.decidePolicyForNavigation(action) != NavigationPolicy::Allow) {
+                webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+                cancelled(uri);
+                return TRUE;
+            }
+        }
+        if (mainFrame && !webkit_response_policy_decision_is_mime_type_supported(decision)) {
+            // Never saved as a download: the page failed, and the failure path shows the
+            // offline page. Ignoring it reports an interruption, which onLoadFailed skips.
+            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+            cancelTimeout();
+            m_delegate.didFailProvisionalNavigation("Frame load interrupted");
+            return TRUE;
+        }
+        webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
+        return TRUE;
+    }
+
+    // Loads let go until their frame is known; a few at a time, the oldest dropped.
+    void remember(const std::string& url) {
+        if (m_undecided.size() >= 64) m_undecided.erase(m_undecided.begin());
+        m_undecided.push_back(url);
+    }
+    bool forget(const std::string& url) {
+        auto it = std::find(m_undecided.begin(), m_undecided.end(), url);
+        if (it == m_undecided.end()) return false;
+        m_undecided.erase(it);
+        return true;
+    }
+    // A cancelled navigation leaves the page as it was: a time-out started for it must not
+    // report it as failed later.
+    void cancelled(const std::string& url) {
+        if (m_timeoutSource && url == m_timedURL) cancelTimeout();
     }
 
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
@@ -214,7 +282,10 @@ private:
     glib::ObjectPtr<WebKitUserContentManager> m_contentManager;
     glib::ObjectPtr<WebKitWebView> m_view;
     std::vector<std::unique_ptr<MessageRoute>> m_routes;
+    std::vector<std::string> m_undecided;
     guint m_timeoutSource = 0;
+    std::string m_timedURL;
+    std::string m_applicationLoad;
 };
 
 }  // namespace
