@@ -48,8 +48,8 @@ struct PlistValue {
 
 namespace PropertyList {
 
-// Parses XML property-list bytes (binary lists are refused). On failure the result is absent
-// and `error` says why.
+// Parses property-list bytes, XML or binary. On failure the result is absent and `error` says
+// why; no input can stop or hang the process.
 std::optional<PlistValue> parse(const std::string& bytes, std::string* error = nullptr);
 
 // Reads and parses a property-list file.

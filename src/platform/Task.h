@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,12 @@ namespace Task {
 // Runs a program to its end and waits for it. System tools are found under the paths the
 // logic names them by ("/usr/bin/hdiutil"); on this system that is the bundle's own
 // disk-image tool, or $KELVANE_HDIUTIL when set. A program still running after `timeLimit`
-// (when not zero) is killed; the result then says so in `error`.
+// (when not zero) is killed; the result then says so in `error`. `standardInput`, when given,
+// is what the program reads; otherwise it shares ours.
 TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
                bool captureStandardOutput,
-               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
+               std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero(),
+               const std::optional<std::string>& standardInput = std::nullopt);
 
 // The program that actually runs for a launch path.
 std::string resolvedLaunchPath(const std::string& launchPath);

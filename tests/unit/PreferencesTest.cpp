@@ -145,3 +145,28 @@ TEST(Preferences, ConcurrentWritersAndReaders) {
     PlistPreferences reopened(preferencesPath(home), {"app"});
     for (int t = 0; t < 4; ++t) EXPECT_EQ(reopened.integerForKey("thread" + std::to_string(t)), 299);
 }
+
+// Settings files are often binary where these come from: they are read like XML ones, and a
+// malformed binary list (one that stops the property-list library) is refused, never fatal.
+TEST(Preferences, BinaryListsAreReadAndMalformedOnesOnlyRefused) {
+    TempHome home;
+    platform::PlistDictionary written{{"KelvaneToken", "T-bin"}, {"port", std::int64_t{3128}}, {"on", true}};
+    writeFile(home / "written.plist", platform::PropertyList::toXml(written));
+    std::string convert = "plistutil -i '" + home / "written.plist" + "' -o '" + preferencesPath(home) + "' -f bin";
+    std::filesystem::create_directories(std::filesystem::path(preferencesPath(home)).parent_path());
+    ASSERT_EQ(std::system(convert.c_str()), 0);
+    ASSERT_EQ(readFile(preferencesPath(home)).rfind("bplist00", 0), 0u);
+    PlistPreferences preferences(preferencesPath(home), {"app"});
+    EXPECT_EQ(preferences.stringForKey("KelvaneToken"), "T-bin");
+    EXPECT_EQ(preferences.dictionaryRepresentation().at("port"), PlistValue(std::int64_t{3128}));
+
+    std::string hostile = readFile(std::string(KELVANE_SOURCE_DIR) + "/fuzz/regressions/PropertyList/binary-string-with-nul");
+    std::string error;
+    auto value = platform::PropertyList::parse(hostile, &error);
+    EXPECT_TRUE(!value || value->dictionary()) << "read, or refused with a reason";
+    std::string whole = readFile(preferencesPath(home));
+    std::string cut = whole.substr(0, whole.size() - 12);  // the trailer's end is gone
+    error.clear();
+    EXPECT_FALSE(platform::PropertyList::parse(cut, &error));
+    EXPECT_FALSE(error.empty());
+}

@@ -32,7 +32,8 @@ struct Wait {
 }  // namespace
 
 TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
-               bool captureStandardOutput, std::chrono::milliseconds timeLimit) {
+               bool captureStandardOutput, std::chrono::milliseconds timeLimit,
+               const std::optional<std::string>& standardInput) {
     TaskResult result;
     std::string program = resolvedLaunchPath(launchPath);
     std::vector<const char*> argv{program.c_str()};
@@ -41,6 +42,7 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
 
     // Without capture the child shares our standard output, which is the log file.
     auto flags = captureStandardOutput ? G_SUBPROCESS_FLAGS_STDOUT_PIPE : G_SUBPROCESS_FLAGS_NONE;
+    if (standardInput) flags = static_cast<GSubprocessFlags>(flags | G_SUBPROCESS_FLAGS_STDIN_PIPE);
     GError* error = nullptr;
     auto launcher = glib::ObjectPtr<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
     // A group of its own, so that stopping it also stops whatever it started.
@@ -59,8 +61,9 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     Wait wait;
+    GBytes* input = standardInput ? g_bytes_new(standardInput->data(), standardInput->size()) : nullptr;
     g_subprocess_communicate_async(
-        process.get(), nullptr, nullptr,
+        process.get(), input, nullptr,
         +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
             auto* state = static_cast<Wait*>(data);
             g_subprocess_communicate_finish(G_SUBPROCESS(source), asyncResult, &state->output,
@@ -94,6 +97,7 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
         g_source_destroy(limit);
         g_source_unref(limit);
     }
+    if (input) g_bytes_unref(input);
     g_main_context_pop_thread_default(context);
     g_main_context_unref(context);
 
