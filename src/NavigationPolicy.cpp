@@ -31,12 +31,14 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
         if (action.url->find(kOfflinePage) != std::string::npos) return NavigationDecision::Allow;
         return NavigationDecision::Cancel;
     };
-    if (action.type == NavigationType::Reload || (action.type == NavigationType::Other && action.fromMainFrame == true)) {
+    if (action.type == NavigationType::Reload ||
+        (action.type == NavigationType::Other && action.fromMainFrame == true)) {
         return mainFrameRule();
     }
     if (action.type == NavigationType::Other && !action.fromMainFrame) {
         if (mainFrameRule() == NavigationDecision::Allow) return NavigationDecision::Allow;
-        if (!action.url || urlScheme(*action.url) == kDeepLinkScheme) return NavigationDecision::Cancel;
+        if (!action.url || urlScheme(*action.url) == kDeepLinkScheme)
+            return NavigationDecision::Cancel;
         return NavigationDecision::DecideWhenTheFrameIsKnown;
     }
     if (!action.url) return NavigationDecision::Allow;

@@ -92,7 +92,8 @@ void ViewController::updateWindowTitle(const std::string& title) {
     if (m_window) m_window->setTitle(title);
 }
 
-platform::NavigationPolicy ViewController::decidePolicyForNavigation(const platform::NavigationAction& action) {
+platform::NavigationPolicy ViewController::decidePolicyForNavigation(
+    const platform::NavigationAction& action) {
     switch (decideNavigationPolicy(action, SessionDetails::getInstance().webServerName())) {
         case NavigationDecision::Allow:
             return platform::NavigationPolicy::Allow;

@@ -32,7 +32,8 @@ public:
     void didFailedToConnect() override;
 
     // WebViewDelegate
-    platform::NavigationPolicy decidePolicyForNavigation(const platform::NavigationAction& action) override;
+    platform::NavigationPolicy decidePolicyForNavigation(
+        const platform::NavigationAction& action) override;
     void didRequestNewWindow(const platform::NavigationAction& action) override;
     void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
     void didFailProvisionalNavigation(const std::string& errorDescription) override;

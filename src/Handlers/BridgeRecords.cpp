@@ -34,8 +34,8 @@ std::optional<std::int64_t> requiredInteger(const json& object, const char* key)
     // A whole number written as a real (1.0, 1e9) is still a whole number.
     if (value->is_number_float()) {
         double number = value->get<double>();
-        if (std::isfinite(number) && std::trunc(number) == number && number >= -9223372036854775808.0 &&
-            number < 9223372036854775808.0) {
+        if (std::isfinite(number) && std::trunc(number) == number &&
+            number >= -9223372036854775808.0 && number < 9223372036854775808.0) {
             return static_cast<std::int64_t>(number);
         }
     }

@@ -7,7 +7,9 @@
 
 // The rules that look at a code's or a key's length count characters as a person reads them
 // (a flag, an accented letter or "\r\n" is one character).
-inline std::size_t characterCount(const std::string& text) { return platform::Text::characters(text).size(); }
+inline std::size_t characterCount(const std::string& text) {
+    return platform::Text::characters(text).size();
+}
 
 // The character at `index` when it is a single byte (ASCII); '\0' otherwise.
 inline char characterAt(const std::string& text, std::size_t index) {

@@ -33,7 +33,8 @@ bool isURLReference(const std::string& text) {
         if (c == '%') {
             if (i + 2 >= text.size() || !isHex(text[i + 1]) || !isHex(text[i + 2])) return false;
             i += 2;
-        } else if (!(std::isalnum(c) && c < 0x80) && kAllowedPunctuation.find(static_cast<char>(c)) == std::string_view::npos) {
+        } else if (!(std::isalnum(c) && c < 0x80) &&
+                   kAllowedPunctuation.find(static_cast<char>(c)) == std::string_view::npos) {
             return false;
         }
     }

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 // session's server is 127.0.0.1:<port>; "localhost:<port>" is the same server under a name
 // the navigation rules treat as another host.
 class JoinPageFidelity : public AppFixture {
-protected:
+  protected:
     void SetUp() override {
         AppFixture::SetUp();
         if (IsSkipped()) return;
@@ -19,11 +19,16 @@ protected:
         m_other = "https://localhost:" + std::to_string(m_server.port());
     }
     void servePage(const std::string& html) {
-        m_server.setRoutes({{"/fidelity", {{"body", html}, {"contentType", "text/html"}}},
-                            {"/framed", {{"body", "<img src=\"/framed-pixel\">"}, {"contentType", "text/html"}}}});
+        m_server.setRoutes(
+            {{"/fidelity", {{"body", html}, {"contentType", "text/html"}}},
+             {"/framed", {{"body", "<img src=\"/framed-pixel\">"}, {"contentType", "text/html"}}}});
     }
-    std::unique_ptr<LaunchedApp> start() { return launch({"-KelvaneToken", "T-f", "-DC", "com", "-pathForKelvane", "fidelity"}); }
-    bool pageSays(const std::string& text, double seconds) { return logShows("Console Message from WebView: " + text, seconds); }
+    std::unique_ptr<LaunchedApp> start() {
+        return launch({"-KelvaneToken", "T-f", "-DC", "com", "-pathForKelvane", "fidelity"});
+    }
+    bool pageSays(const std::string& text, double seconds) {
+        return logShows("Console Message from WebView: " + text, seconds);
+    }
 
     SubstituteServer m_server;
     std::string m_other;
@@ -32,22 +37,27 @@ protected:
 TEST_F(JoinPageFidelity, PageOpenedWindowsFramesAndScriptLoadsFollowTheNavigationRules) {
     FakeUrlHandler handler(m_home, {"orvojoin"});
     servePage(R"(<!doctype html><html><body>
-<a id="away" href=")" + m_other + R"(/away" target="_blank">away</a>
+<a id="away" href=")" +
+              m_other + R"(/away" target="_blank">away</a>
 <a id="deep" href="orvojoin:123456789" target="_blank">deep</a>
-<iframe src=")" + m_other + R"(/framed"></iframe>
+<iframe src=")" +
+              m_other + R"(/framed"></iframe>
 <script>
 const post = (text) => window.webkit.messageHandlers.consoleHandler.postMessage(text);
 window.webkit.messageHandlers.kelvaneLoaded.postMessage("");
 setTimeout(() => document.getElementById("away").click(), 300);
 setTimeout(() => document.getElementById("deep").click(), 600);
-setTimeout(() => window.open(")" + m_other + R"(/popup"), 900);
-setTimeout(() => { location.href = ")" + m_other + R"(/script-away"; }, 1200);
+setTimeout(() => window.open(")" +
+              m_other + R"(/popup"), 900);
+setTimeout(() => { location.href = ")" +
+              m_other + R"(/script-away"; }, 1200);
 setTimeout(() => post("still here"), 15000);
 </script></body></html>)");
     auto app = start();
 
     // A deep link in a new window reaches the desktop's handler, and nothing is loaded for it.
-    ASSERT_TRUE(waitUntil([&] { return handler.openedText() == "orvojoin:123456789\n"; }, 60)) << log();
+    ASSERT_TRUE(waitUntil([&] { return handler.openedText() == "orvojoin:123456789\n"; }, 60))
+        << log();
     EXPECT_TRUE(logShows("handleDeepLink(_:) : Handling deep link: orvojoin:123456789", 5));
     // A frame of another host loads, with what it shows.
     EXPECT_TRUE(waitUntil([&] { return !m_server.requestsFor("/framed-pixel").empty(); }, 20));
@@ -55,7 +65,8 @@ setTimeout(() => post("still here"), 15000);
     // cancelled, and no time-out reports them as failures later.
     ASSERT_TRUE(pageSays("still here", 40)) << log();
     std::string seen = log();
-    EXPECT_EQ(seen.find("URL NetTest"), std::string::npos) << "no failure, no offline page\n" << seen;
+    EXPECT_EQ(seen.find("URL NetTest"), std::string::npos) << "no failure, no offline page\n"
+                                                           << seen;
     EXPECT_EQ(seen.find("Page failed to load"), std::string::npos);
     EXPECT_TRUE(m_server.requestsFor("/away").empty()) << "a refused new window sends nothing";
     EXPECT_TRUE(m_server.requestsFor("/popup").empty());
@@ -78,7 +89,8 @@ window.webkit.messageHandlers.consoleHandler.postMessage("cookies set: " + docum
     ASSERT_TRUE(first->waitForExit(20).has_value());
 
     auto second = start();
-    ASSERT_TRUE(waitUntil([&] { return m_server.requestsFor("/fidelity").size() >= 2; }, 60)) << log();
+    ASSERT_TRUE(waitUntil([&] { return m_server.requestsFor("/fidelity").size() >= 2; }, 60))
+        << log();
     auto again = m_server.requestsFor("/fidelity")[1];
     std::string cookies = again["headers"].value("Cookie", "");
     EXPECT_NE(cookies.find("lasting=kept"), std::string::npos) << again.dump(2);
@@ -89,9 +101,13 @@ window.webkit.messageHandlers.consoleHandler.postMessage("cookies set: " + docum
 }
 
 TEST_F(JoinPageFidelity, AJoinPageTheViewCannotShowLeadsToTheOfflinePage) {
-    m_server.setRoutes({{"/fidelity", {{"body", std::string(4096, '\x01')}, {"contentType", "application/octet-stream"}}}});
+    m_server.setRoutes(
+        {{"/fidelity",
+          {{"body", std::string(4096, '\x01')}, {"contentType", "application/octet-stream"}}}});
     auto app = start();
-    EXPECT_TRUE(logShows("URL NetTest : https://" + m_server.host() + "/fidelity?kelvane_token=T-f", 60)) << log();
+    EXPECT_TRUE(
+        logShows("URL NetTest : https://" + m_server.host() + "/fidelity?kelvane_token=T-f", 60))
+        << log();
     EXPECT_FALSE(fs::exists(m_home / "Downloads/fidelity")) << "nothing is saved as a download";
     ASSERT_TRUE(launchWorkDone());
     ASSERT_TRUE(closeWindow(*app));

@@ -11,7 +11,7 @@
 // Stands in for the desktop's handler of some URL schemes in a test's home: every URL the
 // desktop is asked to open with one of them is appended, one per line, to opened().
 class FakeUrlHandler {
-public:
+  public:
     FakeUrlHandler(const TempHome& home, const std::vector<std::string>& schemes) : m_home(home) {
         std::string script = home / "fake-url-handler.sh";
         writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened() + "'\n");
@@ -22,14 +22,14 @@ public:
             defaults += "x-scheme-handler/" + scheme + "=fake-url-handler.desktop\n";
         }
         writeFile(home / ".local/share/applications/fake-url-handler.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Fake URL handler\nExec='" + script + "' %u\nMimeType=" +
-                      types + "\nNoDisplay=true\n");
+                  "[Desktop Entry]\nType=Application\nName=Fake URL handler\nExec='" + script +
+                      "' %u\nMimeType=" + types + "\nNoDisplay=true\n");
         writeFile(home / ".config/mimeapps.list", defaults);
     }
 
     std::string opened() const { return m_home / "opened-urls.txt"; }
     std::string openedText() const { return readFile(opened()); }
 
-private:
+  private:
     const TempHome& m_home;
 };

@@ -13,19 +13,20 @@ TEST(BridgeRecords, JoinMessageAcceptsOnlyIntegerKeysAndOptionalTextDataCentre) 
               INT64_MAX);
     // A whole number written as a real is a whole number.
     EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":1.0,"email":"a"})")->sessionKey, 1);
-    EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":1e9,"email":"a"})")->sessionKey, 1000000000);
+    EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":1e9,"email":"a"})")->sessionKey,
+              1000000000);
     EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":-2.0E2,"email":"a"})")->sessionKey, -200);
 
-    for (const char* rejected : {
-             R"({"sessionKey":"123456789","email":"a"})",   // digits as a string
-             R"({"sessionKey":123456789.5,"email":"a"})",   // a fraction
-             R"({"sessionKey":1e19,"email":"a"})",          // a real beyond 64 bits
-             R"({"sessionKey":9223372036854775808,"email":"a"})",  // beyond 64 bits
-             R"({"sessionKey":1,"email":"a","dc":5})",      // dc of another type
-             R"({"sessionKey":1})",                          // email missing
-             R"({"SessionKey":1,"email":"a"})",             // key case differs
-             R"({"sessionKey":null,"email":"a"})",
-             R"([{"sessionKey":1,"email":"a"}])", "12", "not json", ""}) {
+    for (const char* rejected :
+         {R"({"sessionKey":"123456789","email":"a"})",          // digits as a string
+          R"({"sessionKey":123456789.5,"email":"a"})",          // a fraction
+          R"({"sessionKey":1e19,"email":"a"})",                 // a real beyond 64 bits
+          R"({"sessionKey":9223372036854775808,"email":"a"})",  // beyond 64 bits
+          R"({"sessionKey":1,"email":"a","dc":5})",             // dc of another type
+          R"({"sessionKey":1})",                                // email missing
+          R"({"SessionKey":1,"email":"a"})",                    // key case differs
+          R"({"sessionKey":null,"email":"a"})", R"([{"sessionKey":1,"email":"a"}])", "12",
+          "not json", ""}) {
         EXPECT_FALSE(joinSessionMessage::decode(rejected)) << rejected;
     }
 }

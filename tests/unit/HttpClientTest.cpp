@@ -176,11 +176,13 @@ TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {
     EXPECT_FALSE(platform::Url::isValid("not a url"));
     EXPECT_FALSE(platform::Url::isValid("https://"));
     // References as the page and the monitor hand them over: any scheme, or none at all.
-    for (const char* reference : {"mailto:abuse@example.com?subject=Report%20abuse", "tel:+1-555-0100",
-                                  "127.0.0.1:8443", "support.example", "https://h.example/a?b=c#d"}) {
+    for (const char* reference :
+         {"mailto:abuse@example.com?subject=Report%20abuse", "tel:+1-555-0100", "127.0.0.1:8443",
+          "support.example", "https://h.example/a?b=c#d"}) {
         EXPECT_TRUE(platform::Url::isURLReference(reference)) << reference;
     }
-    for (const char* text : {"", "https://h.example/a b", "mailto:\"x\"@y", "100%", "%zz", "<tag>"}) {
+    for (const char* text :
+         {"", "https://h.example/a b", "mailto:\"x\"@y", "100%", "%zz", "<tag>"}) {
         EXPECT_FALSE(platform::Url::isURLReference(text)) << text;
     }
     EXPECT_EQ(platform::Url::hostAndPort("https://example.test:8443/a"), "example.test:8443");

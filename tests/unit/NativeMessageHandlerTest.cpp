@@ -184,12 +184,17 @@ TEST(NativeMessageHandler, RaiseARequestKeysCountPerceivedCharactersAndAbuseLink
     TempHome home;
     FakeUrlHandler handler(home, {"mailto", "tel"});
     auto invalidKeys = [](const std::string& key) {
-        return countOccurrences(send({{"sendRRSessionKeyToNative", text(key)}}).output, "Invalid Session Key");
+        return countOccurrences(send({{"sendRRSessionKeyToNative", text(key)}}).output,
+                                "Invalid Session Key");
     };
     EXPECT_EQ(invalidKeys("12345678\r\n"), 0u) << "\\r\\n is one character: nine in all";
-    EXPECT_EQ(invalidKeys("12345678\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"), 0u) << "a flag is one character";
+    EXPECT_EQ(invalidKeys("12345678\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"), 0u)
+        << "a flag is one character";
     EXPECT_EQ(invalidKeys("1234567e\xCC\x81"), 1u) << "an accented letter is one: eight in all";
-    EXPECT_EQ(invalidKeys("12345678\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"), 0u);
+    EXPECT_EQ(
+        invalidKeys(
+            "12345678\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"),
+        0u);
     EXPECT_EQ(invalidKeys("12345678\xFF"), 0u) << "a byte that is no UTF-8 is one character";
 
     auto outcome = send({{"sendJoinReportAbuseLinkToNative", text("mailto:abuse@example.com")},
@@ -197,5 +202,7 @@ TEST(NativeMessageHandler, RaiseARequestKeysCountPerceivedCharactersAndAbuseLink
                          {"sendJoinReportAbuseLinkToNative", text("not a link")}});
     EXPECT_TRUE(waitUntil([&] { return countOccurrences(handler.openedText(), "\n") == 2; }, 10));
     EXPECT_EQ(handler.openedText(), "mailto:abuse@example.com\ntel:+15550100\n");
-    EXPECT_EQ(countOccurrences(outcome.output, "Opened Report Abuse Page in the Default browser"), 2u) << outcome.output;
+    EXPECT_EQ(countOccurrences(outcome.output, "Opened Report Abuse Page in the Default browser"),
+              2u)
+        << outcome.output;
 }

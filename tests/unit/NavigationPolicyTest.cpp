@@ -8,7 +8,8 @@ using platform::NavigationType;
 namespace {
 // The web view knows the frame for the application's own loads and at the response stage
 // (main frame: true); when a navigation starts it does not know it yet (absent).
-NavigationDecision decide(NavigationType type, std::optional<std::string> url, std::optional<bool> mainFrame = true,
+NavigationDecision decide(NavigationType type, std::optional<std::string> url,
+                          std::optional<bool> mainFrame = true,
                           std::optional<std::string> server = std::string("support.example:8443")) {
     return decideNavigationPolicy(NavigationAction{type, std::move(url), mainFrame}, server);
 }
@@ -30,7 +31,8 @@ TEST(NavigationPolicy, MainFrameLoadsAndReloadsStayOnTheServerOrTheOfflinePage) 
 TEST(NavigationPolicy, LinksGoAnywhereInsideExceptTheServicesOwnScheme) {
     EXPECT_EQ(decide(NavigationType::LinkActivated, "https://elsewhere.example/"), NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::FormSubmitted, "https://elsewhere.example/"), NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::BackForward, "https://elsewhere.example/"), NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::BackForward, "https://elsewhere.example/"),
+              NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::LinkActivated, "orvojoin:123456789"), NavigationDecision::OpenAsDeepLink);
     EXPECT_EQ(decide(NavigationType::FormResubmitted, "orvojoin://join?k=1"), NavigationDecision::OpenAsDeepLink);
     EXPECT_EQ(decide(NavigationType::LinkActivated, "ORVOJOIN:123"), NavigationDecision::Allow);
@@ -41,18 +43,26 @@ TEST(NavigationPolicy, LinksGoAnywhereInsideExceptTheServicesOwnScheme) {
 TEST(NavigationPolicy, ScriptLoadsOfAnUnknownFrameWaitForTheirFrameUnlessEitherRuleSettlesThem) {
     const std::nullopt_t unknown = std::nullopt;
     // Both rules allow: the server's pages and the offline page.
-    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/frame", unknown), NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::Other, "file:///r/NoInternetPage.html", unknown), NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/frame", unknown),
+              NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "file:///r/NoInternetPage.html", unknown),
+              NavigationDecision::Allow);
     // The main frame's rule refuses, a frame's would allow: asked again once the frame is known.
-    EXPECT_EQ(decide(NavigationType::Other, "https://captcha.example/", unknown), NavigationDecision::DecideWhenTheFrameIsKnown);
-    EXPECT_EQ(decide(NavigationType::Other, "https://captcha.example/", true), NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Other, "https://captcha.example/", unknown),
+              NavigationDecision::DecideWhenTheFrameIsKnown);
+    EXPECT_EQ(decide(NavigationType::Other, "https://captcha.example/", true),
+              NavigationDecision::Cancel);
     // Nothing to ask for, or the service's own scheme, which a response never comes for.
     EXPECT_EQ(decide(NavigationType::Other, std::nullopt, unknown), NavigationDecision::Cancel);
-    EXPECT_EQ(decide(NavigationType::Other, "orvojoin:123456789", unknown), NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Other, "orvojoin:123456789", unknown),
+              NavigationDecision::Cancel);
     // Reloads keep the main frame's rule, and links the link rule, whatever the frame.
-    EXPECT_EQ(decide(NavigationType::Reload, "https://captcha.example/", unknown), NavigationDecision::Cancel);
-    EXPECT_EQ(decide(NavigationType::LinkActivated, "orvojoin:1", unknown), NavigationDecision::OpenAsDeepLink);
-    EXPECT_EQ(decide(NavigationType::LinkActivated, "https://captcha.example/", unknown), NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Reload, "https://captcha.example/", unknown),
+              NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::LinkActivated, "orvojoin:1", unknown),
+              NavigationDecision::OpenAsDeepLink);
+    EXPECT_EQ(decide(NavigationType::LinkActivated, "https://captcha.example/", unknown),
+              NavigationDecision::Allow);
 }
 
 TEST(JoinPageURL, TokenIsAppendedUnencodedOnlyWhenNotEmpty) {

@@ -150,9 +150,11 @@ TEST(Preferences, ConcurrentWritersAndReaders) {
 // malformed binary list (one that stops the property-list library) is refused, never fatal.
 TEST(Preferences, BinaryListsAreReadAndMalformedOnesOnlyRefused) {
     TempHome home;
-    platform::PlistDictionary written{{"KelvaneToken", "T-bin"}, {"port", std::int64_t{3128}}, {"on", true}};
+    platform::PlistDictionary written{
+        {"KelvaneToken", "T-bin"}, {"port", std::int64_t{3128}}, {"on", true}};
     writeFile(home / "written.plist", platform::PropertyList::toXml(written));
-    std::string convert = "plistutil -i '" + home / "written.plist" + "' -o '" + preferencesPath(home) + "' -f bin";
+    std::string convert =
+        "plistutil -i '" + home / "written.plist" + "' -o '" + preferencesPath(home) + "' -f bin";
     std::filesystem::create_directories(std::filesystem::path(preferencesPath(home)).parent_path());
     ASSERT_EQ(std::system(convert.c_str()), 0);
     ASSERT_EQ(readFile(preferencesPath(home)).rfind("bplist00", 0), 0u);
@@ -160,7 +162,8 @@ TEST(Preferences, BinaryListsAreReadAndMalformedOnesOnlyRefused) {
     EXPECT_EQ(preferences.stringForKey("KelvaneToken"), "T-bin");
     EXPECT_EQ(preferences.dictionaryRepresentation().at("port"), PlistValue(std::int64_t{3128}));
 
-    std::string hostile = readFile(std::string(KELVANE_SOURCE_DIR) + "/fuzz/regressions/PropertyList/binary-string-with-nul");
+    std::string hostile = readFile(std::string(KELVANE_SOURCE_DIR) +
+                                   "/fuzz/regressions/PropertyList/binary-string-with-nul");
     std::string error;
     auto value = platform::PropertyList::parse(hostile, &error);
     EXPECT_TRUE(!value || value->dictionary()) << "read, or refused with a reason";

@@ -142,9 +142,11 @@ std::optional<PlistValue> parse(const std::string& bytes, std::string* error) {
     // byte, found by fuzzing), so binary lists are turned into XML by the library's own tool in
     // a process of its own, with a time limit: whatever the input does to it stays there.
     if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
-        TaskResult converted = Task::run(kConverter, {"-i", "-", "-o", "-", "-f", "xml"}, true, kConversionLimit, bytes);
+        TaskResult converted = Task::run(kConverter, {"-i", "-", "-o", "-", "-f", "xml"}, true,
+                                         kConversionLimit, bytes);
         if (converted.terminationStatus != 0 || converted.standardOutput.empty() ||
-            plist_is_binary(converted.standardOutput.data(), static_cast<uint32_t>(converted.standardOutput.size()))) {
+            plist_is_binary(converted.standardOutput.data(),
+                            static_cast<uint32_t>(converted.standardOutput.size()))) {
             if (error) {
                 *error = "binary property list could not be read" +
                          (converted.error.empty() ? std::string() : ": " + converted.error);

@@ -61,7 +61,8 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
     Wait wait;
-    GBytes* input = standardInput ? g_bytes_new(standardInput->data(), standardInput->size()) : nullptr;
+    GBytes* input =
+        standardInput ? g_bytes_new(standardInput->data(), standardInput->size()) : nullptr;
     g_subprocess_communicate_async(
         process.get(), input, nullptr,
         +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {

@@ -15,8 +15,9 @@ std::vector<std::string> characters(const std::string& text) {
         if (validEnd > start) {
             glong length = g_utf8_strlen(start, validEnd - start);
             std::vector<PangoLogAttr> attributes(static_cast<std::size_t>(length) + 1);
-            pango_get_log_attrs(start, static_cast<int>(validEnd - start), -1, pango_language_from_string("C"),
-                                attributes.data(), static_cast<int>(attributes.size()));
+            pango_get_log_attrs(start, static_cast<int>(validEnd - start), -1,
+                                pango_language_from_string("C"), attributes.data(),
+                                static_cast<int>(attributes.size()));
             const char* cluster = start;
             const char* position = start;
             for (glong i = 1; i <= length; ++i) {

@@ -87,8 +87,9 @@ public:
         webkit_network_session_set_tls_errors_policy(m_session.get(), WEBKIT_TLS_ERRORS_POLICY_IGNORE);
         // Lasting cookies are kept beside the page storage, so they survive a restart.
         std::string cookies = library + "/WebKit/" + kStoreName + "/WebsiteData/cookies.sqlite";
-        webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(m_session.get()),
-                                                     cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+        webkit_cookie_manager_set_persistent_storage(
+            webkit_network_session_get_cookie_manager(m_session.get()), cookies.c_str(),
+            WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 
         m_contentManager = glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
         for (const std::string& name : messageNames) {
@@ -110,7 +111,8 @@ public:
                                                   "user-content-manager", m_contentManager.get(), nullptr));
         m_view = glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
         // A window a script opens without a click loads in place too, under the same rules.
-        webkit_settings_set_javascript_can_open_windows_automatically(webkit_web_view_get_settings(m_view.get()), TRUE);
+        webkit_settings_set_javascript_can_open_windows_automatically(
+            webkit_web_view_get_settings(m_view.get()), TRUE);
         gtk_window_set_child(window.native(), view);
 
         glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this);
@@ -167,15 +169,17 @@ private:
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         NavigationAction converted = convert(action);
         // What this application loads itself is the main frame's load.
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && converted.type == NavigationType::Other &&
-            converted.url && sameAddress(*converted.url, self->m_applicationLoad)) {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+            converted.type == NavigationType::Other && converted.url &&
+            sameAddress(*converted.url, self->m_applicationLoad)) {
             converted.fromMainFrame = true;
             self->m_applicationLoad.clear();
         }
         // A new-window request is decided like any other navigation first; "create" then loads
         // an allowed one in place, where it is decided again as the main frame's own load.
         NavigationPolicy policy = self->m_delegate.decidePolicyForNavigation(converted);
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION && policy == NavigationPolicy::DecideWhenTheFrameIsKnown) {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION &&
+            policy == NavigationPolicy::DecideWhenTheFrameIsKnown) {
             policy = NavigationPolicy::Allow;
         }
         if (policy == NavigationPolicy::Cancel) {
@@ -183,7 +187,8 @@ private:
             if (converted.url) self->cancelled(*converted.url);
             return TRUE;
         }
-        if (policy == NavigationPolicy::DecideWhenTheFrameIsKnown && converted.url) self->remember(*converted.url);
+        if (policy == NavigationPolicy::DecideWhenTheFrameIsKnown && converted.url)
+            self->remember(*converted.url);
         webkit_policy_decision_use(decision);
         return TRUE;
     }

@@ -33,10 +33,12 @@ bool openProxySettings() {
         g_autofree char* program = g_find_program_in_path(command[0]);
         if (!program) continue;
         std::vector<char*> argv{program};
-        for (std::size_t i = 1; i < command.size(); ++i) argv.push_back(const_cast<char*>(command[i]));
+        for (std::size_t i = 1; i < command.size(); ++i)
+            argv.push_back(const_cast<char*>(command[i]));
         argv.push_back(nullptr);
         GError* error = nullptr;
-        bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr, &error);
+        bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr,
+                                     nullptr, nullptr, &error);
         (void)glib::statusFromError(error);
         return started;
     }
