@@ -27,6 +27,8 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${KELVANE_TESTS_DROPPED:-}" ]; then
     # The checkout lies where the account cannot reach it (under /root, say): it tests a copy.
     checkout="$tester_home/checkout"
     mkdir -p "$checkout"
+    # A fresh copy of the sources each time; only the build folders are kept, to build on.
+    find "$checkout" -mindepth 1 -maxdepth 1 ! -name 'build*' -exec rm -rf {} +
     tar --exclude='./build*' -cf - . | tar -xf - -C "$checkout"
     chown -R "$tester:" "$checkout"
   fi
