@@ -1,7 +1,6 @@
 #include "OrvoAppUpgrader.h"
 
 #include <cstdio>
-#include <variant>
 
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"

@@ -32,8 +32,7 @@ public:
     // nothing or the whole copy. Fails when the destination already exists.
     virtual Status copyItem(const std::string& source, const std::string& destination) = 0;
     // Removes, from the folder, what copies and removals left behind when their process ended
-    // before they did.
-    // Returns the paths it removed.
+    // before they did; returns the paths it removed.
     virtual std::vector<std::string> removeLeftoversOfEndedProcesses(const std::string& folder) = 0;
     virtual Status moveItem(const std::string& source, const std::string& destination) = 0;
 

@@ -34,7 +34,8 @@ std::optional<VolumeInfo> fileSystemInfo(const std::string& mountPoint);
 // point, kept in a hidden folder of the volumes root. An attached volume is read-only as a
 // whole; the record keeps the modes its image gave each entry, which copies out of it take.
 namespace Attached {
-// Path inside the volume ("." for its top) to the mode (permission bits) the image records.
+// Path inside the volume ("Orvo.app/Contents") to the mode (permission bits) the image
+// records for it.
 using RecordedModes = std::map<std::string, unsigned>;
 
 std::string registryFolder();

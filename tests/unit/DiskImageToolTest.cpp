@@ -264,7 +264,7 @@ TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRuns
     if (ended == 0) ::_exit(0);
     ::waitpid(ended, nullptr, 0);
     std::string leftover =
-        m_home.volumes() + "/.kelvane-staging-" + std::to_string(ended) + "-abcdef";
+        m_home.volumes() + "/.Kelvane Plugin.kelvane-copying-" + std::to_string(ended) + "-abcdef";
     fs::create_directories(leftover + "/Orvo.app");
     fs::permissions(leftover + "/Orvo.app", fs::perms(0555));
     auto again = tool("mount", image);

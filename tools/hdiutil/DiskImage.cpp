@@ -3,7 +3,6 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/FileManager.h"
 #include "platform/Volumes.h"
 
 namespace fs = std::filesystem;
@@ -165,32 +165,14 @@ void makeReadOnly(const fs::path& root) {
                     fs::perm_options::remove, ec);
 }
 
-void removeTree(const fs::path& root) {
-    std::error_code ec;
-    // Folders need their write bit back before their entries can go.
-    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory() && !it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(root, ec);
-}
+// Removal, and the naming of work in progress, are the file manager's: a folder leaves its
+// name in one step, read-only folders of our own are opened for it, and what a killed tool
+// left behind is recognised by the pid in its name and removed by the next run.
+void removeTree(const std::string& path) { (void)platform::FileManager::defaultManager().removeItem(path); }
 
-// Hidden working folders carry the pid of the tool that made them, so a later run can tell
-// what a killed run left behind from what a running one is still using.
-std::string workingFolderPattern(const std::string& root, const char* kind) {
-    return root + "/.kelvane-" + kind + "-" + std::to_string(::getpid()) + "-XXXXXX";
-}
-
-void removeLeftoversOfDeadRuns(const std::string& root) {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(root, ec)) {
-        std::string name = entry.path().filename().string();
-        for (const char* kind : {".kelvane-staging-", ".kelvane-detaching-"}) {
-            if (name.rfind(kind, 0) != 0) continue;
-            pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + std::strlen(kind)));
-            if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) removeTree(entry.path());
-        }
-    }
+// The staging folder's name follows the file manager's pattern for a copy in progress.
+std::string stagingFolderPattern(const std::string& root, const std::string& volume) {
+    return root + "/." + volume + ".kelvane-copying-" + std::to_string(::getpid()) + "-XXXXXX";
 }
 
 std::string cleanName(std::string name) {
@@ -244,9 +226,9 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
         // A volumes root of our own making is this user's alone.
         fs::permissions(root, fs::perms::owner_all, ec);
     }
-    removeLeftoversOfDeadRuns(root);
+    (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(root);
 
-    std::string staging = workingFolderPattern(root, "staging");
+    std::string staging = stagingFolderPattern(root, *name);
     if (!::mkdtemp(staging.data())) {
         error = "cannot create a folder in " + root + ": " + std::strerror(errno);
         return std::nullopt;
@@ -288,27 +270,13 @@ bool detach(const std::string& mountPoint, std::string& error) {
         error = "detach failed - No such volume attached: " + mountPoint;
         return false;
     }
-    // Out of sight first, so the volume vanishes at once even while its files are removed. The
-    // new name stays in the same folder: moving a read-only folder elsewhere needs write access
-    // to the folder itself, which the volume does not give.
-    std::string root = platform::Volumes::volumesRoot();
-    std::string leaving;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        leaving = workingFolderPattern(root, "detaching");
-        int fd = ::mkstemp(leaving.data());  // a unique name; the file itself is not needed
-        if (fd < 0) break;
-        ::close(fd);
-        ::unlink(leaving.c_str());
-        if (::renameat2(AT_FDCWD, mountPoint.c_str(), AT_FDCWD, leaving.c_str(),
-                        RENAME_NOREPLACE) == 0) {
-            platform::Volumes::Attached::forget(mountPoint);
-            removeTree(leaving);
-            return true;
-        }
-        if (errno != EEXIST) break;
+    // The volume leaves its name in one step, so it vanishes at once while its files go.
+    if (platform::Status removed = platform::FileManager::defaultManager().removeItem(mountPoint); !removed) {
+        error = "detach failed - " + removed.errorDescription();
+        return false;
     }
-    error = "detach failed - " + std::string(std::strerror(errno));
-    return false;
+    platform::Volumes::Attached::forget(mountPoint);
+    return true;
 }
 
 }  // namespace diskimage
