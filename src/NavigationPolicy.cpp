@@ -9,7 +9,8 @@ constexpr const char* kOfflinePage = "NoInternetPage.html";
 
 std::optional<std::string> urlScheme(const std::string& url) {
     auto colon = url.find(':');
-    if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) {
+    if (colon == std::string::npos || colon == 0 ||
+        !std::isalpha(static_cast<unsigned char>(url[0]))) {
         return std::nullopt;
     }
     for (std::size_t i = 1; i < colon; ++i) {

@@ -23,12 +23,15 @@ std::string currentJoinPageURL() {
 
 const std::vector<std::string>& ViewController::scriptMessageNames() {
     static const std::vector<std::string> names = {
-        "getRRSessionDigest",      "sendRRSessionDigestToNative", "getCustomerDetails",
-        "sendCustomerDetailsToNative", "getProxyDetails",         "sendProxyDetailsToNative",
-        "getActiveSessionKey",     "kelvaneLoaded",               "sendRRSessionKeyToNative",
-        "sendJoinDetailsToNative", "clearRRSessionDigest",        "sendJoinReportAbuseLinkToNative",
-        "sendKelvaneTitleToNative", "clearKelvaneDigest",         "clearActiveSessionKey",
-        "openProxy",               "consoleHandler",              "getSystemOs"};
+        "getRRSessionDigest",       "sendRRSessionDigestToNative",
+        "getCustomerDetails",       "sendCustomerDetailsToNative",
+        "getProxyDetails",          "sendProxyDetailsToNative",
+        "getActiveSessionKey",      "kelvaneLoaded",
+        "sendRRSessionKeyToNative", "sendJoinDetailsToNative",
+        "clearRRSessionDigest",     "sendJoinReportAbuseLinkToNative",
+        "sendKelvaneTitleToNative", "clearKelvaneDigest",
+        "clearActiveSessionKey",    "openProxy",
+        "consoleHandler",           "getSystemOs"};
     return names;
 }
 
@@ -46,9 +49,11 @@ void ViewController::viewDidLoad() {
 
     std::string url = currentJoinPageURL();
     if (!platform::Url::isValid(url)) {
-        platform::print("viewDidLoad() : ################ Critical ################\n Invalid URL Given Formed During "
-                        "Network Init : " +
-                        url);
+        platform::print(
+            "viewDidLoad() : ################ Critical ################\n Invalid URL Given Formed "
+            "During "
+            "Network Init : " +
+            url);
         return;
     }
     loadJoinPageURl();
@@ -84,7 +89,8 @@ void ViewController::didReceiveScriptMessage(const platform::ScriptMessage& mess
 void ViewController::executeJavaScript(const std::string& script) {
     if (!m_webView) return;
     m_webView->evaluateJavaScript(script, [](std::optional<std::string> error) {
-        if (error) platform::print("executeJavaScript(_:)Error sending message to webView: " + *error);
+        if (error)
+            platform::print("executeJavaScript(_:)Error sending message to webView: " + *error);
     });
 }
 
@@ -123,17 +129,21 @@ void ViewController::didFailProvisionalNavigation(const std::string& errorDescri
 }
 
 void ViewController::didFailNavigation(const std::string& errorDescription) {
-    platform::print("webView(_:didFail:withError:) : Page failed to load with error: " + errorDescription);
+    platform::print("webView(_:didFail:withError:) : Page failed to load with error: " +
+                    errorDescription);
     handleWebViewError(errorDescription);
 }
 
 void ViewController::handleWebViewError(const std::string& /*errorDescription*/) {
     SessionDetails& session = SessionDetails::getInstance();
-    std::string address = joinPageURL(session.webServerName(), session.pathForKelvane(), std::nullopt);
+    std::string address =
+        joinPageURL(session.webServerName(), session.pathForKelvane(), std::nullopt);
     if (auto token = session.kelvaneToken()) {
         address = joinPageURL(session.webServerName(), session.pathForKelvane(), token);
         if (!platform::Url::isValid(address)) {
-            platform::print("handleWebViewError(_:) : Invalid URL Given For Running Network Monitor: " + address);
+            platform::print(
+                "handleWebViewError(_:) : Invalid URL Given For Running Network Monitor: " +
+                address);
             return;
         }
         if (m_webView) m_webView->loadRequest(address, kLoadTimeout);
@@ -145,17 +155,22 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
 }
 
 void ViewController::loadStaticNoInternetPage() {
-    std::string page = platform::Bundle::mainBundlePath() + "/Contents/Resources/NoInternetPage.html";
+    std::string page =
+        platform::Bundle::mainBundlePath() + "/Contents/Resources/NoInternetPage.html";
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
     m_webView->loadFileURL(page);
 }
 
-void ViewController::didFailedToConnect() { loadStaticNoInternetPage(); }
+void ViewController::didFailedToConnect() {
+    loadStaticNoInternetPage();
+}
 
 void ViewController::didRestoreConnection() {
     OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
     ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
-        if (received) platform::print("didRestoreConnection() : Updateing webview since the network is restored.");
+        if (received)
+            platform::print(
+                "didRestoreConnection() : Updateing webview since the network is restored.");
     });
     loadJoinPageURl();
 }

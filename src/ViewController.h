@@ -13,7 +13,7 @@
 class ViewController final : public platform::WebViewDelegate,
                              public NativeMessageHandlerDelegate,
                              public NetworkMonitorDelegate {
-public:
+  public:
     static constexpr const char* kDefaultTitle = "Orvo Tendra - Kelvane";
     static constexpr double kLoadTimeout = 10;
 
@@ -42,7 +42,7 @@ public:
     platform::Window* window() const { return m_window.get(); }
     platform::WebView* webView() const { return m_webView.get(); }
 
-private:
+  private:
     void handleDeepLink(const std::string& url);
     void handleWebViewError(const std::string& errorDescription);
     void loadStaticNoInternetPage();

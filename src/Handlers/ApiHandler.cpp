@@ -7,9 +7,9 @@
 #include "../platform/Http.h"
 #include "../platform/Url.h"
 #include "DeploymentHosts.h"
-#include "ServerAnswers.h"
 #include "Logging.h"
 #include "OrvoKelvaneUpdater.h"
+#include "ServerAnswers.h"
 #include "TextLength.h"
 #include "Utils.h"
 
@@ -31,7 +31,7 @@ void ApiHandler::findServerNameUsingDC(const std::optional<std::string>& dcName)
             session.setWebServerName(host ? *host : hosts.developerHost(dc));
         };
         // Codes whose server is the same as in the start-up table.
-        static constexpr std::array kSameAsStartUp = {"eu", "in", "au", "cn", "jp", "ca",
+        static constexpr std::array kSameAsStartUp = {"eu", "in", "au", "cn",   "jp", "ca",
                                                       "uk", "sa", "ae", "inec", "sg"};
         const std::string code = dcName.value_or("");
         if (dcName) {
@@ -86,86 +86,101 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
     request.url = url;
     request.maximumBodyBytes = kMaximumAnswerBytes;
     const std::string block = std::string(function) + "_block_invoke";
-    platform::HttpClient::shared().getAsync(
-        std::move(request), [block, url, completion = std::move(completion), handle = std::move(handle)](
-                                platform::HttpResponse response) {
-            bool received = guarded(block.c_str(), [&] {
+    platform::HttpClient::shared().getAsync(std::move(request), [block, url,
+                                                                 completion = std::move(completion),
+                                                                 handle = std::move(handle)](
+                                                                    platform::HttpResponse
+                                                                        response) {
+        bool received = guarded(
+            block.c_str(),
+            [&] {
                 // A transfer that broke is a failed request, whatever status arrived first.
                 if (response.error) {
                     logLine("%s : Check Update failed : %@", block, response.error);
                     return false;
                 }
                 if (response.statusCode != 200) {
-                    logLine("%s : NSURLConnection failed for this request : %@ and status code : %ld", block, url,
-                            response.statusCode);
+                    logLine(
+                        "%s : NSURLConnection failed for this request : %@ and status code : %ld",
+                        block, url, response.statusCode);
                     return false;
                 }
                 handle(response.body);
                 return true;
-            }, false);
-            completion(received);
-        });
+            },
+            false);
+        completion(received);
+    });
 }
 
 }  // namespace
 
 void ApiHandler::checkOrvoTendraUpdateWithCompletion(Completion completion) {
     static constexpr const char* kFunction = "-[ApiHandler checkOrvoTendraUpdateWithCompletion:]";
-    bool started = guarded(kFunction, [&] {
-        SessionDetails& session = SessionDetails::getInstance();
-        std::string url = platform::Url::encodeForQuery(
-            platform::format("https://%@/api/v2/agent/check_update?agent_version=%@&agent=mac %@",
-                             session.webServerName(), session.localOrvoAppVersion(), "64"));
-        if (!platform::Url::isValid(url)) {
-            logLine("%s : Agent update check address is not a valid URL : %@", kFunction, url);
-            return false;
-        }
-        std::string block = std::string(kFunction) + "_block_invoke";
-        sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
-            AgentCheckAnswer answer = AgentCheckAnswer::parse(body);
-            logLine("%s : Response : %@", block, answer.representationText);
-            // Fields are only ever set by an answer, never cleared.
-            SessionDetails& state = SessionDetails::getInstance();
-            if (answer.updateNeeded) state.setIsUpdateNeeded(*answer.updateNeeded);
-            if (answer.downloadUrl) {
-                state.setCdnUrl(answer.downloadUrl);
-                state.setIsCdnAvailable(true);
+    bool started = guarded(
+        kFunction,
+        [&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            std::string url = platform::Url::encodeForQuery(platform::format(
+                "https://%@/api/v2/agent/check_update?agent_version=%@&agent=mac %@",
+                session.webServerName(), session.localOrvoAppVersion(), "64"));
+            if (!platform::Url::isValid(url)) {
+                logLine("%s : Agent update check address is not a valid URL : %@", kFunction, url);
+                return false;
             }
-            if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
-        });
-        return true;
-    }, false);
+            std::string block = std::string(kFunction) + "_block_invoke";
+            sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
+                AgentCheckAnswer answer = AgentCheckAnswer::parse(body);
+                logLine("%s : Response : %@", block, answer.representationText);
+                // Fields are only ever set by an answer, never cleared.
+                SessionDetails& state = SessionDetails::getInstance();
+                if (answer.updateNeeded) state.setIsUpdateNeeded(*answer.updateNeeded);
+                if (answer.downloadUrl) {
+                    state.setCdnUrl(answer.downloadUrl);
+                    state.setIsCdnAvailable(true);
+                }
+                if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
+            });
+            return true;
+        },
+        false);
     if (!started) completion(false);
 }
 
 void ApiHandler::checkKelvaneUpdateWithCompletion(Completion completion) {
     static constexpr const char* kFunction = "-[ApiHandler checkKelvaneUpdateWithCompletion:]";
-    bool started = guarded(kFunction, [&] {
-        SessionDetails& session = SessionDetails::getInstance();
-        if (!session.webServerName()) session.setWebServerName(Utils::findWebserverNameWithDCName("com"));
-        std::string url =
-            platform::format("https://%@/api/v1/customer_plugin/check_update?os=mac&format=dmg&source=kelvane&version=%@",
-                             session.webServerName(), session.localOrvoKelvaneAppVersion());
-        if (auto token = session.kelvaneToken()) url += "&kelvane_token=" + *token;
-        // Nothing is encoded here: an address that does not parse as it stands is not sent.
-        if (!platform::Url::isValid(url) || url.find_first_of(" \"<>\\^`{|}") != std::string::npos) {
-            logLine("%s : Self-update check address is not a valid URL : %@", kFunction, url);
-            return false;
-        }
-        std::string block = std::string(kFunction) + "_block_invoke";
-        sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
-            KelvaneCheckAnswer answer = KelvaneCheckAnswer::parse(body);
-            logLine("%s response :  %@", block, answer.wholeText);
-            SessionDetails& state = SessionDetails::getInstance();
-            if (answer.downloadUrl) state.setKelvaneDownloadUrl(answer.downloadUrl);
-            if (answer.update) state.setKelvaneUpdateNeeded(*answer.update);
-            // The session, not this answer, decides: an earlier "update" still counts.
-            if (state.kelvaneUpdateNeeded()) {
-                logLine("%s Orvo Kelvane Updated Version Available ....", block);
-                OrvoKelvaneUpdater::getInstance()->checkOrvoKelvaneUpdate();
+    bool started = guarded(
+        kFunction,
+        [&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            if (!session.webServerName())
+                session.setWebServerName(Utils::findWebserverNameWithDCName("com"));
+            std::string url = platform::format(
+                "https://%@/api/v1/customer_plugin/"
+                "check_update?os=mac&format=dmg&source=kelvane&version=%@",
+                session.webServerName(), session.localOrvoKelvaneAppVersion());
+            if (auto token = session.kelvaneToken()) url += "&kelvane_token=" + *token;
+            // Nothing is encoded here: an address that does not parse as it stands is not sent.
+            if (!platform::Url::isValid(url) ||
+                url.find_first_of(" \"<>\\^`{|}") != std::string::npos) {
+                logLine("%s : Self-update check address is not a valid URL : %@", kFunction, url);
+                return false;
             }
-        });
-        return true;
-    }, false);
+            std::string block = std::string(kFunction) + "_block_invoke";
+            sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
+                KelvaneCheckAnswer answer = KelvaneCheckAnswer::parse(body);
+                logLine("%s response :  %@", block, answer.wholeText);
+                SessionDetails& state = SessionDetails::getInstance();
+                if (answer.downloadUrl) state.setKelvaneDownloadUrl(answer.downloadUrl);
+                if (answer.update) state.setKelvaneUpdateNeeded(*answer.update);
+                // The session, not this answer, decides: an earlier "update" still counts.
+                if (state.kelvaneUpdateNeeded()) {
+                    logLine("%s Orvo Kelvane Updated Version Available ....", block);
+                    OrvoKelvaneUpdater::getInstance()->checkOrvoKelvaneUpdate();
+                }
+            });
+            return true;
+        },
+        false);
     if (!started) completion(false);
 }

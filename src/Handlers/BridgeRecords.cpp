@@ -27,7 +27,8 @@ std::optional<std::int64_t> requiredInteger(const json& object, const char* key)
     if (!value) return std::nullopt;
     if (value->is_number_unsigned()) {
         auto number = value->get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
         return static_cast<std::int64_t>(number);
     }
     if (value->is_number_integer()) return value->get<std::int64_t>();

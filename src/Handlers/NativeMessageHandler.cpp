@@ -17,9 +17,13 @@ namespace {
 
 constexpr const char* kOperation = "handleMessageFromWebView(message:)";
 
-void log(const std::string& text) { platform::print(std::string(kOperation) + text); }
+void log(const std::string& text) {
+    platform::print(std::string(kOperation) + text);
+}
 
-platform::Preferences& defaults() { return platform::Preferences::standardUserDefaults(); }
+platform::Preferences& defaults() {
+    return platform::Preferences::standardUserDefaults();
+}
 
 // A stored value as JSON, as the system's JSON writer turns property-list values into JSON.
 // Values JSON cannot hold (data, dates) make the conversion fail.
@@ -67,7 +71,8 @@ std::string compactJson(const nlohmann::json& value) {
 }  // namespace
 
 NativeMessageHandler& NativeMessageHandler::shared() {
-    static NativeMessageHandler* handler = new NativeMessageHandler(nullptr);  // lives until the end
+    static NativeMessageHandler* handler =
+        new NativeMessageHandler(nullptr);  // lives until the end
     return *handler;
 }
 
@@ -101,7 +106,8 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
             return withText([this](const std::string& text) { sendJoinDetailsToNative(text); });
         }
         if (name == "sendJoinReportAbuseLinkToNative") {
-            return withText([this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
+            return withText(
+                [this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
         }
         if (name == "kelvaneLoaded") return kelvaneLoaded();
         if (name == "clearRRSessionDigest") {
@@ -128,11 +134,13 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
         if (name == "openProxy") return openProxy();
         if (name == "getSystemOs") return reply("window.receiveSystemOs(\"mac\");");
         if (name == "consoleHandler") {
-            return withText([](const std::string& text) { log(" : Console Message from WebView: " + text); });
+            return withText(
+                [](const std::string& text) { log(" : Console Message from WebView: " + text); });
         }
     } catch (const std::exception& exception) {
         // A page must never be able to bring the application down.
-        log(std::string(" : Message ") + message.name + " could not be handled: " + exception.what());
+        log(std::string(" : Message ") + message.name +
+            " could not be handled: " + exception.what());
     }
 }
 
@@ -147,7 +155,8 @@ void NativeMessageHandler::getCustomerDetails() {
     try {
         nlohmann::json details = valuesForKeys({"name", "company", "email", "language"});
         nlohmann::json& language = details["language"];
-        if (language.is_null() || (language.is_string() && language.get_ref<const std::string&>().empty())) {
+        if (language.is_null() ||
+            (language.is_string() && language.get_ref<const std::string&>().empty())) {
             language = "en";
         }
         text = compactJson(details);
@@ -185,7 +194,8 @@ void NativeMessageHandler::sendKelvaneTitleToNative(const platform::ScriptValue&
     if (body.isString()) {
         defaults().setString("WindowTitle", body.text);
         defaults().synchronize();
-        if (m_nativeMessageHandlerDelegate) m_nativeMessageHandlerDelegate->updateWindowTitle(body.text);
+        if (m_nativeMessageHandlerDelegate)
+            m_nativeMessageHandlerDelegate->updateWindowTitle(body.text);
         return;
     }
     auto stored = defaults().objectForKey("WindowTitle");

@@ -18,12 +18,14 @@ void NetworkMonitor::startMonitoringReachability(const std::string& url) {
     });
 }
 
-void NetworkMonitor::stopNetworkMonitoring() { m_monitor->cancel(); }
+void NetworkMonitor::stopNetworkMonitoring() {
+    m_monitor->cancel();
+}
 
 void NetworkMonitor::startWebsiteReachabilityChecking() {
     if (m_reachabilityTimer) m_reachabilityTimer->invalidate();
-    m_reachabilityTimer = platform::MainLoop::main().scheduleTimer(kCheckInterval, true,
-                                                                   [this] { checkWebsiteReachability(); });
+    m_reachabilityTimer = platform::MainLoop::main().scheduleTimer(
+        kCheckInterval, true, [this] { checkWebsiteReachability(); });
 }
 
 void NetworkMonitor::stopWebsiteReachabilityChecks() {
@@ -38,10 +40,11 @@ void NetworkMonitor::checkWebsiteReachability() {
     request.url = m_urlString;
     request.timeoutSeconds = kCheckTimeout;
     request.headers = {{"User-Agent", kUserAgent}};
-    platform::HttpClient::shared().getAsync(std::move(request), [this](platform::HttpResponse response) {
-        platform::MainLoop::main().post(
-            [this, response = std::move(response)] { evaluate(response); });
-    });
+    platform::HttpClient::shared().getAsync(
+        std::move(request), [this](platform::HttpResponse response) {
+            platform::MainLoop::main().post(
+                [this, response = std::move(response)] { evaluate(response); });
+        });
 }
 
 void NetworkMonitor::evaluate(const platform::HttpResponse& response) {

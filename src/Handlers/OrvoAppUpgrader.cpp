@@ -7,9 +7,9 @@
 #include "../platform/FileManager.h"
 #include "../platform/SearchPaths.h"
 #include "Logging.h"
-#include "Utils.h"
 #include "OrvoDmgDownloader.h"
 #include "ProvisioningGate.h"
+#include "Utils.h"
 
 OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
     static OrvoAppUpgrader* instance = [] {
@@ -39,16 +39,20 @@ std::string versionText(const platform::PlistValue* version) {
 
 }  // namespace
 
-std::string OrvoAppUpgrader::joinDetailsPath() { return Utils::conveloNativeFolderPath() + "orvojoindetails.conf"; }
+std::string OrvoAppUpgrader::joinDetailsPath() {
+    return Utils::conveloNativeFolderPath() + "orvojoindetails.conf";
+}
 
 std::string OrvoAppUpgrader::joinDetailsContent() {
     SessionDetails& session = SessionDetails::getInstance();
     // Absent fields are written as empty text.
     auto text = [](const Text& value) { return value.value_or(""); };
-    return "CONVELO_IND\n" +
-           platform::format("&key=%@&webServerName=%@&kelvane_token=%@&c_plugin=true&DC=%@&email=%@&is_custom_domain=%@&",
-                            text(session.sessionKey()), text(session.webServerName()), text(session.kelvaneToken()),
-                            text(session.dcName()), text(session.name()), text(session.customDomainEnabled()));
+    return "CONVELO_IND\n" + platform::format(
+                                 "&key=%@&webServerName=%@&kelvane_token=%@&c_plugin=true&DC=%@&"
+                                 "email=%@&is_custom_domain=%@&",
+                                 text(session.sessionKey()), text(session.webServerName()),
+                                 text(session.kelvaneToken()), text(session.dcName()),
+                                 text(session.name()), text(session.customDomainEnabled()));
 }
 
 void OrvoAppUpgrader::orvoAppVersionCheck() {
@@ -60,13 +64,16 @@ void OrvoAppUpgrader::orvoAppVersionCheck() {
                           ? platform::Bundle::bundleWithPath(path)
                           : std::nullopt;
         if (!bundle) {
-            logLine("%s : Orvo app not found, Setting app version to zero ( default) %@", kFunction, path);
+            logLine("%s : Orvo app not found, Setting app version to zero ( default) %@", kFunction,
+                    path);
             session.setLocalOrvoAppVersion("0");
             return;
         }
-        const platform::PlistValue* version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
+        const platform::PlistValue* version =
+            bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
         session.setLocalOrvoAppVersion(versionText(version));
-        logLine("%s local Orvo App version : %@ %@", kFunction, session.localOrvoAppVersion(), path);
+        logLine("%s local Orvo App version : %@ %@", kFunction, session.localOrvoAppVersion(),
+                path);
     });
 }
 
@@ -91,7 +98,8 @@ void OrvoAppUpgrader::orvoAppUpdater() {
         } else {
             logLine("%s : This mac has latest Orvo App", kFunction);
             modifyOrvoJoinDetails();
-            (void)downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() + "Orvo.app");
+            (void)downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() +
+                                                         "Orvo.app");
         }
     });
 }
@@ -106,19 +114,24 @@ void OrvoAppUpgrader::modifyOrvoJoinDetails() {
         std::string content = joinDetailsContent();
         if (files.fileExistsAtPath(path)) {
             logLine("%s : orvojoindetails.conf file already Present in folder %@", kFunction, path);
-            logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@ customDomain=%@", kFunction,
-                    session.sessionKey(), session.webServerName(), session.dcName(), session.customDomainEnabled());
+            logLine(
+                "%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@ "
+                "customDomain=%@",
+                kFunction, session.sessionKey(), session.webServerName(), session.dcName(),
+                session.customDomainEnabled());
         } else {
             logLine("%s : orvojoindetails.conf file Not Present in folder %@", kFunction, path);
-            logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@", kFunction,
-                    session.sessionKey(), session.webServerName(), session.dcName());
+            logLine("%s : Orvo Joindetails Content : Session key=%@ webServerName=%@ DC=%@",
+                    kFunction, session.sessionKey(), session.webServerName(), session.dcName());
         }
         // Written beside and renamed over the old file: the agent never reads a half-written
         // file, and when the write fails (a full disk, say) the last good file stays.
         if (files.writeContentsAtomically(path, content)) {
-            logLine("%s : New orvojoindetails.conf file has been created by Kelvane in folder %@ ", kFunction, path);
+            logLine("%s : New orvojoindetails.conf file has been created by Kelvane in folder %@ ",
+                    kFunction, path);
         } else {
-            logLine("%s : Unable to create New orvojoindetails.conf file by Kelvane in folder %@", kFunction, path);
+            logLine("%s : Unable to create New orvojoindetails.conf file by Kelvane in folder %@",
+                    kFunction, path);
         }
     });
 }

@@ -21,7 +21,8 @@ namespace {
 constexpr double kDownloadTimeout = 240;
 
 void postSessionStatusFailure() {
-    if (!platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane", {{"status", 0}})) {
+    if (!platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane",
+                                                  {{"status", 0}})) {
         logLine("%s : No session message bus: the session status could not be announced",
                 "-[OrvoDmgDownloader postSessionStatus]");
     }
@@ -58,13 +59,20 @@ const std::vector<std::string>& OrvoDmgDownloader::launchArguments() {
 }
 
 const std::vector<std::string>& OrvoDmgDownloader::companionItems() {
-    static const std::vector<std::string> items = {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane", "Holmir"};
+    static const std::vector<std::string> items = {"Vellisk", "Quendar", "Brakkon",
+                                                   "Fenwyl",  "Sardane", "Holmir"};
     return items;
 }
 
-std::string OrvoDmgDownloader::downloadedImagePath() { return Utils::conveloNativeFolderPath() + "OrvoMac.dmg"; }
-std::string OrvoDmgDownloader::installedAgentPath() { return Utils::conveloNativeFolderPath() + "Orvo.app"; }
-std::string OrvoDmgDownloader::agentVolumePath() { return platform::Volumes::volumesRoot() + "/Orvo"; }
+std::string OrvoDmgDownloader::downloadedImagePath() {
+    return Utils::conveloNativeFolderPath() + "OrvoMac.dmg";
+}
+std::string OrvoDmgDownloader::installedAgentPath() {
+    return Utils::conveloNativeFolderPath() + "Orvo.app";
+}
+std::string OrvoDmgDownloader::agentVolumePath() {
+    return platform::Volumes::volumesRoot() + "/Orvo";
+}
 
 void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader startDownLoadingOrvoMacDmg]";
@@ -72,9 +80,10 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
     std::shared_ptr<void> pass = std::move(m_pass);
     guarded(kFunction, [&] {
         SessionDetails& session = SessionDetails::getInstance();
-        std::string address = session.isCdnAvailable()
-                                  ? session.cdnUrl().value_or("")
-                                  : "https://" + session.webServerName().value_or("") + "/agent/OrvoMac.dmg";
+        std::string address =
+            session.isCdnAvailable()
+                ? session.cdnUrl().value_or("")
+                : "https://" + session.webServerName().value_or("") + "/agent/OrvoMac.dmg";
         logLine("%s : Orvo Dmg Url : %@", kFunction, address);
         platform::SystemVersion system = platform::SystemVersion::current();
         logLine("%s : System version details %@", kFunction, system.productName);
@@ -83,14 +92,17 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         platform::HttpRequest request;
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
-        request.headers = {{"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
+        request.headers = {
+            {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
         std::string block = std::string(kFunction) + "_block_invoke";
         m_lastAddress = address;
         platform::HttpClient::shared().download(
-            std::move(request), [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
+            std::move(request),
+            [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
                     if (result.error) {
-                        logLine("%s : Download failed! Error - %@ %@", block, result.error, self->lastAddress());
+                        logLine("%s : Download failed! Error - %@ %@", block, result.error,
+                                self->lastAddress());
                         logLine("%s : Download failed! Whole Error - %@", block, result.error);
                         platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
                         return;
@@ -106,8 +118,9 @@ void OrvoDmgDownloader::downloadFinished(const std::string& location, const std:
     std::string destination = downloadedImagePath();
     (void)files.removeItem(destination);
     // Moved when the temporary file lies on the same disk, copied otherwise.
-    if (platform::Status copied = files.moveItem(location, destination) ? platform::Status::ok()
-                                                                          : files.copyItem(location, destination);
+    if (platform::Status copied = files.moveItem(location, destination)
+                                      ? platform::Status::ok()
+                                      : files.copyItem(location, destination);
         !copied) {
         logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
         return;
@@ -118,55 +131,69 @@ void OrvoDmgDownloader::downloadFinished(const std::string& location, const std:
 
 void OrvoDmgDownloader::mountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader mountingOrvoMacDmg]";
-    bool completed = guarded(kFunction, [&] {
-        std::lock_guard lock(installMutex());
-        // Runs take turns, so a volume already there was left by a run that ended early; the
-        // new image would mount beside it under another name while the copy reads the old one.
-        if (platform::FileManager::defaultManager().fileExistsAtPath(agentVolumePath())) {
-            logLine("%s : Detaching %@, left mounted by an earlier run", kFunction,
-                    agentVolumePath());
+    bool completed = guarded(
+        kFunction,
+        [&] {
+            std::lock_guard lock(installMutex());
+            // Runs take turns, so a volume already there was left by a run that ended early; the
+            // new image would mount beside it under another name while the copy reads the old one.
+            if (platform::FileManager::defaultManager().fileExistsAtPath(agentVolumePath())) {
+                logLine("%s : Detaching %@, left mounted by an earlier run", kFunction,
+                        agentVolumePath());
+                unMountingOrvoMacDmg();
+            }
+            platform::TaskResult mount = platform::Task::run(
+                "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false, kDiskToolTimeLimit);
+            logLine("%s : dmg mount task termination status : %d", kFunction,
+                    mount.terminationStatus);
+            if (platform::FileManager::defaultManager().fileExistsAtPath(
+                    platform::SearchPaths::homeDirectory() +
+                    "/Library/Application Support/ConveloNative/Orvo.app")) {
+                return true;
+            }
+            copyAppFileAndLaunch();
             unMountingOrvoMacDmg();
-        }
-        platform::TaskResult mount = platform::Task::run(
-            "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false, kDiskToolTimeLimit);
-        logLine("%s : dmg mount task termination status : %d", kFunction, mount.terminationStatus);
-        if (platform::FileManager::defaultManager().fileExistsAtPath(
-                platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/Orvo.app")) {
             return true;
-        }
-        copyAppFileAndLaunch();
-        unMountingOrvoMacDmg();
-        return true;
-    }, false);
+        },
+        false);
     if (!completed) postSessionStatusFailure();
 }
 
 void OrvoDmgDownloader::copyAppFileAndLaunch() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader copyAppFileAndLaunch]";
-    bool completed = guarded(kFunction, [&] {
-        platform::FileManager& files = platform::FileManager::defaultManager();
-        if (!files.directoryExistsAtPath(Utils::conveloNativeFolderPath())) (void)files.createDirectory(Utils::conveloNativeFolderPath(), true);
-        std::string volume = agentVolumePath();
-        if (files.copyItem(volume + "/Orvo.app", installedAgentPath())) {
-            logLine("%s : Orvo.app file copied", kFunction);
-        }
-        if (!workspaceLaunchApplication(installedAgentPath())) {
-            platform::NSLog("orvo app file not launched");
-            postSessionStatusFailure();
-        } else {
-            logLine("%s : App Path : %@ orvo app file launched!", kFunction, installedAgentPath());
-            static constexpr const char* kCopiedLines[] = {"%s : Vellisk file copied", "%s : Quendar file copied",
-                                                           "%s :Brakkon file copied",  "%s :Fenwyl file copied",
-                                                           "%s :Sardane file copied",  "%s :Holmir file copied"};
-            for (std::size_t i = 0; i < companionItems().size(); ++i) {
-                const std::string& item = companionItems()[i];
-                if (files.copyItem(volume + "/" + item, Utils::conveloNativeFolderPath() + item)) logLine(kCopiedLines[i], kFunction);
+    bool completed = guarded(
+        kFunction,
+        [&] {
+            platform::FileManager& files = platform::FileManager::defaultManager();
+            if (!files.directoryExistsAtPath(Utils::conveloNativeFolderPath()))
+                (void)files.createDirectory(Utils::conveloNativeFolderPath(), true);
+            std::string volume = agentVolumePath();
+            if (files.copyItem(volume + "/Orvo.app", installedAgentPath())) {
+                logLine("%s : Orvo.app file copied", kFunction);
             }
-        }
-        if (files.fileExistsAtPath(downloadedImagePath())) (void)files.removeItem(downloadedImagePath());
-        unMountingOrvoMacDmg();
-        return true;
-    }, false);
+            if (!workspaceLaunchApplication(installedAgentPath())) {
+                platform::NSLog("orvo app file not launched");
+                postSessionStatusFailure();
+            } else {
+                logLine("%s : App Path : %@ orvo app file launched!", kFunction,
+                        installedAgentPath());
+                static constexpr const char* kCopiedLines[] = {
+                    "%s : Vellisk file copied", "%s : Quendar file copied",
+                    "%s :Brakkon file copied",  "%s :Fenwyl file copied",
+                    "%s :Sardane file copied",  "%s :Holmir file copied"};
+                for (std::size_t i = 0; i < companionItems().size(); ++i) {
+                    const std::string& item = companionItems()[i];
+                    if (files.copyItem(volume + "/" + item,
+                                       Utils::conveloNativeFolderPath() + item))
+                        logLine(kCopiedLines[i], kFunction);
+                }
+            }
+            if (files.fileExistsAtPath(downloadedImagePath()))
+                (void)files.removeItem(downloadedImagePath());
+            unMountingOrvoMacDmg();
+            return true;
+        },
+        false);
     if (!completed) postSessionStatusFailure();
 }
 
@@ -175,7 +202,8 @@ void OrvoDmgDownloader::unMountingOrvoMacDmg() {
     guarded(kFunction, [&] {
         platform::TaskResult detach = platform::Task::run(
             "/usr/bin/hdiutil", {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
-        logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
+        logLine("%s : Dmg unmount task termination status : %d", kFunction,
+                detach.terminationStatus);
     });
 }
 

@@ -11,8 +11,8 @@
 #include "../platform/Task.h"
 #include "../platform/Volumes.h"
 #include "Logging.h"
-#include "Utils.h"
 #include "ServerAnswers.h"
+#include "Utils.h"
 
 namespace {
 
@@ -54,8 +54,12 @@ std::shared_ptr<OrvoKelvaneUpdater> OrvoKelvaneUpdater::getInstance() {
     return updater;
 }
 
-std::string OrvoKelvaneUpdater::stagedBundlePath() { return Utils::orvoKelvaneNativeFolderPath() + "Orvo Tendra Kelvane.app"; }
-std::string OrvoKelvaneUpdater::downloadedImagePath() { return Utils::orvoKelvaneNativeFolderPath() + "OrvoTendraKelvane.dmg"; }
+std::string OrvoKelvaneUpdater::stagedBundlePath() {
+    return Utils::orvoKelvaneNativeFolderPath() + "Orvo Tendra Kelvane.app";
+}
+std::string OrvoKelvaneUpdater::downloadedImagePath() {
+    return Utils::orvoKelvaneNativeFolderPath() + "OrvoTendraKelvane.dmg";
+}
 
 bool OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::milliseconds limit) {
     std::unique_lock lock(stagingRuns().mutex);
@@ -77,7 +81,8 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater downloadKelvanedmg]";
     guarded(kFunction, [&] {
         platform::FileManager& files = platform::FileManager::defaultManager();
-        if (!files.directoryExistsAtPath(Utils::orvoKelvaneNativeFolderPath())) (void)files.createDirectory(Utils::orvoKelvaneNativeFolderPath(), true);
+        if (!files.directoryExistsAtPath(Utils::orvoKelvaneNativeFolderPath()))
+            (void)files.createDirectory(Utils::orvoKelvaneNativeFolderPath(), true);
         SessionDetails& session = SessionDetails::getInstance();
         std::string address = session.kelvaneDownloadUrl().value_or(
             "https://" + session.webServerName().value_or("") + "/agent/OrvoTendraKelvane.dmg");
@@ -88,10 +93,12 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
         request.timeoutSeconds = kDownloadTimeout;
         std::string block = std::string(kFunction) + "_block_invoke";
         platform::HttpClient::shared().download(
-            std::move(request), [self = shared_from_this(), block, address](const platform::DownloadResult& result) {
+            std::move(request),
+            [self = shared_from_this(), block, address](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
                     if (result.error) {
-                        logLine("%s : Download failed! Error - %@ %@ ", block, result.error, address);
+                        logLine("%s : Download failed! Error - %@ %@ ", block, result.error,
+                                address);
                         logLine("%s : Download failed! Whole Error - %@", block, result.error);
                         platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
                         return;
@@ -104,7 +111,8 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
                                                   ? platform::Status::ok()
                                                   : fileManager.copyItem(result.location, image);
                     if (!copied) {
-                        logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
+                        logLine("%s : Error copying file to destination - %@", block,
+                                copied.errorDescription());
                         return;
                     }
                     logLine("%s : Download finished successfully", block);
@@ -137,23 +145,29 @@ void OrvoKelvaneUpdater::copyAppFile() {
         std::string staged = stagedBundlePath();
         if (files.fileExistsAtPath(staged)) {
             if (files.removeItem(staged)) {
-                logLine("%s : Existing Updated Orvo Kelvane Removed in folder %@", kFunction, Utils::orvoKelvaneNativeFolderPath());
+                logLine("%s : Existing Updated Orvo Kelvane Removed in folder %@", kFunction,
+                        Utils::orvoKelvaneNativeFolderPath());
             }
         } else {
-            logLine("%s : No Existing Updated Orvo Kelvane Present in folder %@", kFunction, Utils::orvoKelvaneNativeFolderPath());
+            logLine("%s : No Existing Updated Orvo Kelvane Present in folder %@", kFunction,
+                    Utils::orvoKelvaneNativeFolderPath());
         }
         // Copied under another name and renamed, so the staged path never holds half a bundle.
-        std::string source = platform::Volumes::volumesRoot() + "/Kelvane Plugin/Orvo Tendra Kelvane.app";
-        std::string copying = Utils::orvoKelvaneNativeFolderPath() + ".Orvo Tendra Kelvane.app.staging";
+        std::string source =
+            platform::Volumes::volumesRoot() + "/Kelvane Plugin/Orvo Tendra Kelvane.app";
+        std::string copying =
+            Utils::orvoKelvaneNativeFolderPath() + ".Orvo Tendra Kelvane.app.staging";
         if (files.fileExistsAtPath(copying)) (void)files.removeItem(copying);
         if (files.copyItem(source, copying) && files.moveItem(copying, staged)) {
             SessionDetails::getInstance().setIsAppReplaceFlag(true);
-            logLine("%s : Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", kFunction);
+            logLine("%s : Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder",
+                    kFunction);
         } else {
             (void)files.removeItem(copying);
         }
         unMountingOrvoKelvaneDmg();
-        if (files.fileExistsAtPath(downloadedImagePath())) (void)files.removeItem(downloadedImagePath());
+        if (files.fileExistsAtPath(downloadedImagePath()))
+            (void)files.removeItem(downloadedImagePath());
     });
 }
 
@@ -163,7 +177,8 @@ void OrvoKelvaneUpdater::unMountingOrvoKelvaneDmg() {
         if (m_latestKelvaneDmgPath) {
             platform::TaskResult detach = platform::Task::run(
                 "/usr/bin/hdiutil", {"detach", *m_latestKelvaneDmgPath}, true, kDiskToolTimeLimit);
-            logLine("%s : Dmg unmount task termination status : %d", kFunction, detach.terminationStatus);
+            logLine("%s : Dmg unmount task termination status : %d", kFunction,
+                    detach.terminationStatus);
             m_latestKelvaneDmgPath.reset();
         } else {
             logLine("%s : No Kelvane DMG is mounted to unmount", kFunction);

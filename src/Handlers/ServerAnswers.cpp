@@ -17,7 +17,8 @@ std::string text(const json* value) {
 }
 
 std::optional<std::string> nonEmptyString(const json* value) {
-    if (!value || !value->is_string() || value->get_ref<const std::string&>().empty()) return std::nullopt;
+    if (!value || !value->is_string() || value->get_ref<const std::string&>().empty())
+        return std::nullopt;
     return value->get<std::string>();
 }
 
@@ -38,7 +39,8 @@ AgentCheckAnswer AgentCheckAnswer::parse(const std::string& body) {
     const json* representation = member(root ? &*root : nullptr, "representation");
     answer.representationText = text(representation);
     const json* agent = member(representation, "AGENT");
-    if (const json* update = member(agent, "update_needed")) answer.updateNeeded = truthValue(*update);
+    if (const json* update = member(agent, "update_needed"))
+        answer.updateNeeded = truthValue(*update);
     answer.downloadUrl = nonEmptyString(member(agent, "download_url"));
     answer.fallbackUrl = nonEmptyString(member(agent, "fallback_url"));
     return answer;

@@ -13,13 +13,15 @@
 #include "../platform/Url.h"
 #include "DeploymentHosts.h"
 #include "LogHandler.h"
+#include "Logging.h"
 #include "OrvoKelvaneUpdater.h"
 #include "ServerAnswers.h"
-#include "Logging.h"
 
 namespace {
 
-platform::FileManager& fileManager() { return SessionDetails::getInstance().orvoDirectoryManager(); }
+platform::FileManager& fileManager() {
+    return SessionDetails::getInstance().orvoDirectoryManager();
+}
 
 struct FolderLines {
     const char* alreadyPresent;
@@ -85,10 +87,10 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
 void Utils::createConveloNativeFolder() {
     static constexpr const char* kFunction = "+[Utils createConveloNativeFolder]";
     guarded(kFunction, [&] {
-        createFolderIfMissing(kFunction, conveloNativeFolderPath(),
-                              {"%s Convelo Native folder Already Present",
-                               "%s Convelo Native Folder Created...",
-                               "%s Failed to Create Convelo Native Folder..."});
+        createFolderIfMissing(
+            kFunction, conveloNativeFolderPath(),
+            {"%s Convelo Native folder Already Present", "%s Convelo Native Folder Created...",
+             "%s Failed to Create Convelo Native Folder..."});
     });
 }
 
@@ -119,8 +121,9 @@ void Utils::getOrvoKelvaneAppVersion() {
         auto bundle = fileManager().fileExistsAtPath(path) ? platform::Bundle::bundleWithPath(path)
                                                            : std::nullopt;
         if (!bundle) {
-            logLine("%s : Orvo Tendra Kelvane app not found, Setting app version to zero ( default)",
-                    kFunction);
+            logLine(
+                "%s : Orvo Tendra Kelvane app not found, Setting app version to zero ( default)",
+                kFunction);
             session.setLocalOrvoKelvaneAppVersion("0");
             return;
         }
@@ -148,9 +151,9 @@ std::optional<std::string> Utils::findWebserverNameWithDCName(
     static constexpr const char* kFunction = "+[Utils findWebserverNameWithDCName:]";
     try {
         if (!dcName) return std::nullopt;
-        static constexpr std::array kKnownCodes = {"com", "lab", "stage", "pre", "eu", "in",
-                                                   "jp",  "au",  "cn",    "uk",  "ca", "sa",
-                                                   "ae",  "inec", "sg",   "localorvo"};
+        static constexpr std::array kKnownCodes = {"com", "lab",  "stage", "pre",      "eu", "in",
+                                                   "jp",  "au",   "cn",    "uk",       "ca", "sa",
+                                                   "ae",  "inec", "sg",    "localorvo"};
         DeploymentHosts& hosts = DeploymentHosts::shared();
         for (const char* code : kKnownCodes) {
             if (*dcName == code) {
@@ -202,8 +205,9 @@ void Utils::parseCommandLineArgs() {
         if (!session.pathForKelvane()) {
             if (auto path = textFor("pathForKelvane")) session.setPathForKelvane(path);
         }
-        logLine("%s : Arguments Readed From Server => Websername : %@ , KelvaneToken : %@ , DC = %@",
-                kFunction, session.webServerName(), session.kelvaneToken(), session.dcName());
+        logLine(
+            "%s : Arguments Readed From Server => Websername : %@ , KelvaneToken : %@ , DC = %@",
+            kFunction, session.webServerName(), session.kelvaneToken(), session.dcName());
 
         session.setStaticWebServerName(session.webServerName());
         session.setCustomDomainEnabled("false");
@@ -294,7 +298,7 @@ void Utils::getCustomDomain() {
         const std::string& serviceDomain = *answer.serviceDomain;
         session.setWebServerName(serviceDomain);
         session.setCustomDomainEnabled(serviceDomain == session.staticWebServerName() ? "false"
-                                                                                        : "true");
+                                                                                      : "true");
     });
 }
 
@@ -309,12 +313,15 @@ void Utils::updateKelvaneIfNeeded() {
         if (!session.isAppReplaceFlag()) {
             logLine("%s There is No Updated App downloaded from server.", kFunction);
         } else if (!settled) {
-            logLine("%s : An update is still being staged; the installed application is kept for now.", kFunction);
+            logLine(
+                "%s : An update is still being staged; the installed application is kept for now.",
+                kFunction);
         } else {
             logLine("%s Updated Kelvane Downloaded from server and Initiate to Copy ", kFunction);
             replaceInstalledApplication(kFunction);
         }
-        logLine("%s : ************************** Orvo Kelvane App terminated ******* \n\n", kFunction);
+        logLine("%s : ************************** Orvo Kelvane App terminated ******* \n\n",
+                kFunction);
     });
 }
 
@@ -324,15 +331,17 @@ void Utils::replaceInstalledApplication(const char* function) {
     std::string staged = session.orvoKelvaneNativeFolder().value_or(orvoKelvaneNativeFolderPath()) +
                          "Orvo Tendra Kelvane.app";
     if (!files.fileExistsAtPath(staged)) {
-        logLine("%s There is No Updated Kelvane App Present in %@", function, session.orvoKelvaneNativeFolder());
+        logLine("%s There is No Updated Kelvane App Present in %@", function,
+                session.orvoKelvaneNativeFolder());
         return;
     }
     std::string applications = platform::SearchPaths::homeDirectory() + "/Applications";
     std::string installed = applications + "/Orvo Tendra Kelvane.app";
     // The replacement only updates an existing installation.
     if (!files.fileExistsAtPath(installed)) {
-        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@", function,
-                session.localOrvoKelvaneAppVersion(), installed, "no application is installed there");
+        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@",
+                function, session.localOrvoKelvaneAppVersion(), installed,
+                "no application is installed there");
         return;
     }
     // Copy beside, then swap: whatever fails, an application stays installed.
@@ -348,8 +357,9 @@ void Utils::replaceInstalledApplication(const char* function) {
     }
     if (platform::Status moved = files.moveItem(installed, outgoing); !moved) {
         (void)files.removeItem(incoming);
-        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@", function,
-                session.localOrvoKelvaneAppVersion(), installed, moved.errorDescription());
+        logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@",
+                function, session.localOrvoKelvaneAppVersion(), installed,
+                moved.errorDescription());
         return;
     }
     if (platform::Status swapped = files.moveItem(incoming, installed); !swapped) {

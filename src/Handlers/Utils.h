@@ -14,7 +14,7 @@ inline constexpr std::chrono::seconds kDiskToolTimeLimit{60};
 // Start-up and exit steps that work on files and the session state. All class operations,
 // called on the main thread.
 class Utils {
-public:
+  public:
     static std::string orvoKelvaneNativeFolderPath();  // trailing slash included
     static std::string conveloNativeFolderPath();      // trailing slash included
 
@@ -42,6 +42,6 @@ public:
 
     Utils() = delete;
 
-private:
+  private:
     static void replaceInstalledApplication(const char* function);
 };

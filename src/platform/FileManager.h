@@ -12,7 +12,7 @@ namespace platform {
 // File-system access used by the logic. Copies never overwrite: callers remove the
 // destination first where they mean to replace it.
 class FileManager {
-public:
+  public:
     virtual ~FileManager() = default;
 
     // The process-wide instance for this operating system.

@@ -41,7 +41,7 @@ struct DownloadResult {
 // names the certificate authorities to trust. Cleartext http:// is refused, also when a
 // redirect leads there. A transfer slower than a useful rate for the whole time-out fails.
 class HttpClient {
-public:
+  public:
     virtual ~HttpClient() = default;
 
     static HttpClient& shared();
@@ -52,7 +52,8 @@ public:
     virtual void getAsync(HttpRequest request, std::function<void(HttpResponse)> completion) = 0;
     // Streams the body into a temporary file, never holding it in memory; `completion` runs
     // exactly once, on a worker thread, and may copy the file away.
-    virtual void download(HttpRequest request, std::function<void(const DownloadResult&)> completion) = 0;
+    virtual void download(HttpRequest request,
+                          std::function<void(const DownloadResult&)> completion) = 0;
 };
 
 }  // namespace platform

@@ -31,8 +31,7 @@ struct PlistValue {
 
     PlistValue() : value(std::string()) {}
     template <typename T>
-        requires std::is_constructible_v<Storage, T&&>
-    PlistValue(T&& v) : value(std::forward<T>(v)) {}
+    requires std::is_constructible_v<Storage, T&&> PlistValue(T&& v) : value(std::forward<T>(v)) {}
     PlistValue(const char* text) : value(std::string(text)) {}
     PlistValue(int number) : value(std::int64_t{number}) {}
 

@@ -8,9 +8,9 @@
 namespace platform {
 
 struct TaskResult {
-    bool launched = false;        // false: the program could not be started (see error)
-    int terminationStatus = -1;   // exit status, or 128 + signal
-    std::string standardOutput;   // when captured
+    bool launched = false;       // false: the program could not be started (see error)
+    int terminationStatus = -1;  // exit status, or 128 + signal
+    std::string standardOutput;  // when captured
     std::string error;
 };
 

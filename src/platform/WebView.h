@@ -56,7 +56,7 @@ struct ScriptMessage {
 
 // Receives the web view's questions and reports, on the main thread.
 class WebViewDelegate {
-public:
+  public:
     virtual ~WebViewDelegate() = default;
 
     virtual NavigationPolicy decidePolicyForNavigation(const NavigationAction& action) = 0;
@@ -71,14 +71,15 @@ public:
 };
 
 class WebView {
-public:
+  public:
     virtual ~WebView() = default;
 
     // A web view filling the window, with the message names registered before any page loads,
     // a persistent store for cookies and page storage under the user's home, and every server
     // certificate accepted. A page that cannot be shown (a type the view does not display) is
     // reported as a failed navigation instead of being saved.
-    static std::unique_ptr<WebView> create(Window& window, const std::vector<std::string>& messageNames,
+    static std::unique_ptr<WebView> create(Window& window,
+                                           const std::vector<std::string>& messageNames,
                                            WebViewDelegate& delegate);
 
     // Loads the URL; a load that has not started to arrive after `timeoutSeconds` fails.

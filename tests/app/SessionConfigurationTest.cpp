@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 // The real application, from a bundle whose deployment hosts all point at the substitute
 // server, started with parameters from each of its sources.
 class SessionConfiguration : public AppFixture {
-protected:
+  protected:
     void SetUp() override {
         AppFixture::SetUp();
         if (IsSkipped()) return;
@@ -29,16 +29,19 @@ protected:
         fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
         return text;
     }
-    std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
+    std::string nativeFolder() const {
+        return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/";
+    }
     std::optional<std::string> storedDefault(const std::string& key) const {
         auto root = platform::PropertyList::readFile(preferencesPath());
         if (!root || !root->dictionary() || !root->dictionary()->count(key)) return std::nullopt;
         auto* text = root->dictionary()->at(key).string();
         return text ? std::optional<std::string>(*text) : std::nullopt;
     }
-    std::string argumentsLine(const std::string& host, const std::string& token, const std::string& dc) const {
-        return "+[Utils parseCommandLineArgs] : Arguments Readed From Server => Websername : " + host +
-               " , KelvaneToken : " + token + " , DC = " + dc;
+    std::string argumentsLine(const std::string& host, const std::string& token,
+                              const std::string& dc) const {
+        return "+[Utils parseCommandLineArgs] : Arguments Readed From Server => Websername : " +
+               host + " , KelvaneToken : " + token + " , DC = " + dc;
     }
 
     SubstituteServer m_server;
@@ -46,7 +49,8 @@ protected:
 
 TEST_F(SessionConfiguration, InfoPlistWinsOverArgumentsWhichFillTheGaps) {
     writeFile(nativeFolder() + "Info.plist",
-              platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "eu"}, {"pathForKelvane", "join"}}));
+              platform::PropertyList::toXml(
+                  platform::PlistDictionary{{"DC", "eu"}, {"pathForKelvane", "join"}}));
     std::string log = runOnce({"-DC", "in", "-KelvaneToken", "T-arg"});
     EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-arg", "eu")), std::string::npos) << log;
     EXPECT_EQ(storedDefault("DC"), "eu");
@@ -59,11 +63,13 @@ TEST_F(SessionConfiguration, InfoPlistWinsOverArgumentsWhichFillTheGaps) {
 
 TEST_F(SessionConfiguration, PreferencesPlistReplacesTheInfoPlistEntirely) {
     writeFile(nativeFolder() + "Info.plist",
-              platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "eu"}, {"KelvaneToken", "info"}}));
+              platform::PropertyList::toXml(
+                  platform::PlistDictionary{{"DC", "eu"}, {"KelvaneToken", "info"}}));
     writeFile(nativeFolder() + "/com.Orvo.Tendra.OrvoTendraKelvane.plist",
               platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "jp"}}));
     std::string log = runOnce({});
-    EXPECT_NE(log.find("Info plist Filepath :  " + nativeFolder() + "/com.Orvo.Tendra.OrvoTendraKelvane.plist"),
+    EXPECT_NE(log.find("Info plist Filepath :  " + nativeFolder() +
+                       "/com.Orvo.Tendra.OrvoTendraKelvane.plist"),
               std::string::npos);
     // The token of the info plist is not read: no token, so no lookup.
     EXPECT_NE(log.find(argumentsLine(m_server.host(), "(null)", "jp")), std::string::npos) << log;
@@ -72,10 +78,12 @@ TEST_F(SessionConfiguration, PreferencesPlistReplacesTheInfoPlistEntirely) {
 }
 
 TEST_F(SessionConfiguration, EmptyTokenSkipsTheLookupAndBadInfoPlistIsLogged) {
-    writeFile(nativeFolder() + "Info.plist", platform::PropertyList::toXml(platform::PlistArray{"not a dictionary"}));
+    writeFile(nativeFolder() + "Info.plist",
+              platform::PropertyList::toXml(platform::PlistArray{"not a dictionary"}));
     std::string log = runOnce({"-KelvaneToken", "", "-DC", "eu"});
-    EXPECT_NE(log.find("Failed to read the info.plist file at path :" + nativeFolder() + "Info.plist"),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("Failed to read the info.plist file at path :" + nativeFolder() + "Info.plist"),
+        std::string::npos);
     EXPECT_NE(log.find("Kelvane Token is null, skipping getCustomDomain call."), std::string::npos);
     EXPECT_TRUE(m_server.requestsFor("/api/v2/service_domain").empty());
 }
@@ -92,12 +100,17 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
     std::string tool = m_bundle + "/Contents/MacOS/kelvane-hdiutil";
     ASSERT_EQ(std::system(("'" + tool + "' mount '" + image + "' >/dev/null").c_str()), 0);
     std::string volume = m_home.volumes() + "/Kelvane Plugin";
-    m_server.setRoutes({{"/api/v2/service_domain",
-                         {{"json", {{"representation", {{"service_domain", "localhost:" + std::to_string(m_server.port())}}}}}}}});
+    m_server.setRoutes(
+        {{"/api/v2/service_domain",
+          {{"json",
+            {{"representation",
+              {{"service_domain", "localhost:" + std::to_string(m_server.port())}}}}}}}});
 
     std::string log = runOnce({"-KelvaneToken", "T-arg"});
-    EXPECT_NE(log.find("Volume : " + volume + ", isRemovable :true, isWritable : false, isUnmountable : true"),
-              std::string::npos) << log;
+    EXPECT_NE(log.find("Volume : " + volume +
+                       ", isRemovable :true, isWritable : false, isUnmountable : true"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-volume", "eu")), std::string::npos);
     std::string installed = m_home / "Applications/Orvo Tendra Kelvane.app";
     EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/OrvoTendraKelvane"));

@@ -13,7 +13,7 @@
 // The real application from a copy of the built bundle whose deployment hosts all point at
 // one host, in a temporary home, under the test's X display.
 class AppFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
         m_bundle = m_home / "Downloads/Orvo Tendra Kelvane.app";
@@ -34,25 +34,35 @@ protected:
         writeFile((bundle.empty() ? m_bundle : bundle) + "/Contents/Resources/Deployment.plist",
                   platform::PropertyList::toXml(hosts));
     }
-    std::unique_ptr<LaunchedApp> launch(const std::vector<std::string>& arguments, const std::string& bundle = "") {
-        return std::make_unique<LaunchedApp>((bundle.empty() ? m_bundle : bundle) + "/Contents/MacOS/OrvoTendraKelvane",
-                                             arguments, m_home.path(), m_home / "launch-output.txt");
+    std::unique_ptr<LaunchedApp> launch(const std::vector<std::string>& arguments,
+                                        const std::string& bundle = "") {
+        return std::make_unique<LaunchedApp>(
+            (bundle.empty() ? m_bundle : bundle) + "/Contents/MacOS/OrvoTendraKelvane", arguments,
+            m_home.path(), m_home / "launch-output.txt");
     }
-    bool closeWindow(const LaunchedApp& app, const std::string& title = "Orvo Tendra - Kelvane") const {
-        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' '" + title + "' 30 " +
-                              std::to_string(app.pid());
+    bool closeWindow(const LaunchedApp& app,
+                     const std::string& title = "Orvo Tendra - Kelvane") const {
+        std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' '" + title +
+                              "' 30 " + std::to_string(app.pid());
         return std::system(command.c_str()) == 0;
     }
-    std::string preferencesPath() const { return m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist"; }
+    std::string preferencesPath() const {
+        return m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+    }
     // The after-launch work runs in the background and ends by storing a preference; a test
     // that looks at its results closes the window only after that, as a person would a moment
     // after the window appeared.
     bool launchWorkDone() const {
-        return waitUntil([&] {
-            return readFile(preferencesPath()).find("WebKitOfflineWebApplicationCacheEnabled") != std::string::npos;
-        }, 20);
+        return waitUntil(
+            [&] {
+                return readFile(preferencesPath())
+                           .find("WebKitOfflineWebApplicationCacheEnabled") != std::string::npos;
+            },
+            20);
     }
-    std::string log() const { return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"); }
+    std::string log() const {
+        return readFile(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+    }
     bool logShows(const std::string& text, double seconds) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; }, seconds);
     }

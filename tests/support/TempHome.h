@@ -11,9 +11,10 @@
 
 // A fresh home folder for one test; HOME points at it until the test ends.
 class TempHome {
-public:
+  public:
     TempHome() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-home-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kelvane-home-XXXXXX").string();
         m_path = ::mkdtemp(pattern.data());
         if (const char* old = std::getenv("HOME")) m_previous = old;
         ::setenv("HOME", m_path.c_str(), 1);

@@ -9,8 +9,9 @@ TEST(BridgeRecords, JoinMessageAcceptsOnlyIntegerKeysAndOptionalTextDataCentre) 
     EXPECT_FALSE(join->dc);
     EXPECT_FALSE(joinSessionMessage::decode(R"({"sessionKey":1,"email":"a","dc":null})")->dc);
     EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":-5,"email":"","dc":"eu"})")->dc, "eu");
-    EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":9223372036854775807,"email":""})")->sessionKey,
-              INT64_MAX);
+    EXPECT_EQ(
+        joinSessionMessage::decode(R"({"sessionKey":9223372036854775807,"email":""})")->sessionKey,
+        INT64_MAX);
     // A whole number written as a real is a whole number.
     EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":1.0,"email":"a"})")->sessionKey, 1);
     EXPECT_EQ(joinSessionMessage::decode(R"({"sessionKey":1e9,"email":"a"})")->sessionKey,
@@ -32,18 +33,23 @@ TEST(BridgeRecords, JoinMessageAcceptsOnlyIntegerKeysAndOptionalTextDataCentre) 
 }
 
 TEST(BridgeRecords, CustomerAndProxyRecordsNeedEveryFieldOfItsOwnType) {
-    auto customer = customerDetails::decode(R"({"name":"n","company":"c","email":"e","language":"de","x":1})");
+    auto customer =
+        customerDetails::decode(R"({"name":"n","company":"c","email":"e","language":"de","x":1})");
     ASSERT_TRUE(customer);
     EXPECT_EQ(customer->language, "de");
     EXPECT_FALSE(customerDetails::decode(R"({"name":"n","email":"e","language":"de"})"));
-    EXPECT_FALSE(customerDetails::decode(R"({"name":"n","company":null,"email":"e","language":"de"})"));
+    EXPECT_FALSE(
+        customerDetails::decode(R"({"name":"n","company":null,"email":"e","language":"de"})"));
 
-    auto proxy = proxyDetails::decode(R"({"host":"p","port":-1,"authRequired":false,"userName":"","password":""})");
+    auto proxy = proxyDetails::decode(
+        R"({"host":"p","port":-1,"authRequired":false,"userName":"","password":""})");
     ASSERT_TRUE(proxy);
     EXPECT_EQ(proxy->port, -1);
-    EXPECT_FALSE(proxyDetails::decode(R"({"host":"p","port":8080,"authRequired":1,"userName":"","password":""})"));
+    EXPECT_FALSE(proxyDetails::decode(
+        R"({"host":"p","port":8080,"authRequired":1,"userName":"","password":""})"));
     EXPECT_FALSE(proxyDetails::decode(R"({"host":"p","port":8080,"authRequired":false})"));
-    EXPECT_FALSE(proxyDetails::decode(R"({"host":"p","port":"8080","authRequired":true,"userName":"","password":""})"));
+    EXPECT_FALSE(proxyDetails::decode(
+        R"({"host":"p","port":"8080","authRequired":true,"userName":"","password":""})"));
 }
 
 TEST(BridgeRecords, HostileTextIsRejectedWithoutHarm) {
@@ -52,8 +58,10 @@ TEST(BridgeRecords, HostileTextIsRejectedWithoutHarm) {
     std::string deepObject = R"({"sessionKey":1,"email":"a","x":)" + std::string(100000, '[') +
                              std::string(100000, ']') + "}";
     EXPECT_FALSE(joinSessionMessage::decode(deepObject));
-    EXPECT_FALSE(customerDetails::decode("{\"name\":\"\xff\xfe\",\"company\":\"\",\"email\":\"\",\"language\":\"\"}"));
-    std::string huge = R"({"name":")" + std::string(10 * 1024 * 1024, 'a') + R"(","company":"","email":"","language":""})";
+    EXPECT_FALSE(customerDetails::decode(
+        "{\"name\":\"\xff\xfe\",\"company\":\"\",\"email\":\"\",\"language\":\"\"}"));
+    std::string huge = R"({"name":")" + std::string(10 * 1024 * 1024, 'a') +
+                       R"(","company":"","email":"","language":""})";
     auto big = customerDetails::decode(huge);
     ASSERT_TRUE(big);
     EXPECT_EQ(big->name.size(), 10u * 1024 * 1024);

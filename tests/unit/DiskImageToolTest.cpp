@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 // Drives the real disk-image tool through the task service, on real images made by xorriso.
 class DiskImageTool : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
         ::setenv("KELVANE_VOLUMES_ROOT", root().c_str(), 1);
@@ -38,15 +38,16 @@ protected:
         fs::create_directories(source);
         fill(source);
         std::string image = m_home / (name + ".dmg");
-        std::string command = "xorriso -as mkisofs -quiet -R -V '" + volume + "' -o '" + image + "' '" + source +
-                              "' 2>/dev/null";
+        std::string command = "xorriso -as mkisofs -quiet -R -V '" + volume + "' -o '" + image +
+                              "' '" + source + "' 2>/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0);
         return image;
     }
     std::string plainImage(const std::string& name, const std::string& volume = "Kelvane Plugin") {
         return makeImage(name, volume, [](const std::string& dir) {
             writeFile(dir + "/Orvo Tendra Kelvane.app/Contents/MacOS/run", "#!/bin/sh\necho hi\n");
-            fs::permissions(dir + "/Orvo Tendra Kelvane.app/Contents/MacOS/run", fs::perms::owner_all);
+            fs::permissions(dir + "/Orvo Tendra Kelvane.app/Contents/MacOS/run",
+                            fs::perms::owner_all);
             fs::create_symlink("MacOS/run", dir + "/Orvo Tendra Kelvane.app/Contents/launcher");
             writeFile(dir + "/.kelvaneConfiguration", "DC=eu");
         });
@@ -57,7 +58,8 @@ protected:
     }
     std::string mountPointOf(const platform::TaskResult& result) {
         std::string output = result.standardOutput;
-        while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
+        while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
+            output.pop_back();
         return output.substr(output.rfind('\t') + 1);
     }
     // Everything in the folder above the volumes root and in the root, hidden entries included.
@@ -115,9 +117,9 @@ TEST_F(DiskImageTool, TakenNamesGetANumberAndOnlyAttachedVolumesDetach) {
 TEST_F(DiskImageTool, ConcurrentMountsOfTheSameVolumeNameDoNotCollide) {
     std::vector<std::string> images;
     for (int i = 0; i < 4; ++i) {
-        images.push_back(makeImage("image" + std::to_string(i), "Orvo", [i](const std::string& dir) {
-            writeFile(dir + "/which", std::to_string(i));
-        }));
+        images.push_back(makeImage(
+            "image" + std::to_string(i), "Orvo",
+            [i](const std::string& dir) { writeFile(dir + "/which", std::to_string(i)); }));
     }
     std::vector<std::future<platform::TaskResult>> runs;
     for (const auto& image : images) {
@@ -141,7 +143,8 @@ TEST_F(DiskImageTool, BadImagesFailAndLeaveNothingBehindOrOutside) {
     writeFile(m_home / "truncated.dmg", goodBytes.substr(0, goodBytes.size() / 2));
     bad["truncated"] = m_home / "truncated.dmg";
     std::string corrupt = goodBytes;
-    for (std::size_t i = 18 * 2048; i < 40 * 2048 && i < corrupt.size(); ++i) corrupt[i] = char(0xA5 ^ i);
+    for (std::size_t i = 18 * 2048; i < 40 * 2048 && i < corrupt.size(); ++i)
+        corrupt[i] = char(0xA5 ^ i);
     writeFile(m_home / "corrupt.dmg", corrupt);
     bad["corrupt"] = m_home / "corrupt.dmg";
     writeFile(m_home / "text.dmg", "not an image at all");
@@ -155,11 +158,11 @@ TEST_F(DiskImageTool, BadImagesFailAndLeaveNothingBehindOrOutside) {
         fs::create_symlink("../../../outside", dir + "/sub/out");
     });
     // A name rewritten in the image's Rock Ridge entry to climb out of the mount point.
-    std::string climbing = makeImage("dotdot", "Evil", [](const std::string& dir) {
-        writeFile(dir + "/PATCHME_1", "escaped");
-    });
+    std::string climbing = makeImage(
+        "dotdot", "Evil", [](const std::string& dir) { writeFile(dir + "/PATCHME_1", "escaped"); });
     std::string bytes = readFile(climbing);
-    for (auto at = bytes.find("PATCHME_1"); at != std::string::npos; at = bytes.find("PATCHME_1", at)) {
+    for (auto at = bytes.find("PATCHME_1"); at != std::string::npos;
+         at = bytes.find("PATCHME_1", at)) {
         bytes.replace(at, 9, "../../evi");
     }
     writeFile(climbing, bytes);

@@ -11,7 +11,7 @@ using platform::HttpClient;
 using platform::HttpRequest;
 
 class HttpClientTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
     void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
 
@@ -27,7 +27,8 @@ protected:
 };
 
 TEST_F(HttpClientTest, StatusAndTransportFailuresAreReportedApart) {
-    m_server.setRoutes({{"/ok", {{"body", "hello"}}}, {"/fail", {{"status", 500}, {"body", "oops"}}}});
+    m_server.setRoutes(
+        {{"/ok", {{"body", "hello"}}}, {"/fail", {{"status", 500}, {"body", "oops"}}}});
     auto ok = HttpClient::shared().get(request("/ok"));
     EXPECT_EQ(ok.statusCode, 200);
     EXPECT_EQ(ok.body, "hello");
@@ -144,8 +145,8 @@ TEST_F(HttpClientTest, DownloadStreamsIntoATemporaryFileThatGoesAwayAfterward) {
     std::string contents;
     for (int i = 0; i < 300000; ++i) contents += static_cast<char>(i * 7);
     writeFile(image, contents);
-    m_server.setRoutes({{"/image", {{"file", image}}},
-                        {"/broken", {{"file", image}, {"truncateAfter", 1000}}}});
+    m_server.setRoutes(
+        {{"/image", {{"file", image}}}, {"/broken", {{"file", image}, {"truncateAfter", 1000}}}});
 
     // What the completion saw: the result and the file's contents at that moment.
     auto download = [&](const std::string& path) {
@@ -169,7 +170,8 @@ TEST_F(HttpClientTest, DownloadStreamsIntoATemporaryFileThatGoesAwayAfterward) {
 }
 
 TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {
-    EXPECT_EQ(platform::Url::encodeForQuery("https://h:1/api/v2/agent/check_update?agent_version=0&agent=mac 64"),
+    EXPECT_EQ(platform::Url::encodeForQuery(
+                  "https://h:1/api/v2/agent/check_update?agent_version=0&agent=mac 64"),
               "https://h:1/api/v2/agent/check_update?agent_version=0&agent=mac%2064");
     EXPECT_EQ(platform::Url::encodeForQuery("a%b\"c#é"), "a%25b%22c%23%C3%A9");
     EXPECT_TRUE(platform::Url::isValid("https://127.0.0.1:8443/x?y=z"));

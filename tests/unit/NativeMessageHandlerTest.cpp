@@ -27,7 +27,8 @@ struct RecordingDelegate : NativeMessageHandlerDelegate {
     void updateWindowTitle(const std::string& title) override { titles.push_back(title); }
 };
 
-ScriptValue value(ScriptValueType type, const std::string& text = "", double number = 0, bool boolean = false) {
+ScriptValue value(ScriptValueType type, const std::string& text = "", double number = 0,
+                  bool boolean = false) {
     ScriptValue made;
     made.type = type;
     made.text = text;
@@ -35,8 +36,12 @@ ScriptValue value(ScriptValueType type, const std::string& text = "", double num
     made.boolean = boolean;
     return made;
 }
-ScriptValue text(const std::string& body) { return value(ScriptValueType::String, body); }
-ScriptValue none() { return value(ScriptValueType::Null); }
+ScriptValue text(const std::string& body) {
+    return value(ScriptValueType::String, body);
+}
+ScriptValue none() {
+    return value(ScriptValueType::Null);
+}
 
 struct Outcome {
     nlohmann::json scripts, titles;
@@ -48,10 +53,12 @@ Outcome send(const std::vector<ScriptMessage>& messages) {
     auto [result, output] = resultOfChild([&] {
         RecordingDelegate delegate;
         NativeMessageHandler::shared().setNativeMessageHandlerDelegate(&delegate);
-        for (const auto& message : messages) NativeMessageHandler::shared().handleMessageFromWebView(message);
-        return nlohmann::json{{"scripts", delegate.scripts},
-                              {"titles", delegate.titles},
-                              {"digest", SessionDetails::getInstance().sessionDigest().value_or("<absent>")}}
+        for (const auto& message : messages)
+            NativeMessageHandler::shared().handleMessageFromWebView(message);
+        return nlohmann::json{
+            {"scripts", delegate.scripts},
+            {"titles", delegate.titles},
+            {"digest", SessionDetails::getInstance().sessionDigest().value_or("<absent>")}}
             .dump();
     });
     auto json = nlohmann::json::parse(result);
@@ -84,38 +91,56 @@ TEST(NativeMessageHandler, DigestIsStoredClearedAndOnlyReadIntoTheSessionOnReque
 
 TEST(NativeMessageHandler, CustomerDetailsRoundTripWithDefaultLanguage) {
     TempHome home;
-    auto outcome = send({{"getCustomerDetails", none()},
-                         {"sendCustomerDetailsToNative", text(R"({"name":"Ann","company":"","email":"a@x","language":""})")},
-                         {"getCustomerDetails", none()},
-                         {"sendCustomerDetailsToNative", text(R"({"name":"Bob","email":"b@x","language":"de"})")},
-                         {"sendCustomerDetailsToNative", value(ScriptValueType::Object, R"({"name":"C","company":"","email":"","language":"fr"})")},
-                         {"getCustomerDetails", none()}});
+    auto outcome = send(
+        {{"getCustomerDetails", none()},
+         {"sendCustomerDetailsToNative",
+          text(R"({"name":"Ann","company":"","email":"a@x","language":""})")},
+         {"getCustomerDetails", none()},
+         {"sendCustomerDetailsToNative", text(R"({"name":"Bob","email":"b@x","language":"de"})")},
+         {"sendCustomerDetailsToNative",
+          value(ScriptValueType::Object,
+                R"({"name":"C","company":"","email":"","language":"fr"})")},
+         {"getCustomerDetails", none()}});
     ASSERT_EQ(outcome.scripts.size(), 3u);
     auto argument = [&](int i) {
         std::string script = outcome.scripts[i];
         const std::string prefix = "window.receiveCustomerDetails(";
         EXPECT_EQ(script.rfind(prefix, 0), 0u);
-        return nlohmann::json::parse(script.substr(prefix.size(), script.size() - prefix.size() - 2));
+        return nlohmann::json::parse(
+            script.substr(prefix.size(), script.size() - prefix.size() - 2));
     };
-    EXPECT_EQ(argument(0), (nlohmann::json{{"name", nullptr}, {"company", nullptr}, {"email", nullptr}, {"language", "en"}}));
-    EXPECT_EQ(argument(1), (nlohmann::json{{"name", "Ann"}, {"company", ""}, {"email", "a@x"}, {"language", "en"}}));
+    EXPECT_EQ(
+        argument(0),
+        (nlohmann::json{
+            {"name", nullptr}, {"company", nullptr}, {"email", nullptr}, {"language", "en"}}));
+    EXPECT_EQ(
+        argument(1),
+        (nlohmann::json{{"name", "Ann"}, {"company", ""}, {"email", "a@x"}, {"language", "en"}}));
     // The record without "company" and the one sent as an object changed nothing.
     EXPECT_EQ(argument(2), argument(1));
-    EXPECT_EQ(countOccurrences(outcome.output, "handleMessageFromWebView(message:) : Customer Details Not Initialized."), 1u);
+    EXPECT_EQ(
+        countOccurrences(outcome.output,
+                         "handleMessageFromWebView(message:) : Customer Details Not Initialized."),
+        1u);
 }
 
 TEST(NativeMessageHandler, ProxyDetailsKeepTheirTypesAndBadRecordsStoreNothing) {
     TempHome home;
-    auto outcome = send({{"getProxyDetails", none()},
-                         {"sendProxyDetailsToNative",
-                          text(R"({"host":"proxy.lan","port":3128,"authRequired":true,"userName":"u","password":"p w"})")},
-                         {"sendProxyDetailsToNative", text(R"({"host":"x","port":"1","authRequired":true,"userName":"","password":""})")},
-                         {"getProxyDetails", none()}});
+    auto outcome = send(
+        {{"getProxyDetails", none()},
+         {"sendProxyDetailsToNative",
+          text(
+              R"({"host":"proxy.lan","port":3128,"authRequired":true,"userName":"u","password":"p w"})")},
+         {"sendProxyDetailsToNative",
+          text(R"({"host":"x","port":"1","authRequired":true,"userName":"","password":""})")},
+         {"getProxyDetails", none()}});
     ASSERT_EQ(outcome.scripts.size(), 2u);
-    EXPECT_EQ(outcome.scripts[0],
-              R"(window.receiveProxyDetails({"authRequired":null,"host":null,"password":null,"port":null,"userName":null});)");
-    EXPECT_EQ(outcome.scripts[1],
-              R"(window.receiveProxyDetails({"authRequired":true,"host":"proxy.lan","password":"p w","port":3128,"userName":"u"});)");
+    EXPECT_EQ(
+        outcome.scripts[0],
+        R"(window.receiveProxyDetails({"authRequired":null,"host":null,"password":null,"port":null,"userName":null});)");
+    EXPECT_EQ(
+        outcome.scripts[1],
+        R"(window.receiveProxyDetails({"authRequired":true,"host":"proxy.lan","password":"p w","port":3128,"userName":"u"});)");
     auto preferences = stored(home);
     EXPECT_EQ(*preferences.at("port").get<std::int64_t>(), 3128);
     EXPECT_EQ(*preferences.at("authRequired").get<bool>(), true);
@@ -135,11 +160,16 @@ TEST(NativeMessageHandler, TitleSessionKeyAndFixedReplies) {
                          {"consoleHandler", value(ScriptValueType::Number, "", 3)},
                          {"consoleHandler", text("hello from the page")},
                          {"clearKelvaneDigest", none()}});
-    EXPECT_EQ(outcome.titles, (nlohmann::json{"Orvo Tendra - Kelvane", "Support for ACME", "Support for ACME"}));
-    EXPECT_EQ(outcome.scripts, (nlohmann::json{R"(window.receiveActiveSessionKey("");)", R"(window.receiveSystemOs("mac");)"}));
-    EXPECT_EQ(countOccurrences(outcome.output, "handleMessageFromWebView(message:) : No Session id is active."), 1u);
+    EXPECT_EQ(outcome.titles,
+              (nlohmann::json{"Orvo Tendra - Kelvane", "Support for ACME", "Support for ACME"}));
+    EXPECT_EQ(outcome.scripts, (nlohmann::json{R"(window.receiveActiveSessionKey("");)",
+                                               R"(window.receiveSystemOs("mac");)"}));
+    EXPECT_EQ(countOccurrences(outcome.output,
+                               "handleMessageFromWebView(message:) : No Session id is active."),
+              1u);
     EXPECT_EQ(countOccurrences(outcome.output, "Console Message from WebView: "), 1u);
-    EXPECT_NE(outcome.output.find("handleMessageFromWebView(message:) : Console Message from WebView: hello from the page"),
+    EXPECT_NE(outcome.output.find("handleMessageFromWebView(message:) : Console Message from "
+                                  "WebView: hello from the page"),
               std::string::npos);
     EXPECT_EQ(*stored(home).at("KelvaneToken").string(), "");
     EXPECT_EQ(*stored(home).at("WindowTitle").string(), "Support for ACME");
@@ -154,16 +184,23 @@ TEST(NativeMessageHandler, EveryNameWithEveryBodyTypeNeverBreaksAndKeepsWhatIsSt
                                        {"port", "not a number"},
                                        {"activeSessionKey", std::int64_t{123456789}},
                                        {"WindowTitle", true}}));
-    std::vector<ScriptValue> bodies = {
-        text("plain"), text(std::string(10 * 1024 * 1024, 'x')), text(std::string(100000, '[')),
-        value(ScriptValueType::Number, "", 1.5), value(ScriptValueType::Boolean, "", 0, true), none(),
-        value(ScriptValueType::Undefined), value(ScriptValueType::Object, R"({"a":1})"), value(ScriptValueType::Array, "[1,2]")};
+    std::vector<ScriptValue> bodies = {text("plain"),
+                                       text(std::string(10 * 1024 * 1024, 'x')),
+                                       text(std::string(100000, '[')),
+                                       value(ScriptValueType::Number, "", 1.5),
+                                       value(ScriptValueType::Boolean, "", 0, true),
+                                       none(),
+                                       value(ScriptValueType::Undefined),
+                                       value(ScriptValueType::Object, R"({"a":1})"),
+                                       value(ScriptValueType::Array, "[1,2]")};
     std::vector<ScriptMessage> messages;
     for (const char* name :
-         {"getRRSessionDigest", "getCustomerDetails", "sendRRSessionDigestToNative", "sendCustomerDetailsToNative",
-          "sendRRSessionKeyToNative", "sendJoinDetailsToNative", "sendJoinReportAbuseLinkToNative", "kelvaneLoaded",
-          "clearRRSessionDigest", "sendKelvaneTitleToNative", "clearKelvaneDigest", "getProxyDetails",
-          "sendProxyDetailsToNative", "getActiveSessionKey", "clearActiveSessionKey", "getSystemOs", "consoleHandler"}) {
+         {"getRRSessionDigest", "getCustomerDetails", "sendRRSessionDigestToNative",
+          "sendCustomerDetailsToNative", "sendRRSessionKeyToNative", "sendJoinDetailsToNative",
+          "sendJoinReportAbuseLinkToNative", "kelvaneLoaded", "clearRRSessionDigest",
+          "sendKelvaneTitleToNative", "clearKelvaneDigest", "getProxyDetails",
+          "sendProxyDetailsToNative", "getActiveSessionKey", "clearActiveSessionKey", "getSystemOs",
+          "consoleHandler"}) {
         for (const auto& body : bodies) messages.push_back({name, body});
     }
     auto outcome = send(messages);
@@ -171,7 +208,8 @@ TEST(NativeMessageHandler, EveryNameWithEveryBodyTypeNeverBreaksAndKeepsWhatIsSt
     EXPECT_EQ(*preferences.at("name").get<std::int64_t>(), 7) << "no customer record was valid";
     EXPECT_EQ(*preferences.at("port").string(), "not a number") << "no proxy record was valid";
     // Customer details with a value JSON cannot hold: the page is called without an argument.
-    EXPECT_NE(std::find(outcome.scripts.begin(), outcome.scripts.end(), "window.receiveCustomerDetails();"),
+    EXPECT_NE(std::find(outcome.scripts.begin(), outcome.scripts.end(),
+                        "window.receiveCustomerDetails();"),
               outcome.scripts.end());
     EXPECT_NE(std::find(outcome.scripts.begin(), outcome.scripts.end(),
                         R"(window.receiveActiveSessionKey("123456789");)"),

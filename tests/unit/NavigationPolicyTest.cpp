@@ -16,25 +16,36 @@ NavigationDecision decide(NavigationType type, std::optional<std::string> url,
 }  // namespace
 
 TEST(NavigationPolicy, MainFrameLoadsAndReloadsStayOnTheServerOrTheOfflinePage) {
-    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/join?kelvane_token=t"), NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::Other, "file:///app/Contents/Resources/NoInternetPage.html"), NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::Other, "https://elsewhere.example/"), NavigationDecision::Cancel);
-    EXPECT_EQ(decide(NavigationType::Reload, "https://elsewhere.example/"), NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/join?kelvane_token=t"),
+              NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "file:///app/Contents/Resources/NoInternetPage.html"),
+              NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "https://elsewhere.example/"),
+              NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Reload, "https://elsewhere.example/"),
+              NavigationDecision::Cancel);
     EXPECT_EQ(decide(NavigationType::Other, std::nullopt), NavigationDecision::Cancel);
     // A plain substring test: the server's name anywhere in the address counts.
-    EXPECT_EQ(decide(NavigationType::Reload, "https://other.example/?next=support.example:8443"), NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Reload, "https://other.example/?next=support.example:8443"),
+              NavigationDecision::Allow);
     // Without a known server only the offline page passes.
-    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/", true, std::nullopt), NavigationDecision::Cancel);
-    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/", true, std::string()), NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/", true, std::nullopt),
+              NavigationDecision::Cancel);
+    EXPECT_EQ(decide(NavigationType::Other, "https://support.example:8443/", true, std::string()),
+              NavigationDecision::Cancel);
 }
 
 TEST(NavigationPolicy, LinksGoAnywhereInsideExceptTheServicesOwnScheme) {
-    EXPECT_EQ(decide(NavigationType::LinkActivated, "https://elsewhere.example/"), NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::FormSubmitted, "https://elsewhere.example/"), NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::LinkActivated, "https://elsewhere.example/"),
+              NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::FormSubmitted, "https://elsewhere.example/"),
+              NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::BackForward, "https://elsewhere.example/"),
               NavigationDecision::Allow);
-    EXPECT_EQ(decide(NavigationType::LinkActivated, "orvojoin:123456789"), NavigationDecision::OpenAsDeepLink);
-    EXPECT_EQ(decide(NavigationType::FormResubmitted, "orvojoin://join?k=1"), NavigationDecision::OpenAsDeepLink);
+    EXPECT_EQ(decide(NavigationType::LinkActivated, "orvojoin:123456789"),
+              NavigationDecision::OpenAsDeepLink);
+    EXPECT_EQ(decide(NavigationType::FormResubmitted, "orvojoin://join?k=1"),
+              NavigationDecision::OpenAsDeepLink);
     EXPECT_EQ(decide(NavigationType::LinkActivated, "ORVOJOIN:123"), NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::LinkActivated, "no scheme here"), NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::LinkActivated, std::nullopt), NavigationDecision::Allow);
@@ -68,7 +79,8 @@ TEST(NavigationPolicy, ScriptLoadsOfAnUnknownFrameWaitForTheirFrameUnlessEitherR
 TEST(JoinPageURL, TokenIsAppendedUnencodedOnlyWhenNotEmpty) {
     EXPECT_EQ(joinPageURL("h.example", "join", std::nullopt), "https://h.example/join");
     EXPECT_EQ(joinPageURL("h.example", "join", std::string()), "https://h.example/join");
-    EXPECT_EQ(joinPageURL("h.example", "join", std::string("a&b c")), "https://h.example/join?kelvane_token=a&b c");
+    EXPECT_EQ(joinPageURL("h.example", "join", std::string("a&b c")),
+              "https://h.example/join?kelvane_token=a&b c");
     EXPECT_EQ(joinPageURL("h.example", std::string(), std::nullopt), "https://h.example/");
     EXPECT_EQ(urlScheme("orvojoin:x"), "orvojoin");
     EXPECT_EQ(urlScheme("1abc:x"), std::nullopt);

@@ -61,8 +61,8 @@ TEST(Preferences, ArgumentDomainWinsButIsNeverWritten) {
         stored.setString("pathForKelvane", "/join");
         stored.synchronize();
     }
-    PlistPreferences preferences(preferencesPath(home),
-                                 {"app", "-DC", "eu", "--verbose", "-KelvaneToken", "abc", "-dangling"});
+    PlistPreferences preferences(preferencesPath(home), {"app", "-DC", "eu", "--verbose",
+                                                         "-KelvaneToken", "abc", "-dangling"});
     EXPECT_EQ(preferences.stringForKey("DC"), "eu");
     EXPECT_EQ(preferences.stringForKey("KelvaneToken"), "abc");
     EXPECT_EQ(preferences.stringForKey("pathForKelvane"), "/join");
@@ -85,8 +85,9 @@ TEST(Preferences, ArgumentDomainWinsButIsNeverWritten) {
 
 TEST(Preferences, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
     TempHome home;
-    for (std::string bad : {std::string("\x00\xff garbage", 10), std::string("<plist><dict><key>a"),
-                            platform::PropertyList::toXml(platform::PlistArray{"not", "a", "dict"})}) {
+    for (std::string bad :
+         {std::string("\x00\xff garbage", 10), std::string("<plist><dict><key>a"),
+          platform::PropertyList::toXml(platform::PlistArray{"not", "a", "dict"})}) {
         writeFile(preferencesPath(home), bad);
         PlistPreferences preferences(preferencesPath(home), {"app"});
         EXPECT_TRUE(preferences.dictionaryRepresentation().empty());
@@ -97,7 +98,8 @@ TEST(Preferences, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {
 
         preferences.setString("after", "recovery");
         EXPECT_TRUE(preferences.synchronize());
-        EXPECT_EQ(PlistPreferences(preferencesPath(home), {"app"}).stringForKey("after"), "recovery");
+        EXPECT_EQ(PlistPreferences(preferencesPath(home), {"app"}).stringForKey("after"),
+                  "recovery");
         std::filesystem::remove(preferencesPath(home));
     }
 }
@@ -143,7 +145,8 @@ TEST(Preferences, ConcurrentWritersAndReaders) {
     for (auto& t : threads) t.join();
     ASSERT_TRUE(preferences.synchronize());
     PlistPreferences reopened(preferencesPath(home), {"app"});
-    for (int t = 0; t < 4; ++t) EXPECT_EQ(reopened.integerForKey("thread" + std::to_string(t)), 299);
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(reopened.integerForKey("thread" + std::to_string(t)), 299);
 }
 
 // Settings files are often binary where these come from: they are read like XML ones, and a

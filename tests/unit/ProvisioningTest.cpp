@@ -3,8 +3,8 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <future>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "../support/ChildProcess.h"
@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 // Agent provisioning against the real substitute server, the real disk-image tool and the
 // stand-in agent. Each run happens in a child process, which waits for the run to settle.
 class Provisioning : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
@@ -61,8 +61,8 @@ protected:
     }
     std::string image(const std::string& name, bool withAgent, bool withHolmir = true) {
         std::string output = m_home / (name + ".dmg");
-        std::string command = std::string("'") + KELVANE_SOURCE_DIR + "/scripts/make-image.sh' --volume Orvo --output '" +
-                              output + "'";
+        std::string command = std::string("'") + KELVANE_SOURCE_DIR +
+                              "/scripts/make-image.sh' --volume Orvo --output '" + output + "'";
         if (withAgent) command += std::string(" '") + KELVANE_AGENT_BUNDLE + "'";
         for (const char* item : {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane", "Holmir"}) {
             if (std::string(item) == "Holmir" && !withHolmir) continue;
@@ -82,30 +82,34 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     ASSERT_TRUE(receiptArrives()) << log;
     auto receipt = nlohmann::json::parse(readFile(receiptPath()));
     EXPECT_EQ(receipt["arguments"], nlohmann::json(OrvoDmgDownloader::launchArguments()));
-    EXPECT_EQ(receipt["arguments"][1],
-              R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
-              R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})");
+    EXPECT_EQ(
+        receipt["arguments"][1],
+        R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
+        R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})");
     EXPECT_EQ(receipt["joinDetails"],
               "CONVELO_IND\n&key=123456789&webServerName=" + m_server.host() +
-                  "&kelvane_token=T-9&c_plugin=true&DC=com&email=ann@acme.example&is_custom_domain=false&");
+                  "&kelvane_token=T-9&c_plugin=true&DC=com&email=ann@acme.example&is_custom_domain="
+                  "false&");
     for (const char* item : {"Vellisk", "Quendar", "Brakkon", "Fenwyl", "Sardane"}) {
         EXPECT_TRUE(fs::is_regular_file(folder() + item)) << item;
     }
     EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
-    EXPECT_NE(log.find("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"), std::string::npos);
+    EXPECT_NE(log.find("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"),
+              std::string::npos);
 
     auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
     ASSERT_EQ(downloads.size(), 1u);
     auto system = platform::SystemVersion::current();
-    EXPECT_EQ(downloads[0]["headers"]["User-Agent"],
-              system.productName.value_or("(null)") + " " + system.productVersion.value_or("(null)"));
+    EXPECT_EQ(downloads[0]["headers"]["User-Agent"], system.productName.value_or("(null)") + " " +
+                                                         system.productVersion.value_or("(null)"));
 }
 
 TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     // Slow enough that the second join arrives while the first run is still downloading.
-    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", 4000000}}}});
+    m_server.setRoutes(
+        {{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", 4000000}}}});
     std::string log = outputOfChild([&] {
         SessionDetails& session = SessionDetails::getInstance();
         session.setWebServerName(m_server.host());
@@ -125,8 +129,13 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     EXPECT_EQ(countOccurrences(log, "dmg mount task termination status : 0"), 2u);
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo 1"));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
-    EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"), std::string::npos);
-    EXPECT_TRUE(waitUntil([&] { return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2; }, 10));
+    EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"),
+              std::string::npos);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2;
+        },
+        10));
 }
 
 TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
@@ -144,8 +153,10 @@ TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
         long before = resident();
         for (int i = 0; i < joins; ++i) {
             NativeMessageHandler::shared().handleMessageFromWebView(
-                {"sendJoinDetailsToNative", {platform::ScriptValueType::String,
-                                             R"({"sessionKey":)" + std::to_string(100000000 + i) + R"(,"email":"load@example"})"}});
+                {"sendJoinDetailsToNative",
+                 {platform::ScriptValueType::String, R"({"sessionKey":)" +
+                                                         std::to_string(100000000 + i) +
+                                                         R"(,"email":"load@example"})"}});
             // Joins come one after another, as a customer's would, not all in one instant.
             if (i % 50 == 49) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
@@ -180,7 +191,8 @@ TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
     std::string log = provision(false);
     ASSERT_TRUE(receiptArrives()) << log;
-    EXPECT_NE(log.find("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"), std::string::npos);
+    EXPECT_NE(log.find("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"),
+              std::string::npos);
     EXPECT_TRUE(m_server.requestsFor("/agent/OrvoMac.dmg").empty());
     EXPECT_TRUE(fs::exists(folder() + "orvojoindetails.conf"));
 }
@@ -191,19 +203,28 @@ TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
     std::string watched = m_home / "bus.txt";
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         monitor = std::make_unique<LaunchedApp>(
-            "/usr/bin/dbus-monitor", std::vector<std::string>{"--session", "interface='com.Orvo.Tendra.DistributedNotification'"},
+            "/usr/bin/dbus-monitor",
+            std::vector<std::string>{"--session",
+                                     "interface='com.Orvo.Tendra.DistributedNotification'"},
             m_home.path(), watched);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", image("no-agent", false)}}}});
     std::string log = provision(true);
     EXPECT_NE(log.find("orvo app file not launched"), std::string::npos) << log;
-    for (const char* item : {"Orvo.app", "Vellisk", "Holmir", "OrvoMac.dmg"}) EXPECT_FALSE(fs::exists(folder() + item)) << item;
+    for (const char* item : {"Orvo.app", "Vellisk", "Holmir", "OrvoMac.dmg"})
+        EXPECT_FALSE(fs::exists(folder() + item)) << item;
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
     if (monitor) {
-        EXPECT_TRUE(waitUntil([&] { return readFile(watched).find("SendSessionStatusToTendraKelvane") != std::string::npos; }, 5));
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return readFile(watched).find("SendSessionStatusToTendraKelvane") !=
+                       std::string::npos;
+            },
+            5));
         std::string seen = readFile(watched);
-        EXPECT_NE(seen.find("path=/com/Orvo/Tendra/DistributedNotification"), std::string::npos) << seen;
+        EXPECT_NE(seen.find("path=/com/Orvo/Tendra/DistributedNotification"), std::string::npos)
+            << seen;
         EXPECT_NE(seen.find("string \"status\""), std::string::npos) << seen;
         EXPECT_NE(seen.find("int32 0"), std::string::npos) << seen;
     }
@@ -263,16 +284,19 @@ TEST_F(Provisioning, JoinDetailsFileIsReplacedWholeWithEmptyTextForAbsentValues)
         OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
     });
     EXPECT_EQ(readFile(path),
-              "CONVELO_IND\n&key=1234567890&webServerName=custom.example&kelvane_token=&c_plugin=true&DC=eu&email=&"
+              "CONVELO_IND\n&key=1234567890&webServerName=custom.example&kelvane_token=&c_plugin="
+              "true&DC=eu&email=&"
               "is_custom_domain=true&");
-    EXPECT_NE(log.find("Orvo Joindetails Content : Session key=1234567890 webServerName=custom.example DC=eu "
-                       "customDomain=true"),
-              std::string::npos);
+    EXPECT_NE(
+        log.find(
+            "Orvo Joindetails Content : Session key=1234567890 webServerName=custom.example DC=eu "
+            "customDomain=true"),
+        std::string::npos);
     EXPECT_EQ(log.find("kelvane_token"), std::string::npos) << "the token is never logged";
 }
 
 class AgentUpdateCheck : public Provisioning {
-protected:
+  protected:
     // Runs one check in a child; returns the completion's value and the fields it touched.
     nlohmann::json check(const nlohmann::json& answer) {
         m_server.setRoutes({{"/api/v2/agent/check_update", answer}});
@@ -283,7 +307,8 @@ protected:
             session.setLocalOrvoAppVersion("0");
             session.setCdnUrl("https://earlier.example/a.dmg");
             std::promise<bool> done;
-            ApiHandler::getInstance().checkOrvoTendraUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            ApiHandler::getInstance().checkOrvoTendraUpdateWithCompletion(
+                [&](bool received) { done.set_value(received); });
             bool received = done.get_future().get();
             return nlohmann::json{{"received", received},
                                   {"update", session.isUpdateNeeded()},
@@ -302,22 +327,33 @@ protected:
 };
 
 TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
-    auto first = check(agent({{"download_url", "https://cdn.example/OrvoMac.dmg"}, {"update_needed", false}}));
-    EXPECT_EQ(first, (nlohmann::json{{"received", true}, {"update", false}, {"cdn", "https://cdn.example/OrvoMac.dmg"},
-                                     {"cdnAvailable", true}, {"fallback", "<absent>"}}));
+    auto first = check(
+        agent({{"download_url", "https://cdn.example/OrvoMac.dmg"}, {"update_needed", false}}));
+    EXPECT_EQ(first, (nlohmann::json{{"received", true},
+                                     {"update", false},
+                                     {"cdn", "https://cdn.example/OrvoMac.dmg"},
+                                     {"cdnAvailable", true},
+                                     {"fallback", "<absent>"}}));
     auto sent = m_server.requestsFor("/api/v2/agent/check_update");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0]["query"], "agent_version=0&agent=mac%2064");
 
-    EXPECT_EQ(check(agent({{"update_needed", "Yes"}, {"download_url", ""}, {"fallback_url", "https://f.example/x"}})),
-              (nlohmann::json{{"received", true}, {"update", true}, {"cdn", "https://earlier.example/a.dmg"},
-                              {"cdnAvailable", false}, {"fallback", "https://f.example/x"}}));
+    EXPECT_EQ(check(agent({{"update_needed", "Yes"},
+                           {"download_url", ""},
+                           {"fallback_url", "https://f.example/x"}})),
+              (nlohmann::json{{"received", true},
+                              {"update", true},
+                              {"cdn", "https://earlier.example/a.dmg"},
+                              {"cdnAvailable", false},
+                              {"fallback", "https://f.example/x"}}));
     EXPECT_EQ(check(agent({{"update_needed", 0}, {"download_url", nullptr}}))["update"], false);
     EXPECT_EQ(check(agent({{"update_needed", " +007"}}))["update"], true);
     EXPECT_EQ(check({{"body", "{}"}})["received"], true);
     EXPECT_EQ(check({{"body", "not json"}})["received"], true);
     for (int status : {204, 500}) {
-        auto failed = check({{"status", status}, {"json", {{"representation", {{"AGENT", {{"update_needed", true}}}}}}}});
+        auto failed =
+            check({{"status", status},
+                   {"json", {{"representation", {{"AGENT", {{"update_needed", true}}}}}}}});
         EXPECT_EQ(failed["received"], false);
         EXPECT_EQ(failed["update"], false);
     }

@@ -22,19 +22,22 @@ namespace fs = std::filesystem;
 // The self-update check, its staging run and the replacement at exit, against the real
 // substitute server, the real disk-image tool and the update image. Runs happen in children.
 class SelfUpdate : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
         fs::create_directories(nativeFolder());
-        writeFile(m_home / "Deployment.plist",
-                  platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
+        writeFile(
+            m_home / "Deployment.plist",
+            platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
     }
     void TearDown() override {
         for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL"}) ::unsetenv(name);
     }
 
-    std::string nativeFolder() const { return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/"; }
+    std::string nativeFolder() const {
+        return m_home / "Library/Application Support/OrvoKelvaneNativeFolder/";
+    }
     std::string installed() const { return m_home / "Applications/Orvo Tendra Kelvane.app"; }
     static std::string versionOf(const std::string& bundle) {
         auto info = platform::PropertyList::readFile(bundle + "/Contents/Info.plist");
@@ -44,7 +47,8 @@ protected:
     }
 
     // One check in a child, waiting for a staging run it starts; returns its report and log.
-    std::pair<nlohmann::json, std::string> check(const nlohmann::json& answer, const std::optional<std::string>& token,
+    std::pair<nlohmann::json, std::string> check(const nlohmann::json& answer,
+                                                 const std::optional<std::string>& token,
                                                  bool knownServer = true) {
         m_server.setRoutes({{"/api/v1/customer_plugin/check_update", answer}});
         m_server.clearRequests();
@@ -56,13 +60,15 @@ protected:
             session.setLocalOrvoKelvaneAppVersion("1.0.0");
             session.setKelvaneToken(token);
             std::atomic<bool> downloadFailed{false};
-            platform::NotificationCenter::defaultCenter().addObserver(&downloadFailed, "RetryDMGDownloadig",
-                                                                      [&] { downloadFailed = true; });
+            platform::NotificationCenter::defaultCenter().addObserver(
+                &downloadFailed, "RetryDMGDownloadig", [&] { downloadFailed = true; });
             std::promise<bool> done;
-            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion(
+                [&](bool received) { done.set_value(received); });
             bool received = done.get_future().get();
             // A started staging run ends with its detach line; give it the time it needs.
-            for (int i = 0; i < 300 && session.kelvaneUpdateNeeded() && !session.isAppReplaceFlag() && !downloadFailed;
+            for (int i = 0; i < 300 && session.kelvaneUpdateNeeded() &&
+                            !session.isAppReplaceFlag() && !downloadFailed;
                  ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
@@ -115,10 +121,12 @@ TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
 TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     // First the connection breaks half-way through the image: nothing is staged or left.
     std::string address = "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg";
-    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}, {"truncateAfter", 200000}}}});
+    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg",
+                         {{"file", KELVANE_UPDATE_IMAGE}, {"truncateAfter", 200000}}}});
     auto [broken, brokenLog] = check(offer(true, address), "T");
     EXPECT_EQ(broken["flag"], false) << brokenLog;
-    EXPECT_NE(brokenLog.find("_block_invoke : Download failed! Error - "), std::string::npos) << brokenLog;
+    EXPECT_NE(brokenLog.find("_block_invoke : Download failed! Error - "), std::string::npos)
+        << brokenLog;
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath()));
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
 
@@ -128,7 +136,8 @@ TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Kelvane Plugin"));
-    EXPECT_NE(log.find("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"), std::string::npos);
+    EXPECT_NE(log.find("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"),
+              std::string::npos);
     EXPECT_EQ(m_server.requestsFor("/agent/OrvoTendraKelvane.dmg").size(), 1u);
     // The staged bundle has the modes its image records: its owner can replace and remove it.
     EXPECT_EQ(fs::status(OrvoKelvaneUpdater::stagedBundlePath() + "/Contents").permissions(),
@@ -156,7 +165,8 @@ TEST_F(SelfUpdate, AnotherKelvanePluginVolumeIsCopiedFromAndOnlyTheUpdateIsDetac
     fs::copy(KELVANE_BUNDLE_DIR, older + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
     ASSERT_TRUE(platform::Volumes::Attached::record(older, "older.dmg"));
     m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
-    auto [report, log] = check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");
+    auto [report, log] =
+        check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");
     EXPECT_EQ(report["flag"], true) << log;
     EXPECT_TRUE(fs::exists(older)) << "the other volume stays mounted";
     EXPECT_FALSE(fs::exists(older + " 1")) << "the update's own volume was detached";
@@ -175,9 +185,12 @@ TEST_F(SelfUpdate, ExitReplacesOnlyAnExistingInstallationAndWaitsForStaging) {
     std::string down = exitStep(false);
     EXPECT_NE(down.find("There is No Updated App downloaded from server."), std::string::npos);
 
-    fs::copy(std::string(KELVANE_UPDATE_IMAGE_BUNDLE), OrvoKelvaneUpdater::stagedBundlePath(), fs::copy_options::recursive);
+    fs::copy(std::string(KELVANE_UPDATE_IMAGE_BUNDLE), OrvoKelvaneUpdater::stagedBundlePath(),
+             fs::copy_options::recursive);
     std::string missing = exitStep(true);
-    EXPECT_NE(missing.find("Failed to Remove Existing old Kelvane app (1.0.0) in folder " + installed()), std::string::npos);
+    EXPECT_NE(
+        missing.find("Failed to Remove Existing old Kelvane app (1.0.0) in folder " + installed()),
+        std::string::npos);
     EXPECT_FALSE(fs::exists(installed()));
 
     fs::create_directories(m_home / "Applications");
@@ -196,7 +209,8 @@ TEST_F(SelfUpdate, ExitReplacesOnlyAnExistingInstallationAndWaitsForStaging) {
         Utils::updateKelvaneIfNeeded();
         finisher.join();
     });
-    EXPECT_LT(replaced.find("staging finished"), replaced.find("Updated Kelvane app Copied to")) << replaced;
+    EXPECT_LT(replaced.find("staging finished"), replaced.find("Updated Kelvane app Copied to"))
+        << replaced;
     EXPECT_EQ(versionOf(installed()), "99.0.0");
     EXPECT_TRUE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath())) << "the staged bundle stays";
     EXPECT_EQ(countOccurrences(replaced, "Orvo Kelvane App terminated"), 1u);

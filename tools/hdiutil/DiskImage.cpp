@@ -48,12 +48,14 @@ std::string refusal(archive_entry* entry) {
     const char* rawPath = archive_entry_pathname(entry);
     if (!rawPath || !*rawPath) return "an entry without a name";
     fs::path path = fs::path(rawPath).lexically_normal();
-    if (path.is_absolute() || !staysInside(path)) return std::string("entry outside the volume: ") + rawPath;
+    if (path.is_absolute() || !staysInside(path))
+        return std::string("entry outside the volume: ") + rawPath;
 
     if (const char* target = archive_entry_hardlink(entry)) {
         fs::path linked = fs::path(target).lexically_normal();
         if (linked.is_absolute() || !staysInside(linked)) {
-            return std::string("hard link pointing outside the volume: ") + rawPath + " -> " + target;
+            return std::string("hard link pointing outside the volume: ") + rawPath + " -> " +
+                   target;
         }
     }
     switch (archive_entry_filetype(entry)) {
@@ -66,7 +68,8 @@ std::string refusal(archive_entry* entry) {
             fs::path linkTarget(target);
             fs::path resolved = (path.parent_path() / linkTarget).lexically_normal();
             if (linkTarget.is_absolute() || !staysInside(resolved)) {
-                return std::string("symbolic link pointing outside the volume: ") + rawPath + " -> " + target;
+                return std::string("symbolic link pointing outside the volume: ") + rawPath +
+                       " -> " + target;
             }
             return {};
         }
@@ -119,7 +122,8 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
             return false;
         }
         // Every written path is anchored in the staging folder.
-        std::string path = into + "/" + fs::path(archive_entry_pathname(entry)).lexically_normal().string();
+        std::string path =
+            into + "/" + fs::path(archive_entry_pathname(entry)).lexically_normal().string();
         archive_entry_set_pathname(entry, path.c_str());
         if (const char* target = archive_entry_hardlink(entry)) {
             std::string anchored = into + "/" + fs::path(target).lexically_normal().string();
@@ -130,7 +134,8 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
             error = std::string("cannot write: ") + archive_error_string(writer.handle);
             return false;
         }
-        if (archive_entry_size(entry) > 0 && !copyData(reader.handle, writer.handle, error)) return false;
+        if (archive_entry_size(entry) > 0 && !copyData(reader.handle, writer.handle, error))
+            return false;
         if (archive_write_finish_entry(writer.handle) < ARCHIVE_WARN) {
             error = std::string("cannot write: ") + archive_error_string(writer.handle);
             return false;
@@ -155,10 +160,13 @@ platform::Volumes::Attached::RecordedModes recordModes(const fs::path& root) {
 // Removes write permission everywhere below, as a read-only volume has none.
 void makeReadOnly(const fs::path& root) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_symlink()) {
-            fs::permissions(it->path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                            fs::perm_options::remove, ec);
+            fs::permissions(
+                it->path(),
+                fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                fs::perm_options::remove, ec);
         }
     }
     fs::permissions(root, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -168,7 +176,9 @@ void makeReadOnly(const fs::path& root) {
 // Removal, and the naming of work in progress, are the file manager's: a folder leaves its
 // name in one step, read-only folders of our own are opened for it, and what a killed tool
 // left behind is recognised by the pid in its name and removed by the next run.
-void removeTree(const std::string& path) { (void)platform::FileManager::defaultManager().removeItem(path); }
+void removeTree(const std::string& path) {
+    (void)platform::FileManager::defaultManager().removeItem(path);
+}
 
 // The staging folder's name follows the file manager's pattern for a copy in progress.
 std::string stagingFolderPattern(const std::string& root, const std::string& volume) {
@@ -202,15 +212,19 @@ std::optional<std::string> volumeName(const std::string& imagePath, std::string&
     // The descriptor records the volume's size; a shorter file was cut off, for example by
     // an interrupted download, even when what remains happens to read well.
     auto little32 = [&](int at) {
-        return std::uint32_t(std::uint8_t(descriptor[at])) | std::uint32_t(std::uint8_t(descriptor[at + 1])) << 8 |
-               std::uint32_t(std::uint8_t(descriptor[at + 2])) << 16 | std::uint32_t(std::uint8_t(descriptor[at + 3])) << 24;
+        return std::uint32_t(std::uint8_t(descriptor[at])) |
+               std::uint32_t(std::uint8_t(descriptor[at + 1])) << 8 |
+               std::uint32_t(std::uint8_t(descriptor[at + 2])) << 16 |
+               std::uint32_t(std::uint8_t(descriptor[at + 3])) << 24;
     };
-    std::uint64_t blockSize = std::uint16_t(std::uint8_t(descriptor[128]) | std::uint8_t(descriptor[129]) << 8);
+    std::uint64_t blockSize =
+        std::uint16_t(std::uint8_t(descriptor[128]) | std::uint8_t(descriptor[129]) << 8);
     std::uint64_t expected = std::uint64_t(little32(80)) * blockSize;
     std::error_code ec;
     std::uint64_t actual = fs::file_size(imagePath, ec);
     if (ec || actual < expected) {
-        error = imagePath + " is truncated: " + std::to_string(actual) + " of " + std::to_string(expected) + " bytes";
+        error = imagePath + " is truncated: " + std::to_string(actual) + " of " +
+                std::to_string(expected) + " bytes";
         return std::nullopt;
     }
     return cleanName(std::string(descriptor + 40, 32));
@@ -238,15 +252,18 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
         return std::nullopt;
     }
     // mkdtemp made the folder private; the volume's root is readable by all, like the rest.
-    fs::permissions(staging, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec, ec);
+    fs::permissions(staging,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
     auto modes = recordModes(staging);
     makeReadOnly(staging);
 
     // The rename is atomic and never replaces, so tools running at once never share a name.
     for (int suffix = 0; suffix < 1000; ++suffix) {
         std::string mountPoint = root + "/" + *name + (suffix ? " " + std::to_string(suffix) : "");
-        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(), RENAME_NOREPLACE) == 0) {
+        if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(),
+                        RENAME_NOREPLACE) == 0) {
             if (!platform::Volumes::Attached::record(mountPoint, fs::absolute(imagePath).string(),
                                                      modes)) {
                 error = "cannot record the attached volume " + mountPoint;
@@ -271,7 +288,8 @@ bool detach(const std::string& mountPoint, std::string& error) {
         return false;
     }
     // The volume leaves its name in one step, so it vanishes at once while its files go.
-    if (platform::Status removed = platform::FileManager::defaultManager().removeItem(mountPoint); !removed) {
+    if (platform::Status removed = platform::FileManager::defaultManager().removeItem(mountPoint);
+        !removed) {
         error = "detach failed - " + removed.errorDescription();
         return false;
     }

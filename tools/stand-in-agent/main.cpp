@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         if (!out) return 1;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) return 1;
-    std::ofstream(folder + "OrvoAgentStarts.log", std::ios::app) << "started " << ::getpid() << "\n";
+    std::ofstream(folder + "OrvoAgentStarts.log", std::ios::app)
+        << "started " << ::getpid() << "\n";
     // A real agent keeps running for its session; tests that need that ask for it.
     if (const char* linger = std::getenv("KELVANE_STAND_IN_AGENT_SECONDS"))
         ::sleep(static_cast<unsigned>(std::atoi(linger)));

@@ -54,8 +54,9 @@ std::mutex g_stopMutex;
 std::condition_variable g_stopSignal;
 
 class State {
-public:
-    explicit State(json startRoutes) : m_startRoutes(std::move(startRoutes)), m_routes(m_startRoutes) {}
+  public:
+    explicit State(json startRoutes)
+        : m_startRoutes(std::move(startRoutes)), m_routes(m_startRoutes) {}
 
     std::optional<json> route(const std::string& path) const {
         std::lock_guard lock(m_mutex);
@@ -69,8 +70,10 @@ public:
     void mergeRoutes(const json& changes) {
         std::lock_guard lock(m_mutex);
         for (const auto& [path, answer] : changes.items()) {
-            if (answer.is_null()) m_routes.erase(path);
-            else m_routes[path] = answer;
+            if (answer.is_null())
+                m_routes.erase(path);
+            else
+                m_routes[path] = answer;
         }
     }
     void reset() {
@@ -107,7 +110,7 @@ public:
         return m_replies;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     const json m_startRoutes;
     json m_routes;
@@ -122,11 +125,13 @@ json defaultRoutes(const std::string& agentImage, const std::string& kelvaneImag
         {"/api/v2/agent/check_update",
          {{"json",
            {{"representation",
-             {{"AGENT", {{"update_needed", false}, {"download_url", ""}, {"fallback_url", ""}}}}}}}}},
+             {{"AGENT",
+               {{"update_needed", false}, {"download_url", ""}, {"fallback_url", ""}}}}}}}}},
         {"/api/v1/customer_plugin/check_update",
          {{"json", {{"representation", {{"update", false}, {"download_url", ""}}}}}}},
         {"/agent/OrvoMac.dmg", {{"status", 404}, {"body", "no agent image configured"}}},
-        {"/agent/OrvoTendraKelvane.dmg", {{"status", 404}, {"body", "no application image configured"}}},
+        {"/agent/OrvoTendraKelvane.dmg",
+         {{"status", 404}, {"body", "no application image configured"}}},
     };
     if (!agentImage.empty()) routes["/agent/OrvoMac.dmg"] = {{"file", agentImage}};
     if (!kelvaneImage.empty()) routes["/agent/OrvoTendraKelvane.dmg"] = {{"file", kelvaneImage}};
@@ -141,12 +146,14 @@ bool waitUnlessStopping(std::chrono::milliseconds duration) {
 json describe(const httplib::Request& request) {
     json headers = json::object();
     for (const auto& [name, value] : request.headers) {
-        if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" && name != "LOCAL_PORT") {
+        if (name != "REMOTE_ADDR" && name != "REMOTE_PORT" && name != "LOCAL_ADDR" &&
+            name != "LOCAL_PORT") {
             headers[name] = value;
         }
     }
     auto question = request.target.find('?');
-    double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     return {{"receivedAt", now},
             {"method", request.method},
             {"path", request.path},
@@ -203,18 +210,21 @@ void answer(const json& planned, httplib::Response& response) {
         while (waitUnlessStopping(std::chrono::seconds(1))) {
         }
         // Stopping: the connection drops without a complete answer.
-        response.set_content_provider(1, "text/plain", [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+        response.set_content_provider(
+            1, "text/plain", [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
         return;
     }
     response.status = planned.value("status", 200);
     if (planned.contains("location"))
         response.set_header("Location", planned["location"].get<std::string>());
-    std::string contentType = planned.value("contentType", planned.contains("json") ? "application/json"
-                                                                              : "text/plain");
-    std::string body = planned.contains("json") ? planned["json"].dump() : planned.value("body", "");
-    if (planned.contains("file") || planned.contains("repeatBytes") || planned.contains("truncateAfter") ||
-        planned.contains("bytesPerSecond")) {
-        if (planned.contains("file")) contentType = planned.value("contentType", "application/octet-stream");
+    std::string contentType =
+        planned.value("contentType", planned.contains("json") ? "application/json" : "text/plain");
+    std::string body =
+        planned.contains("json") ? planned["json"].dump() : planned.value("body", "");
+    if (planned.contains("file") || planned.contains("repeatBytes") ||
+        planned.contains("truncateAfter") || planned.contains("bytesPerSecond")) {
+        if (planned.contains("file"))
+            contentType = planned.value("contentType", "application/octet-stream");
         answerWithProvider(planned, response, std::move(body), contentType);
         return;
     }
@@ -247,16 +257,26 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (option == "--port") port = std::stoi(value());
-        else if (option == "--port-file") portFile = value();
-        else if (option == "--ca-out") caOut = value();
-        else if (option == "--scenario") scenarioPath = value();
-        else if (option == "--agent-image") agentImage = value();
-        else if (option == "--kelvane-image") kelvaneImage = value();
-        else if (option == "--join-page") joinPagePath = value();
-        else if (option == "--subject-alt-names") altNames = value();
-        else if (option == "--ca-key") caKey = value();
-        else if (option == "--offer-update") offerUpdate = true;
+        if (option == "--port")
+            port = std::stoi(value());
+        else if (option == "--port-file")
+            portFile = value();
+        else if (option == "--ca-out")
+            caOut = value();
+        else if (option == "--scenario")
+            scenarioPath = value();
+        else if (option == "--agent-image")
+            agentImage = value();
+        else if (option == "--kelvane-image")
+            kelvaneImage = value();
+        else if (option == "--join-page")
+            joinPagePath = value();
+        else if (option == "--subject-alt-names")
+            altNames = value();
+        else if (option == "--ca-key")
+            caKey = value();
+        else if (option == "--offer-update")
+            offerUpdate = true;
         else {
             std::cerr << "substitute-server: unknown option " << option << "\n";
             return 2;
@@ -304,32 +324,35 @@ int main(int argc, char** argv) {
     server.Get("/__admin/requests", [&](const httplib::Request&, httplib::Response& response) {
         response.set_content(state.requests().dump(2), "application/json");
     });
-    server.Post("/__admin/requests/clear", [&](const httplib::Request&, httplib::Response& response) {
-        state.clearRequests();
-        response.set_content("{}", "application/json");
-    });
+    server.Post("/__admin/requests/clear",
+                [&](const httplib::Request&, httplib::Response& response) {
+                    state.clearRequests();
+                    response.set_content("{}", "application/json");
+                });
     server.Get("/__admin/routes", [&](const httplib::Request&, httplib::Response& response) {
         response.set_content(state.routes().dump(2), "application/json");
     });
-    server.Post("/__admin/routes", [&](const httplib::Request& request, httplib::Response& response) {
-        json changes = json::parse(request.body, nullptr, false);
-        if (!changes.is_object()) {
-            response.status = 400;
-            response.set_content("body must be a JSON object of path to answer", "text/plain");
-            return;
-        }
-        state.mergeRoutes(changes);
-        response.set_content("{}", "application/json");
-    });
+    server.Post(
+        "/__admin/routes", [&](const httplib::Request& request, httplib::Response& response) {
+            json changes = json::parse(request.body, nullptr, false);
+            if (!changes.is_object()) {
+                response.status = 400;
+                response.set_content("body must be a JSON object of path to answer", "text/plain");
+                return;
+            }
+            state.mergeRoutes(changes);
+            response.set_content("{}", "application/json");
+        });
     server.Post("/__admin/reset", [&](const httplib::Request&, httplib::Response& response) {
         state.reset();
         response.set_content("{}", "application/json");
     });
-    server.Post("/__admin/test-script", [&](const httplib::Request& request, httplib::Response& response) {
-        json script = json::parse(request.body, nullptr, false);
-        state.setTestScript(script.is_discarded() ? json() : script);
-        response.set_content("{}", "application/json");
-    });
+    server.Post("/__admin/test-script",
+                [&](const httplib::Request& request, httplib::Response& response) {
+                    json script = json::parse(request.body, nullptr, false);
+                    state.setTestScript(script.is_discarded() ? json() : script);
+                    response.set_content("{}", "application/json");
+                });
     server.Get("/__admin/replies", [&](const httplib::Request&, httplib::Response& response) {
         response.set_content(state.replies().dump(2), "application/json");
     });
@@ -341,11 +364,12 @@ int main(int argc, char** argv) {
         }
         response.set_content(script.dump(), "application/json");
     });
-    server.Post("/__test/replies", [&](const httplib::Request& request, httplib::Response& response) {
-        json replies = json::parse(request.body, nullptr, false);
-        if (!replies.is_discarded()) state.addReplies(replies);
-        response.set_content("{}", "application/json");
-    });
+    server.Post("/__test/replies",
+                [&](const httplib::Request& request, httplib::Response& response) {
+                    json replies = json::parse(request.body, nullptr, false);
+                    if (!replies.is_discarded()) state.addReplies(replies);
+                    response.set_content("{}", "application/json");
+                });
     server.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
         state.record(describe(request));
         if (auto planned = state.route(request.path)) return answer(*planned, response);
@@ -367,7 +391,8 @@ int main(int argc, char** argv) {
     }
     if (offerUpdate) {
         json answer = {{"update", true},
-                       {"download_url", "https://127.0.0.1:" + std::to_string(bound) + "/agent/OrvoTendraKelvane.dmg"}};
+                       {"download_url", "https://127.0.0.1:" + std::to_string(bound) +
+                                            "/agent/OrvoTendraKelvane.dmg"}};
         json route = {{"json", {{"representation", answer}}}};
         state.mergeRoutes({{"/api/v1/customer_plugin/check_update", route}});
     }

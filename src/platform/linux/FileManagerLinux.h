@@ -5,7 +5,7 @@
 namespace platform {
 
 class LinuxFileManager final : public FileManager {
-public:
+  public:
     bool fileExistsAtPath(const std::string& path) const override;
     bool directoryExistsAtPath(const std::string& path) const override;
     Status createDirectory(const std::string& path, bool withIntermediates) override;
@@ -18,7 +18,8 @@ public:
     std::optional<std::string> contentsAtPath(const std::string& path,
                                               std::string* error) const override;
     Status writeContents(const std::string& path, const std::string& bytes) override;
-    Status writeContentsAtomically(const std::string& path, const std::string& bytes, bool durable) override;
+    Status writeContentsAtomically(const std::string& path, const std::string& bytes,
+                                   bool durable) override;
 };
 
 }  // namespace platform

@@ -5,8 +5,8 @@
 #include <fcntl.h>
 
 #include <cmath>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -118,7 +118,7 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
 }
 
 class CurlHttpClient final : public HttpClient {
-public:
+  public:
     HttpResponse get(const HttpRequest& request) override {
         HttpResponse response;
         BodySink sink{&response.body, request.maximumBodyBytes};
@@ -133,7 +133,8 @@ public:
         }).detach();
     }
 
-    void download(HttpRequest request, std::function<void(const DownloadResult&)> completion) override {
+    void download(HttpRequest request,
+                  std::function<void(const DownloadResult&)> completion) override {
         std::thread([request = std::move(request), completion = std::move(completion)] {
             DownloadResult result = downloadNow(request);
             completion(result);
@@ -141,10 +142,11 @@ public:
         }).detach();
     }
 
-private:
+  private:
     static DownloadResult downloadNow(const HttpRequest& request) {
         DownloadResult result;
-        std::string location = (std::filesystem::temp_directory_path() / "kelvane-download-XXXXXX").string();
+        std::string location =
+            (std::filesystem::temp_directory_path() / "kelvane-download-XXXXXX").string();
         int fd = ::mkostemp(location.data(), O_CLOEXEC);
         FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
         if (!file) {
@@ -176,7 +178,9 @@ HttpClient& HttpClient::shared() {
 
 namespace Url {
 
-bool isValid(const std::string& text) { return hostAndPort(text).has_value(); }
+bool isValid(const std::string& text) {
+    return hostAndPort(text).has_value();
+}
 
 std::optional<std::string> hostAndPort(const std::string& text) {
     CURLU* url = curl_url();

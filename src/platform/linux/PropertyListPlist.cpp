@@ -114,8 +114,9 @@ plist_t toNode(const PlistValue& value) {
         }
         plist_t operator()(const PlistDate& v) const {
             double whole = std::floor(v.secondsSinceReferenceDate);
-            return plist_new_date(static_cast<int32_t>(whole),
-                                  static_cast<int32_t>((v.secondsSinceReferenceDate - whole) * 1e6));
+            return plist_new_date(
+                static_cast<int32_t>(whole),
+                static_cast<int32_t>((v.secondsSinceReferenceDate - whole) * 1e6));
         }
         plist_t operator()(const PlistArray& v) const {
             plist_t array = plist_new_array();
@@ -124,7 +125,8 @@ plist_t toNode(const PlistValue& value) {
         }
         plist_t operator()(const PlistDictionary& v) const {
             plist_t dictionary = plist_new_dict();
-            for (const auto& [key, item] : v) plist_dict_set_item(dictionary, key.c_str(), toNode(item));
+            for (const auto& [key, item] : v)
+                plist_dict_set_item(dictionary, key.c_str(), toNode(item));
             return dictionary;
         }
     };

@@ -73,7 +73,8 @@ struct MountList {
 }  // namespace
 
 std::string volumesRoot() {
-    if (const char* root = std::getenv("KELVANE_VOLUMES_ROOT"); root && *root) return normalised(root);
+    if (const char* root = std::getenv("KELVANE_VOLUMES_ROOT"); root && *root)
+        return normalised(root);
     if (isUsableFolder("/Volumes")) return "/Volumes";
     // An ordinary user cannot make /Volumes; the session's runtime folder is private to the
     // user and emptied at log-out, as mounts are.
@@ -84,7 +85,9 @@ std::string volumesRoot() {
     return normalised(SearchPaths::userLibraryDirectory() + "/Volumes");
 }
 
-std::string Attached::registryFolder() { return volumesRoot() + "/.kelvane-attached"; }
+std::string Attached::registryFolder() {
+    return volumesRoot() + "/.kelvane-attached";
+}
 
 bool Attached::isAttached(const std::string& mountPoint) {
     std::string path = normalised(mountPoint);

@@ -16,12 +16,18 @@ constexpr const char* kStoreName = "com.Orvo.Tendra.OrvoTendraKelvane";
 
 NavigationType navigationType(WebKitNavigationType type) {
     switch (type) {
-        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return NavigationType::LinkActivated;
-        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return NavigationType::FormSubmitted;
-        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return NavigationType::BackForward;
-        case WEBKIT_NAVIGATION_TYPE_RELOAD: return NavigationType::Reload;
-        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return NavigationType::FormResubmitted;
-        default: return NavigationType::Other;
+        case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+            return NavigationType::LinkActivated;
+        case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+            return NavigationType::FormSubmitted;
+        case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+            return NavigationType::BackForward;
+        case WEBKIT_NAVIGATION_TYPE_RELOAD:
+            return NavigationType::Reload;
+        case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+            return NavigationType::FormResubmitted;
+        default:
+            return NavigationType::Other;
     }
 }
 
@@ -54,7 +60,8 @@ ScriptValue convert(JSCValue* value) {
     } else if (jsc_value_is_undefined(value)) {
         converted.type = ScriptValueType::Undefined;
     } else {
-        converted.type = jsc_value_is_array(value) ? ScriptValueType::Array : ScriptValueType::Object;
+        converted.type =
+            jsc_value_is_array(value) ? ScriptValueType::Array : ScriptValueType::Object;
         // A value JSON cannot hold (a cycle, say) arrives as an object without text.
         g_autofree char* json = jsc_value_to_json(value, 0);
         converted.text = json ? json : "";
@@ -75,40 +82,44 @@ struct MessageRoute {
 };
 
 class GtkWebViewBackend final : public WebView {
-public:
+  public:
     GtkWebViewBackend(GtkWindowBackend& window, const std::vector<std::string>& messageNames,
                       WebViewDelegate& delegate)
         : m_delegate(delegate) {
         std::string library = SearchPaths::userLibraryDirectory();
-        m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new(
-            (library + "/WebKit/" + kStoreName + "/WebsiteData").c_str(),
-            (library + "/Caches/" + kStoreName + "/WebKit").c_str()));
+        m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
+            webkit_network_session_new((library + "/WebKit/" + kStoreName + "/WebsiteData").c_str(),
+                                       (library + "/Caches/" + kStoreName + "/WebKit").c_str()));
         // The service's servers are accepted whatever certificate they present.
-        webkit_network_session_set_tls_errors_policy(m_session.get(), WEBKIT_TLS_ERRORS_POLICY_IGNORE);
+        webkit_network_session_set_tls_errors_policy(m_session.get(),
+                                                     WEBKIT_TLS_ERRORS_POLICY_IGNORE);
         // Lasting cookies are kept beside the page storage, so they survive a restart.
         std::string cookies = library + "/WebKit/" + kStoreName + "/WebsiteData/cookies.sqlite";
         webkit_cookie_manager_set_persistent_storage(
             webkit_network_session_get_cookie_manager(m_session.get()), cookies.c_str(),
             WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 
-        m_contentManager = glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+        m_contentManager =
+            glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
         for (const std::string& name : messageNames) {
             auto route = std::make_unique<MessageRoute>(MessageRoute{this, name});
             std::string signal = "script-message-received::" + name;
-            glib::connectSignal(m_contentManager.get(), signal.c_str(),
-                                +[](WebKitUserContentManager*, JSCValue* value, gpointer data) {
-                                    auto* target = static_cast<MessageRoute*>(data);
-                                    target->view->m_delegate.didReceiveScriptMessage(
-                                        ScriptMessage{target->name, convert(value)});
-                                },
-                                route.get());
-            webkit_user_content_manager_register_script_message_handler(m_contentManager.get(), name.c_str(),
-                                                                        nullptr);
+            glib::connectSignal(
+                m_contentManager.get(), signal.c_str(),
+                +[](WebKitUserContentManager*, JSCValue* value, gpointer data) {
+                    auto* target = static_cast<MessageRoute*>(data);
+                    target->view->m_delegate.didReceiveScriptMessage(
+                        ScriptMessage{target->name, convert(value)});
+                },
+                route.get());
+            webkit_user_content_manager_register_script_message_handler(m_contentManager.get(),
+                                                                        name.c_str(), nullptr);
             m_routes.push_back(std::move(route));
         }
 
-        GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
-                                                  "user-content-manager", m_contentManager.get(), nullptr));
+        GtkWidget* view =
+            GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
+                                    "user-content-manager", m_contentManager.get(), nullptr));
         m_view = glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
         // A window a script opens without a click loads in place too, under the same rules.
         webkit_settings_set_javascript_can_open_windows_automatically(
@@ -140,15 +151,18 @@ public:
                             std::function<void(std::optional<std::string>)> completion) override {
         auto* pending = new std::function<void(std::optional<std::string>)>(std::move(completion));
         webkit_web_view_evaluate_javascript(
-            m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+            m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
+            nullptr,
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<std::function<void(std::optional<std::string>)>> done(
                     static_cast<std::function<void(std::optional<std::string>)>*>(data));
                 GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+                    WEBKIT_WEB_VIEW(source), result, &error);
                 if (value) g_object_unref(value);
                 Status status = glib::statusFromError(error);
-                (*done)(status ? std::nullopt : std::optional<std::string>(status.errorDescription()));
+                (*done)(status ? std::nullopt
+                               : std::optional<std::string>(status.errorDescription()));
             },
             pending);
     }
@@ -158,15 +172,15 @@ public:
         return uri ? uri : "";
     }
 
-private:
-    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
-                                   gpointer data) {
+  private:
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer data) {
         auto* self = static_cast<GtkWebViewBackend*>(data);
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
             return self->decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
         }
-        WebKitNavigationAction* action =
-            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         NavigationAction converted = convert(action);
         // What this application loads itself is the main frame's load.
         if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
@@ -240,13 +254,15 @@ private:
         return nullptr;
     }
 
-    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, char*, GError* error, gpointer data) {
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, char*, GError* error,
+                                 gpointer data) {
         auto* self = static_cast<GtkWebViewBackend*>(data);
         self->cancelTimeout();
         // A load this application replaced, or one its navigation rules cancelled, is not a
         // failure of the page.
         if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
-            g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
+            g_error_matches(error, WEBKIT_POLICY_ERROR,
+                            WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)) {
             return TRUE;
         }
         std::string description = error && error->message ? error->message : "unknown error";
@@ -266,15 +282,18 @@ private:
 
     void startTimeout(double seconds) {
         cancelTimeout();
-        m_timeoutSource = g_timeout_add(static_cast<guint>(seconds * 1000), +[](gpointer data) -> gboolean {
-            auto* self = static_cast<GtkWebViewBackend*>(data);
-            self->m_timeoutSource = 0;
-            // Stopping reports the load as cancelled, which is ignored; the time-out is the
-            // failure that counts.
-            webkit_web_view_stop_loading(self->m_view.get());
-            self->m_delegate.didFailProvisionalNavigation("The request timed out.");
-            return G_SOURCE_REMOVE;
-        }, this);
+        m_timeoutSource = g_timeout_add(
+            static_cast<guint>(seconds * 1000),
+            +[](gpointer data) -> gboolean {
+                auto* self = static_cast<GtkWebViewBackend*>(data);
+                self->m_timeoutSource = 0;
+                // Stopping reports the load as cancelled, which is ignored; the time-out is the
+                // failure that counts.
+                webkit_web_view_stop_loading(self->m_view.get());
+                self->m_delegate.didFailProvisionalNavigation("The request timed out.");
+                return G_SOURCE_REMOVE;
+            },
+            this);
     }
 
     void cancelTimeout() {
@@ -295,9 +314,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<WebView> WebView::create(Window& window, const std::vector<std::string>& messageNames,
+std::unique_ptr<WebView> WebView::create(Window& window,
+                                         const std::vector<std::string>& messageNames,
                                          WebViewDelegate& delegate) {
-    return std::make_unique<GtkWebViewBackend>(dynamic_cast<GtkWindowBackend&>(window), messageNames, delegate);
+    return std::make_unique<GtkWebViewBackend>(dynamic_cast<GtkWindowBackend&>(window),
+                                               messageNames, delegate);
 }
 
 }  // namespace platform
