@@ -22,7 +22,9 @@ constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
 // A configuration file holds three short values; anything far larger is not one.
 constexpr std::size_t kMaximumConfigurationBytes = 64 * 1024;
 
-std::string trueFalse(bool value) { return value ? "true" : "false"; }
+std::string trueFalse(bool value) {
+    return value ? "true" : "false";
+}
 
 // The file URL form in which the system prints locations.
 std::string fileUrl(const std::string& path, bool isFolder) {
@@ -45,7 +47,8 @@ std::string fileUrl(const std::string& path, bool isFolder) {
 std::string describeUrls(const std::vector<std::string>& folders) {
     std::string text = "(\n";
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        text += "    \"" + fileUrl(folders[i], true) + "\"" + (i + 1 < folders.size() ? ",\n" : "\n");
+        text +=
+            "    \"" + fileUrl(folders[i], true) + "\"" + (i + 1 < folders.size() ? ",\n" : "\n");
     }
     return text + ")";
 }
@@ -56,11 +59,16 @@ bool isValidUtf8(const std::string& text) {
     while (i < size) {
         auto lead = static_cast<unsigned char>(text[i]);
         std::size_t extra;
-        if (lead < 0x80) extra = 0;
-        else if (lead >= 0xC2 && lead <= 0xDF) extra = 1;
-        else if (lead >= 0xE0 && lead <= 0xEF) extra = 2;
-        else if (lead >= 0xF0 && lead <= 0xF4) extra = 3;
-        else return false;
+        if (lead < 0x80)
+            extra = 0;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            extra = 1;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            extra = 2;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            extra = 3;
+        else
+            return false;
         if (extra > size - i - 1) return false;
         for (std::size_t k = 1; k <= extra; ++k) {
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
@@ -89,8 +97,9 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     std::string application = bundleFolder + "/" + kBundleName;
     platform::FileManager& files = platform::FileManager::defaultManager();
     if (files.fileExistsAtPath(configuration)) {
-        platform::print("getKelvaneVolumePath() : Configuration file lies beside the application : " +
-                        configuration);
+        platform::print(
+            "getKelvaneVolumePath() : Configuration file lies beside the application : " +
+            configuration);
         return {};
     }
 
@@ -105,11 +114,12 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
         if (volume.find(kVolumeNameFragment) == std::string::npos) continue;
         auto info = platform::Volumes::fileSystemInfo(volume);
         platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
-        platform::print(std::string("getKelvaneVolumePath()") + " : Result : " + trueFalse(info.has_value()) +
-                        " Volume : " + volume + ", isRemovable :" + trueFalse(flags.removable) +
-                        ", isWritable : " + trueFalse(flags.writable) + ", isUnmountable : " +
-                        trueFalse(flags.unmountable) + ", Description : " + flags.description +
-                        ", type : " + flags.type);
+        platform::print(std::string("getKelvaneVolumePath()") +
+                        " : Result : " + trueFalse(info.has_value()) + " Volume : " + volume +
+                        ", isRemovable :" + trueFalse(flags.removable) +
+                        ", isWritable : " + trueFalse(flags.writable) +
+                        ", isUnmountable : " + trueFalse(flags.unmountable) +
+                        ", Description : " + flags.description + ", type : " + flags.type);
         if (flags.unmountable && flags.removable) {
             configuration = volume + "/" + kConfigurationFileName;
             application = volume + "/" + kBundleName;
@@ -123,15 +133,18 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
 std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
     const std::string& filePath) {
     std::string error;
-    std::string text = platform::FileManager::defaultManager().contentsAtPath(filePath, &error).value_or("");
+    std::string text =
+        platform::FileManager::defaultManager().contentsAtPath(filePath, &error).value_or("");
     if (error.empty() && text.size() > kMaximumConfigurationBytes) {
-        error = "\"" + filePath + "\" is " + std::to_string(text.size()) + " bytes, too large for a configuration file";
+        error = "\"" + filePath + "\" is " + std::to_string(text.size()) +
+                " bytes, too large for a configuration file";
     } else if (error.empty() && !isValidUtf8(text)) {
         error = "\"" + filePath + "\" is not UTF-8 text";
     }
     if (!error.empty()) {
-        platform::print(std::string("parseKelvaneConfiguration(filePath:)") +
-                        " :Error reading Kelvane Configuration File. \n Error Description = " + error);
+        platform::print(
+            std::string("parseKelvaneConfiguration(filePath:)") +
+            " :Error reading Kelvane Configuration File. \n Error Description = " + error);
         return std::nullopt;
     }
 
@@ -154,7 +167,8 @@ std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
     return configuration.pairs;
 }
 
-void AppDelegate::saveParametersToPlist(const Parameters& parameters, const std::string& plistPath) {
+void AppDelegate::saveParametersToPlist(const Parameters& parameters,
+                                        const std::string& plistPath) {
     platform::FileManager& files = platform::FileManager::defaultManager();
     std::string folder = std::filesystem::path(plistPath).parent_path().string();
     platform::Status status = platform::Status::ok();
@@ -163,7 +177,8 @@ void AppDelegate::saveParametersToPlist(const Parameters& parameters, const std:
         platform::PlistDictionary dictionary;
         for (const auto& [key, value] : parameters) dictionary.emplace(key, value);
         // Written beside and renamed, so a crash never leaves a half-written info plist.
-        status = files.writeContentsAtomically(plistPath, platform::PropertyList::toXml(dictionary));
+        status =
+            files.writeContentsAtomically(plistPath, platform::PropertyList::toXml(dictionary));
     }
     if (!status) {
         platform::print("Error saving parameters to Info.plist. \n Error Description = " +
@@ -174,7 +189,8 @@ void AppDelegate::saveParametersToPlist(const Parameters& parameters, const std:
 std::optional<std::string> AppDelegate::getAppVersion(const std::string& atPath) {
     auto bundle = platform::Bundle::bundleWithPath(atPath);
     if (!bundle || bundle->infoDictionary().empty()) return std::nullopt;
-    const platform::PlistValue* version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
+    const platform::PlistValue* version =
+        bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
     if (!version || !version->string()) return std::nullopt;
     return *version->string();
 }
@@ -188,8 +204,9 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     std::string infoPlist = Utils::infoPlistPath();
     if (files.fileExistsAtPath(infoPlist)) {
         if (platform::Status removed = files.removeItem(infoPlist); !removed) {
-            platform::print("Error removing existing Kelvane Configuration File. \n Error Description = " +
-                            removed.errorDescription());
+            platform::print(
+                "Error removing existing Kelvane Configuration File. \n Error Description = " +
+                removed.errorDescription());
         }
     }
     if (auto parameters = parseKelvaneConfiguration(orvoKelvaneConfFilePath)) {
@@ -204,29 +221,21 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     bool install = installedVersion ? installedVersion != volumeVersion : volumeVersion.has_value();
     if (!install) return;
 
-    // The new copy is made beside the installed one first, so a failed copy never leaves the
-    // customer without an installed application.
+    // Copied beside and swapped in: a failure at any step leaves the installed application.
     if (!files.directoryExistsAtPath(applications)) (void)files.createDirectory(applications, true);
-    std::string staging = applications + "/.Orvo Tendra Kelvane.app.installing";
-    if (files.fileExistsAtPath(staging)) (void)files.removeItem(staging);
-    if (platform::Status copied = files.copyItem(orvoKelvaneAppPathURL, staging); !copied) {
-        (void)files.removeItem(staging);
-        platform::print(std::string(kFunction) +
-                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n Error Description = " +
-                        copied.errorDescription());
-        return;
+    platform::ReplaceResult replaced = files.replaceItem(orvoKelvaneAppPathURL, installed);
+    if (replaced.copied && !replaced.status) {
+        // The installed copy could not be swapped out: as a failed removal followed by a copy
+        // that finds its destination taken.
+        platform::print(
+            std::string(kFunction) +
+            " Error removing existing Orvo Tendra Kelvane Application. \n Error Description = " +
+            replaced.status.errorDescription());
     }
-    if (files.fileExistsAtPath(installed)) {
-        if (platform::Status removed = files.removeItem(installed); !removed) {
-            platform::print(std::string(kFunction) +
-                            " Error removing existing Orvo Tendra Kelvane Application. \n Error Description = " +
-                            removed.errorDescription());
-        }
-    }
-    if (platform::Status moved = files.moveItem(staging, installed); !moved) {
-        (void)files.removeItem(staging);
+    if (!replaced.status) {
         platform::print(std::string(kFunction) +
-                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n Error Description = " +
-                        moved.errorDescription());
+                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n "
+                        "Error Description = " +
+                        replaced.status.errorDescription());
     }
 }

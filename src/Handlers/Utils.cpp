@@ -78,7 +78,7 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
         for (const std::string& folder : {conveloNativeFolderPath(), orvoKelvaneNativeFolderPath(),
                                           platform::SearchPaths::userApplicationsDirectory()}) {
             for (const std::string& leftover : files.removeLeftoversOfEndedProcesses(folder)) {
-                logLine("%s : Removed %@, left behind by an interrupted run", kFunction, leftover);
+                logLine("%s : Cleared %@, left behind by an interrupted run", kFunction, leftover);
             }
         }
     });
@@ -344,30 +344,17 @@ void Utils::replaceInstalledApplication(const char* function) {
                 "no application is installed there");
         return;
     }
-    // Copy beside, then swap: whatever fails, an application stays installed.
-    std::string incoming = applications + "/.Orvo Tendra Kelvane.app.incoming";
-    std::string outgoing = applications + "/.Orvo Tendra Kelvane.app.outgoing";
-    for (const std::string& leftover : {incoming, outgoing}) {
-        if (files.fileExistsAtPath(leftover)) (void)files.removeItem(leftover);
-    }
-    if (platform::Status copied = files.copyItem(staged, incoming); !copied) {
-        (void)files.removeItem(incoming);
+    // Copied beside and swapped in: at every moment an application stays installed.
+    platform::ReplaceResult replaced = files.replaceItem(staged, installed);
+    if (!replaced.copied) {
         logLine("%s Failed to copy Updated Kelvane app to folder %@", function, installed);
         return;
     }
-    if (platform::Status moved = files.moveItem(installed, outgoing); !moved) {
-        (void)files.removeItem(incoming);
+    if (!replaced.status) {
         logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@",
                 function, session.localOrvoKelvaneAppVersion(), installed,
-                moved.errorDescription());
+                replaced.status.errorDescription());
         return;
     }
-    if (platform::Status swapped = files.moveItem(incoming, installed); !swapped) {
-        (void)files.moveItem(outgoing, installed);
-        (void)files.removeItem(incoming);
-        logLine("%s Failed to copy Updated Kelvane app to folder %@", function, installed);
-        return;
-    }
-    (void)files.removeItem(outgoing);
     logLine("%s Updated Kelvane app Copied to %@", function, installed);
 }

@@ -9,6 +9,12 @@
 
 namespace platform {
 
+// How a replacement ended; `copied` tells a failed copy (nothing changed) from a failed swap.
+struct ReplaceResult {
+    Status status;
+    bool copied = false;
+};
+
 // File-system access used by the logic. Copies never overwrite: callers remove the
 // destination first where they mean to replace it.
 class FileManager {
@@ -31,8 +37,15 @@ class FileManager {
     // name beside the destination and renamed into place, so the destination holds either
     // nothing or the whole copy. Fails when the destination already exists.
     virtual Status copyItem(const std::string& source, const std::string& destination) = 0;
-    // Removes, from the folder, what copies and removals left behind when their process ended
-    // before they did; returns the paths it removed.
+    // Puts a copy of `source` at `destination`, replacing what is there, so that at every moment
+    // one whole item stands at `destination`: the copy is made beside it, swapped in in one step,
+    // and the old item removed afterwards. A process killed at any step leaves either the old or
+    // the new item in place, plus a leftover that removeLeftoversOfEndedProcesses clears.
+    virtual ReplaceResult replaceItem(const std::string& source,
+                                      const std::string& destination) = 0;
+    // Clears, from the folder, what copies, removals and replacements left behind when their
+    // process ended before they did: an item a replacement had moved aside goes back to its name
+    // when nothing took its place, anything else is removed. Returns the paths it cleared.
     virtual std::vector<std::string> removeLeftoversOfEndedProcesses(const std::string& folder) = 0;
     virtual Status moveItem(const std::string& source, const std::string& destination) = 0;
 

@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "../TestPause.h"
 #include "../Volumes.h"
 
 namespace fs = std::filesystem;
@@ -55,6 +56,8 @@ std::string withoutTrailingSlash(const std::string& path) {
 
 constexpr const char* kCopyingMark = ".kelvane-copying-";
 constexpr const char* kRemovingMark = ".kelvane-removing-";
+// An installed item moved aside by a replacement on a file system that cannot swap in one step.
+constexpr const char* kSwappingMark = ".kelvane-swapping-";
 
 // A hidden name beside `path` for work in progress on it: ".<name><mark><pid>-<random>". The
 // pid tells a later process whether the work's owner is still alive.
@@ -67,15 +70,26 @@ std::string workingSibling(const std::string& path, const char* mark) {
     return (target.parent_path() / ("." + target.filename().string() + mark + suffix)).string();
 }
 
-// The pid a working sibling's name carries, or 0 when the name is no working sibling.
-pid_t ownerOfWorkingSibling(const std::string& name) {
-    if (name.empty() || name[0] != '.') return 0;
-    for (const char* mark : {kCopyingMark, kRemovingMark}) {
+struct WorkingSibling {
+    pid_t owner = 0;           // 0: the name is no working sibling
+    std::string originalName;  // the name of the item the work was on
+    const char* mark = nullptr;
+};
+
+WorkingSibling parseWorkingSibling(const std::string& name) {
+    if (name.empty() || name[0] != '.') return {};
+    for (const char* mark : {kCopyingMark, kRemovingMark, kSwappingMark}) {
         auto at = name.rfind(mark);
-        if (at != std::string::npos)
-            return static_cast<pid_t>(std::atol(name.c_str() + at + std::strlen(mark)));
+        if (at != std::string::npos && at > 1) {
+            return {static_cast<pid_t>(std::atol(name.c_str() + at + std::strlen(mark))),
+                    name.substr(1, at - 1), mark};
+        }
     }
-    return 0;
+    return {};
+}
+
+bool hasEnded(pid_t owner) {
+    return owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH;
 }
 
 // Renames without ever replacing what is at the destination.
@@ -166,6 +180,7 @@ Status copyTree(const fs::path& from, const fs::path& to, const fs::path& relati
     if (S_ISREG(st.st_mode)) {
         fs::copy_file(from, to, fs::copy_options::none, ec);
         if (ec) return fsFailure("Cannot copy to", to.string(), ec);
+        pauseForTestsAt("copy:file-copied");
         if (::chmod(to.c_str(), modes.modeFor(relative, st)) != 0)
             return errnoFailure("Cannot copy to", to.string(), errno);
         return Status::ok();
@@ -225,6 +240,7 @@ Status LinuxFileManager::removeItem(const std::string& path) {
     // Out of the way in one step; the tree goes afterwards.
     std::string leaving = workingSibling(target, kRemovingMark);
     if (renameNoReplace(target, leaving) != 0) return removeTree(target);
+    pauseForTestsAt("remove:moved-aside");
     (void)removeTree(leaving);  // what stays is a leftover, removed at a later start
     return Status::ok();
 }
@@ -242,18 +258,61 @@ Status LinuxFileManager::copyItem(const std::string& source, const std::string& 
     return copied;
 }
 
-std::vector<std::string> LinuxFileManager::removeLeftoversOfEndedProcesses(
-    const std::string& folder) {
-    std::vector<std::string> removed;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        pid_t owner = ownerOfWorkingSibling(entry.path().filename().string());
-        if (owner > 0 && owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH &&
-            removeTree(entry.path().string())) {
-            removed.push_back(entry.path().string());
+ReplaceResult LinuxFileManager::replaceItem(const std::string& source,
+                                            const std::string& destination) {
+    std::string from = withoutTrailingSlash(source);
+    std::string to = withoutTrailingSlash(destination);
+    if (!fileExistsAtPath(from)) return {errnoFailure("Cannot copy", source, ENOENT), false};
+    std::string incoming = workingSibling(to, kCopyingMark);
+    if (Status copied = copyTree(from, incoming, fs::path(), ModeSource(from)); !copied) {
+        (void)removeTree(incoming);
+        return {copied, false};
+    }
+    pauseForTestsAt("replace:copied");
+    // After the exchange `incoming` holds the old item, still under its working name.
+    if (::renameat2(AT_FDCWD, incoming.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
+        int error = errno;
+        if (error == ENOENT && !fileExistsAtPath(to)) {
+            error = renameNoReplace(incoming, to) == 0 ? 0 : errno;
+        } else if (error == EINVAL || error == ENOSYS) {
+            // No exchange on this file system: the old item is moved aside under a name that a
+            // later start puts back should this process die before the new one is in place.
+            std::string aside = workingSibling(to, kSwappingMark);
+            error = ::rename(to.c_str(), aside.c_str()) == 0 ? 0 : errno;
+            if (error == 0 && ::rename(incoming.c_str(), to.c_str()) != 0) {
+                error = errno;
+                (void)::rename(aside.c_str(), to.c_str());
+            }
+            if (error == 0) incoming = aside;
+        }
+        if (error != 0) {
+            (void)removeTree(incoming);
+            return {errnoFailure("Cannot replace", destination, error), true};
         }
     }
-    return removed;
+    pauseForTestsAt("replace:swapped");
+    if (fileExistsAtPath(incoming)) (void)removeItem(incoming);  // a leftover at worst
+    return {Status::ok(), true};
+}
+
+std::vector<std::string> LinuxFileManager::removeLeftoversOfEndedProcesses(
+    const std::string& folder) {
+    std::vector<std::string> cleared;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        WorkingSibling sibling = parseWorkingSibling(entry.path().filename().string());
+        if (!hasEnded(sibling.owner)) continue;
+        std::string leftover = entry.path().string();
+        if (sibling.mark == kSwappingMark && !sibling.originalName.empty()) {
+            std::string original = (fs::path(folder) / sibling.originalName).string();
+            if (renameNoReplace(leftover, original) == 0) {
+                cleared.push_back(leftover);
+                continue;
+            }
+        }
+        if (removeTree(leftover)) cleared.push_back(leftover);
+    }
+    return cleared;
 }
 
 Status LinuxFileManager::moveItem(const std::string& source, const std::string& destination) {

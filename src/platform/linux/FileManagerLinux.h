@@ -11,6 +11,7 @@ class LinuxFileManager final : public FileManager {
     Status createDirectory(const std::string& path, bool withIntermediates) override;
     Status removeItem(const std::string& path) override;
     Status copyItem(const std::string& source, const std::string& destination) override;
+    ReplaceResult replaceItem(const std::string& source, const std::string& destination) override;
     std::vector<std::string> removeLeftoversOfEndedProcesses(const std::string& folder) override;
     Status moveItem(const std::string& source, const std::string& destination) override;
     std::optional<std::uint64_t> fileSize(const std::string& path) const override;
