@@ -12,7 +12,7 @@ bench_init() {  # build folder; sets BUILD and WORK
 
 # Re-runs the calling script under a virtual display and a private session bus when needed.
 bench_display() {  # "$0" "$@" of the caller
-  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- "$@"; fi
+  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" dbus-run-session -- "$@"; fi
 }
 
 start_server() {  # server arguments; sets HOST and SSL_CERT_FILE

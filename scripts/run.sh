@@ -50,7 +50,7 @@ if [ $# -eq 0 ]; then set -- -KelvaneToken DEV-TOKEN -DC com -pathForKelvane joi
 app="$bundle/Contents/MacOS/OrvoTendraKelvane"
 echo "run: log at \$HOME/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
 if [ -z "${DISPLAY:-}" ]; then
-  xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- "$app" "$@"
+  xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" dbus-run-session -- "$app" "$@"
 else
   "$app" "$@"
 fi

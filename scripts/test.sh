@@ -52,5 +52,5 @@ if [ "$sanitize" = thread ]; then
   export TSAN_OPTIONS="second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 fi
 run=(ctest --test-dir "$build" --output-on-failure -j2 "$@")
-if [ -z "${DISPLAY:-}" ]; then run=(xvfb-run -a -s "-screen 0 1280x1024x24" "${run[@]}"); fi
+if [ -z "${DISPLAY:-}" ]; then run=(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "${run[@]}"); fi
 exec dbus-run-session -- "${run[@]}"

@@ -8,6 +8,7 @@
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Log.h"
+#include "platform/MainLoop.h"
 #include "platform/Preferences.h"
 #include "platform/Url.h"
 #include "platform/Workspace.h"
@@ -36,6 +37,7 @@ const std::vector<std::string>& ViewController::scriptMessageNames() {
 }
 
 void ViewController::viewDidLoad() {
+    platform::assertMainThread("ViewController::viewDidLoad");
     m_window = platform::Application::shared().createWindow(kDefaultTitle, 1024, 768);
     restoreWindowTitle();
     // The names are registered before the first load, so a page posting during it is heard.
@@ -73,6 +75,7 @@ void ViewController::restoreWindowTitle() {
 }
 
 void ViewController::loadJoinPageURl() {
+    platform::assertMainThread("ViewController::loadJoinPageURl");
     std::string url = currentJoinPageURL();
     if (!platform::Url::isValid(url) || !m_webView) return;
     m_webView->loadRequest(url, kLoadTimeout);
@@ -87,6 +90,7 @@ void ViewController::didReceiveScriptMessage(const platform::ScriptMessage& mess
 }
 
 void ViewController::executeJavaScript(const std::string& script) {
+    platform::assertMainThread("ViewController::executeJavaScript");
     if (!m_webView) return;
     m_webView->evaluateJavaScript(script, [](std::optional<std::string> error) {
         if (error)
@@ -95,6 +99,7 @@ void ViewController::executeJavaScript(const std::string& script) {
 }
 
 void ViewController::updateWindowTitle(const std::string& title) {
+    platform::assertMainThread("ViewController::updateWindowTitle");
     if (m_window) m_window->setTitle(title);
 }
 
@@ -121,7 +126,9 @@ void ViewController::didRequestNewWindow(const platform::NavigationAction& actio
 
 void ViewController::handleDeepLink(const std::string& url) {
     platform::print("handleDeepLink(_:) : Handling deep link: " + url);
-    (void)platform::Workspace::openURL(url);
+    if (platform::Status opened = platform::Workspace::openURL(url); !opened)
+        platform::print("handleDeepLink(_:) : The link could not be opened: " +
+                        opened.errorDescription());
 }
 
 void ViewController::didFailProvisionalNavigation(const std::string& errorDescription) {
@@ -135,6 +142,7 @@ void ViewController::didFailNavigation(const std::string& errorDescription) {
 }
 
 void ViewController::handleWebViewError(const std::string& /*errorDescription*/) {
+    platform::assertMainThread("ViewController::handleWebViewError");
     SessionDetails& session = SessionDetails::getInstance();
     std::string address =
         joinPageURL(session.webServerName(), session.pathForKelvane(), std::nullopt);
@@ -155,6 +163,7 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
 }
 
 void ViewController::loadStaticNoInternetPage() {
+    platform::assertMainThread("ViewController::loadStaticNoInternetPage");
     std::string page =
         platform::Bundle::mainBundlePath() + "/Contents/Resources/NoInternetPage.html";
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
@@ -162,10 +171,12 @@ void ViewController::loadStaticNoInternetPage() {
 }
 
 void ViewController::didFailedToConnect() {
+    platform::assertMainThread("ViewController::didFailedToConnect");
     loadStaticNoInternetPage();
 }
 
 void ViewController::didRestoreConnection() {
+    platform::assertMainThread("ViewController::didRestoreConnection");
     OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
     ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
         if (received)

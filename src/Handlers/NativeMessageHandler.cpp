@@ -4,6 +4,7 @@
 
 #include "../Objects/SessionDetails.h"
 #include "../platform/Log.h"
+#include "../platform/MainLoop.h"
 #include "../platform/Preferences.h"
 #include "../platform/Url.h"
 #include "../platform/Workspace.h"
@@ -81,6 +82,7 @@ void NativeMessageHandler::reply(const std::string& script) {
 }
 
 void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessage& message) {
+    platform::assertMainThread("NativeMessageHandler::handleMessageFromWebView");
     try {
         const std::string& name = message.name;
         const platform::ScriptValue& body = message.body;
@@ -181,7 +183,12 @@ void NativeMessageHandler::sendCustomerDetailsToNative(const std::string& body) 
 
 void NativeMessageHandler::sendJoinReportAbuseLinkToNative(const std::string& body) {
     if (!platform::Url::isURLReference(body)) return;
-    if (platform::Workspace::openURL(body)) log(" Opened Report Abuse Page in the Default browser");
+    if (platform::Status opened = platform::Workspace::openURL(body); !opened) {
+        log(" The Report Abuse Page could not be opened in the Default browser: " +
+            opened.errorDescription());
+        return;
+    }
+    log(" Opened Report Abuse Page in the Default browser");
 }
 
 void NativeMessageHandler::kelvaneLoaded() {
@@ -240,8 +247,8 @@ void NativeMessageHandler::getActiveSessionKey() {
 }
 
 void NativeMessageHandler::openProxy() {
-    // The outcome is not looked at: a desktop without proxy settings simply shows nothing.
-    (void)platform::Workspace::openProxySettings();
+    if (platform::Status opened = platform::Workspace::openProxySettings(); !opened)
+        log(" The proxy settings could not be shown: " + opened.errorDescription());
 }
 
 void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {

@@ -21,10 +21,11 @@ namespace {
 constexpr double kDownloadTimeout = 240;
 
 void postSessionStatusFailure() {
-    if (!platform::DistributedNotifications::post("SendSessionStatusToTendraKelvane",
-                                                  {{"status", 0}})) {
-        logLine("%s : No session message bus: the session status could not be announced",
-                "-[OrvoDmgDownloader postSessionStatus]");
+    if (platform::Status posted = platform::DistributedNotifications::post(
+            "SendSessionStatusToTendraKelvane", {{"status", 0}});
+        !posted) {
+        logLine("%s : The session status could not be announced : %@",
+                "-[OrvoDmgDownloader postSessionStatus]", posted.errorDescription());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"
@@ -14,6 +15,8 @@
 #include "DeploymentHosts.h"
 #include "LogHandler.h"
 #include "Logging.h"
+#include "NativeMessageHandler.h"
+#include "OrvoAppUpgrader.h"
 #include "OrvoKelvaneUpdater.h"
 #include "ServerAnswers.h"
 
@@ -44,6 +47,12 @@ void createFolderIfMissing(const char* function, const std::string& path,
     }
 }
 
+std::string octalPermissions(unsigned permissions) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", permissions & 07777);
+    return text;
+}
+
 std::string versionText(const platform::PlistValue* value) {
     if (!value) return "(null)";
     if (auto* text = value->string()) return *text;
@@ -71,6 +80,7 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
         logLine("%s : ********************************************************* \n", kFunction);
         createConveloNativeFolder();
         createOrvoKelvaneNativeFolder();
+        keepCustomerDetailsPrivate(kFunction);
         // A copy or removal cut short by the end of an earlier run (a crash, a power loss) left
         // hidden half-finished work beside the agent, the staged update or the installed
         // application; it is never used, only removed.
@@ -82,6 +92,35 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
             }
         }
     });
+}
+
+void Utils::keepCustomerDetailsPrivate(const char* function) {
+    platform::FileManager& files = fileManager();
+    std::string library = platform::SearchPaths::userLibraryDirectory();
+    struct Item {
+        std::string path;
+        unsigned permissions;
+    };
+    const Item items[] = {
+        {library + "/Logs/OrvoTendra", 0700},
+        {library + "/Logs/OrvoTendra/OrvoKelvane", 0700},
+        {orvoKelvaneNativeFolderPath(), 0700},
+        {conveloNativeFolderPath(), 0700},
+        {NativeMessageHandler::connectionSettingsPath(), 0600},
+        {platform::Preferences::standardUserDefaults().storePath(), 0600},
+        {OrvoAppUpgrader::joinDetailsPath(), 0600},
+        {infoPlistPath(), 0600},
+        {preferencesPlistPath(), 0600},
+    };
+    for (const Item& item : items) {
+        auto current = files.permissionsOfItem(item.path);
+        if (!current || (*current & 077) == 0) continue;
+        platform::Status narrowed = files.setPermissions(item.path, item.permissions);
+        logLine("%s : %@ was open to other users (mode %@); %@", function, item.path,
+                octalPermissions(*current),
+                narrowed ? std::string("it is now private to its owner")
+                         : "it could not be made private: " + narrowed.errorDescription());
+    }
 }
 
 void Utils::createConveloNativeFolder() {

@@ -44,4 +44,7 @@ class Utils {
 
   private:
     static void replaceInstalledApplication(const char* function);
+    // Narrows to their owner the folders and files that hold the customer's details, where an
+    // earlier run or another program left them readable by others.
+    static void keepCustomerDetailsPrivate(const char* function);
 };

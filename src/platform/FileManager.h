@@ -28,6 +28,8 @@ class FileManager {
     virtual bool fileExistsAtPath(const std::string& path) const = 0;
     virtual bool directoryExistsAtPath(const std::string& path) const = 0;
 
+    // Folders are created private to their owner (0700): everything the application keeps
+    // under the user's Library is the customer's own.
     virtual Status createDirectory(const std::string& path, bool withIntermediates) = 0;
     // Removes a file, link or whole folder tree. A folder first leaves its path in one step,
     // so a process that dies meanwhile never leaves half a folder under the old name.
@@ -51,14 +53,18 @@ class FileManager {
 
     virtual std::optional<std::uint64_t> fileSize(const std::string& path) const = 0;
     virtual Status truncateFile(const std::string& path) = 0;
+    // The item's permission bits (as 0644), absent when it does not exist; links are followed.
+    virtual std::optional<unsigned> permissionsOfItem(const std::string& path) const = 0;
+    virtual Status setPermissions(const std::string& path, unsigned permissions) = 0;
 
     virtual std::optional<std::string> contentsAtPath(const std::string& path,
                                                       std::string* error = nullptr) const = 0;
     // Plain write that replaces whatever was at the path.
     virtual Status writeContents(const std::string& path, const std::string& bytes) = 0;
     // Writes beside the destination and renames over it, so a process that dies leaves either
-    // the old or the new contents, never a half-written file. `durable` also waits for the disk,
-    // so that holds across a power loss too; it costs a flush each time.
+    // the old or the new contents, never a half-written file. The file is readable and writable
+    // by its owner only (0600): what is written this way holds the customer's details. `durable`
+    // also waits for the disk, so that holds across a power loss too; it costs a flush each time.
     virtual Status writeContentsAtomically(const std::string& path, const std::string& bytes,
                                            bool durable = true) = 0;
 };

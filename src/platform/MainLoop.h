@@ -7,7 +7,7 @@ namespace platform {
 
 // A timer on the main loop; it fires until invalidated or destroyed.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void invalidate() = 0;
     virtual bool isValid() const = 0;
@@ -15,7 +15,7 @@ public:
 
 // The main thread's event loop: timers, and work posted from other threads.
 class MainLoop {
-public:
+  public:
     virtual ~MainLoop() = default;
 
     static MainLoop& main();
@@ -31,5 +31,14 @@ public:
     // For start-up waits and tests; the application's own loop is Application::run.
     virtual bool runUntil(const std::function<bool()>& done, double timeoutSeconds) = 0;
 };
+
+// Marks an operation that must run on the main thread (the toolkit's, the web view's, the
+// bridge's). Debug and sanitizer builds stop the process, naming the operation, when it is
+// called from another thread; release builds check nothing.
+#if !defined(NDEBUG) || defined(KELVANE_THREAD_CHECKS)
+void assertMainThread(const char* operation);
+#else
+inline void assertMainThread(const char*) {}
+#endif
 
 }  // namespace platform

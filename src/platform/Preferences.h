@@ -11,7 +11,7 @@ namespace platform {
 // The per-user preferences store. Launch arguments of the form "-Key value" form an argument
 // domain that wins over stored values and is never written back. Safe from any thread.
 class Preferences {
-public:
+  public:
     virtual ~Preferences() = default;
 
     static Preferences& standardUserDefaults();
@@ -32,6 +32,9 @@ public:
 
     // Writes unsaved changes to disk. False when the write failed.
     virtual bool synchronize() = 0;
+
+    // The file the values are stored in.
+    virtual std::string storePath() const = 0;
 
     // Every visible key and value, argument domain applied.
     virtual PlistDictionary dictionaryRepresentation() const = 0;

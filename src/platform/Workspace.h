@@ -10,11 +10,13 @@ namespace platform {
 
 namespace Workspace {
 
-// Opens the URL with the application the desktop has registered for its scheme.
-bool openURL(const std::string& url);
+// Opens the URL with the application the desktop has registered for its scheme; a failure
+// says why.
+Status openURL(const std::string& url);
 
-// Shows the desktop's proxy settings; false when the desktop offers none.
-bool openProxySettings();
+// Shows the desktop's proxy settings; fails, with the reason, when the desktop offers none or
+// they could not be started.
+Status openProxySettings();
 
 // Starts the application bundle's executable (Contents/MacOS/<CFBundleExecutable>) with exactly
 // these arguments, detached from this process: its own session, standard streams on /dev/null,

@@ -54,7 +54,7 @@ std::string versionOf(const std::string& bundle) {
 // Both ways the installed application is replaced (from a Kelvane volume at start, and with a
 // staged update at exit), killed at every step: an application stays installed, whole, and
 // the next start clears what the killed run left.
-class InstalledApplication : public ::testing::TestWithParam<std::tuple<std::string, const char*>> {
+class InstalledApplication : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {
   protected:
     void SetUp() override {
         fs::create_directories(m_home / "Applications");
@@ -88,11 +88,11 @@ class InstalledApplication : public ::testing::TestWithParam<std::tuple<std::str
 
     // Runs the replacement in a child that stops itself at `point`, then kills it there.
     // Returns false when the child never reached the point.
-    bool killAt(const std::string& way, const char* point) {
+    bool killAt(const std::string& way, const std::string& point) {
         std::fflush(nullptr);
         pid_t child = ::fork();
         if (child == 0) {
-            ::setenv("KELVANE_TEST_PAUSE_AT", point, 1);
+            ::setenv("KELVANE_TEST_PAUSE_AT", point.c_str(), 1);
             (void)std::freopen("/dev/null", "w", stdout);
             (void)std::freopen("/dev/null", "w", stderr);
             replace(way);

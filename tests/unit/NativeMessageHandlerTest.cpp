@@ -237,10 +237,16 @@ TEST(NativeMessageHandler, RaiseARequestKeysCountPerceivedCharactersAndAbuseLink
 
     auto outcome = send({{"sendJoinReportAbuseLinkToNative", text("mailto:abuse@example.com")},
                          {"sendJoinReportAbuseLinkToNative", text("tel:+15550100")},
-                         {"sendJoinReportAbuseLinkToNative", text("not a link")}});
+                         {"sendJoinReportAbuseLinkToNative", text("not a link")},
+                         {"sendJoinReportAbuseLinkToNative", text("gopher://abuse.example")}});
     EXPECT_TRUE(waitUntil([&] { return countOccurrences(handler.openedText(), "\n") == 2; }, 10));
     EXPECT_EQ(handler.openedText(), "mailto:abuse@example.com\ntel:+15550100\n");
     EXPECT_EQ(countOccurrences(outcome.output, "Opened Report Abuse Page in the Default browser"),
               2u)
         << outcome.output;
+    // No handler for the scheme: the desktop's reason reaches the log.
+    auto failed =
+        outcome.output.find("The Report Abuse Page could not be opened in the Default browser: ");
+    ASSERT_NE(failed, std::string::npos) << outcome.output;
+    EXPECT_NE(outcome.output[outcome.output.find(": ", failed) + 2], '\n') << "no reason given";
 }

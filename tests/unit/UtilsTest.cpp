@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
 #include "../support/ChildProcess.h"
 #include "../support/TempHome.h"
+#include "Handlers/LogHandler.h"
+#include "Handlers/NativeMessageHandler.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
+#include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 
 namespace {
@@ -31,8 +35,9 @@ TEST(Utils, CreatesBothFoldersOnceAndLeavesWhateverIsAlreadyThere) {
     });
     EXPECT_NE(first.find("+[Utils createConveloNativeFolder] Convelo Native Folder Created..."),
               std::string::npos);
-    EXPECT_NE(first.find("+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created..."),
-              std::string::npos);
+    EXPECT_NE(
+        first.find("+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created..."),
+        std::string::npos);
     EXPECT_TRUE(std::filesystem::is_directory(home / "Library/Application Support/ConveloNative"));
 
     // A plain file where the native folder belongs counts as present and stays a file.
@@ -45,15 +50,17 @@ TEST(Utils, CreatesBothFoldersOnceAndLeavesWhateverIsAlreadyThere) {
     EXPECT_NE(second.find("Convelo Native folder Already Present"), std::string::npos);
     EXPECT_NE(second.find("Orvo Kelvane Native folder Already Present"), std::string::npos);
     EXPECT_EQ(second.find("Created"), std::string::npos);
-    EXPECT_TRUE(std::filesystem::is_regular_file(home / "Library/Application Support/OrvoKelvaneNativeFolder"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(
+        home / "Library/Application Support/OrvoKelvaneNativeFolder"));
 }
 
 TEST(Utils, FolderThatCannotBeCreatedIsLoggedAndNothingElseHappens) {
     TempHome home;
     writeFile(home / "Library", "blocks every folder below it");
     std::string output = outputOf(home, [] { Utils::createConveloNativeFolder(); });
-    EXPECT_NE(output.find("+[Utils createConveloNativeFolder] Failed to Create Convelo Native Folder..."),
-              std::string::npos);
+    EXPECT_NE(
+        output.find("+[Utils createConveloNativeFolder] Failed to Create Convelo Native Folder..."),
+        std::string::npos);
 }
 
 TEST(Utils, OwnVersionComesFromTheBundleOrIsZeroWhenTheBundleIsGone) {
@@ -63,7 +70,8 @@ TEST(Utils, OwnVersionComesFromTheBundleOrIsZeroWhenTheBundleIsGone) {
         session.setKelvaneAppPath(bundlePath);
         std::string output = outputOf(home, [&] {
             Utils::getOrvoKelvaneAppVersion();
-            std::printf("stored=%s\n", session.localOrvoKelvaneAppVersion().value_or("<absent>").c_str());
+            std::printf("stored=%s\n",
+                        session.localOrvoKelvaneAppVersion().value_or("<absent>").c_str());
         });
         return output.substr(output.find("stored=") + 7);
     };
@@ -82,9 +90,71 @@ TEST(Utils, ExitStepWithNothingStagedLogsOnlyItsTwoLines) {
     TempHome home;
     std::string output = outputOf(home, [] { Utils::updateKelvaneIfNeeded(); });
     EXPECT_EQ(countOccurrences(output, "\n"), 3u);  // two lines, the last ending in two line feeds
-    EXPECT_NE(output.find("+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server."),
+    EXPECT_NE(output.find(
+                  "+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server."),
               std::string::npos);
-    EXPECT_NE(output.find("+[Utils updateKelvaneIfNeeded] : ************************** Orvo Kelvane App "
-                          "terminated ******* \n\n"),
-              std::string::npos);
+    EXPECT_NE(
+        output.find("+[Utils updateKelvaneIfNeeded] : ************************** Orvo Kelvane App "
+                    "terminated ******* \n\n"),
+        std::string::npos);
+}
+
+// The customer's details (proxy password, name, session key) stay theirs: what the application
+// creates is private from the start, and what an earlier run left open is narrowed once.
+TEST(Utils, CustomerDetailsArePrivateToTheirOwner) {
+    TempHome home;
+    namespace fs = std::filesystem;
+    auto start = [&] {
+        return outputOf(home, [] {
+            LogHandler logHandler;
+            Utils::createKelvaneDirectoriesWithLogHandler(logHandler);
+            platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+            defaults.setString("host", "proxy.example");
+            defaults.setInteger("port", 3128);
+            defaults.setBool("authRequired", true);
+            defaults.setString("userName", "customer");
+            defaults.setString("password", "s3cret-Proxy");
+            (void)defaults.synchronize();
+            NativeMessageHandler::shared().setupProxyDetails();
+        });
+    };
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+    };
+    std::string settings = home / "Library/Logs/OrvoTendra/ConnectionSettings.plist";
+    std::string preferences = home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+    const std::vector<std::string> folders = {
+        home / "Library", home / "Library/Logs/OrvoTendra",
+        home / "Library/Logs/OrvoTendra/OrvoKelvane",
+        home / "Library/Application Support/ConveloNative",
+        home / "Library/Application Support/OrvoKelvaneNativeFolder"};
+    std::string log = home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log";
+
+    (void)start();
+    for (const std::string& folder : folders) EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    EXPECT_EQ(modeOf(settings), 0600u);
+    EXPECT_EQ(modeOf(preferences), 0600u);
+    EXPECT_EQ(readFile(log).find("open to other users"), std::string::npos);
+
+    // Left readable by others, by an earlier version or by hand: narrowed, one line each.
+    for (const std::string& folder : folders) fs::permissions(folder, fs::perms(0755));
+    fs::permissions(settings, fs::perms(0644));
+    fs::permissions(preferences, fs::perms(0644));
+    (void)start();
+    std::string text = readFile(log);
+    EXPECT_NE(text.find(settings + " was open to other users (mode 0644); it is now private"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(preferences + " was open to other users"), std::string::npos);
+    EXPECT_EQ(modeOf(settings), 0600u);
+    EXPECT_EQ(modeOf(preferences), 0600u);
+    EXPECT_EQ(modeOf(home / "Library/Logs/OrvoTendra"), 0700u);
+    EXPECT_EQ(modeOf(home / "Library"), 0755u) << "only the application's own folders change";
+
+    (void)start();
+    std::string again = readFile(log).substr(text.size());
+    EXPECT_EQ(again.find("open to other users"), std::string::npos) << "said once only";
+    EXPECT_EQ(readFile(log).find("s3cret-Proxy"), std::string::npos) << "the password is logged";
+    EXPECT_NE(readFile(settings).find("s3cret-Proxy"), std::string::npos);
 }

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #include "../Application.h"
 #include "../Preferences.h"
@@ -17,36 +18,40 @@ namespace {
 constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
 
 class GtkApplicationBackend final : public Application {
-public:
+  public:
     int run(int argc, char** argv, ApplicationDelegate& delegate) override {
         m_delegate = &delegate;
         m_application = glib::ObjectPtr<GtkApplication>::adopt(
             gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE));
 
-        glib::connectSignal(
+        m_signals.push_back(glib::connectSignal(
             m_application.get(), "activate",
-            +[](GtkApplication*, gpointer self) { static_cast<GtkApplicationBackend*>(self)->launch(); },
-            this);
-        glib::connectSignal(
+            +[](GtkApplication*, gpointer self) {
+                static_cast<GtkApplicationBackend*>(self)->launch();
+            },
+            this));
+        m_signals.push_back(glib::connectSignal(
             m_application.get(), "window-removed",
             +[](GtkApplication* application, GtkWindow*, gpointer self) {
                 if (!gtk_application_get_windows(application)) {
                     static_cast<GtkApplicationBackend*>(self)->lastWindowClosed();
                 }
             },
-            this);
+            this));
         installQuitAction();
         for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-            g_unix_signal_add(signal, +[](gpointer self) -> gboolean {
-                static_cast<GtkApplicationBackend*>(self)->terminate();
-            }, this);
+            g_unix_signal_add(
+                signal,
+                +[](gpointer self) -> gboolean {
+                    static_cast<GtkApplicationBackend*>(self)->terminate();
+                },
+                this);
         }
 
         // Launch arguments belong to the preferences' argument domain, not to GTK's option
         // parser, which would reject them.
         char* programOnly[] = {argc > 0 ? argv[0] : nullptr, nullptr};
-        return g_application_run(G_APPLICATION(m_application.get()), argc > 0 ? 1 : 0,
-                                 programOnly);
+        return g_application_run(G_APPLICATION(m_application.get()), argc > 0 ? 1 : 0, programOnly);
     }
 
     [[noreturn]] void terminate() override {
@@ -58,12 +63,11 @@ public:
         ::_exit(0);
     }
 
-    std::unique_ptr<Window> createWindow(const std::string& title, int width,
-                                         int height) override {
+    std::unique_ptr<Window> createWindow(const std::string& title, int width, int height) override {
         return std::make_unique<GtkWindowBackend>(m_application.get(), title, width, height);
     }
 
-private:
+  private:
     void launch() {
         if (m_launched) return;
         m_launched = true;
@@ -81,12 +85,12 @@ private:
 
     void installQuitAction() {
         GSimpleAction* quit = g_simple_action_new("quit", nullptr);
-        glib::connectSignal(
+        m_signals.push_back(glib::connectSignal(
             quit, "activate",
             +[](GSimpleAction*, GVariant*, gpointer self) {
                 static_cast<GtkApplicationBackend*>(self)->terminate();
             },
-            this);
+            this));
         g_action_map_add_action(G_ACTION_MAP(m_application.get()), G_ACTION(quit));
         g_object_unref(quit);
         const char* accels[] = {"<Control>q", nullptr};
@@ -95,6 +99,7 @@ private:
 
     ApplicationDelegate* m_delegate = nullptr;
     glib::ObjectPtr<GtkApplication> m_application;
+    std::vector<glib::SignalConnection> m_signals;
     bool m_launched = false;
 };
 

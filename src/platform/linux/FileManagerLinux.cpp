@@ -218,14 +218,20 @@ bool LinuxFileManager::directoryExistsAtPath(const std::string& path) const {
 }
 
 Status LinuxFileManager::createDirectory(const std::string& path, bool withIntermediates) {
-    std::error_code ec;
-    if (withIntermediates) {
-        fs::create_directories(path, ec);
-        if (ec) return fsFailure("Cannot create folder", path, ec);
-        if (!directoryExistsAtPath(path)) return errnoFailure("Cannot create folder", path, EEXIST);
+    if (!withIntermediates) {
+        if (::mkdir(path.c_str(), 0700) != 0)
+            return errnoFailure("Cannot create folder", path, errno);
         return Status::ok();
     }
-    if (::mkdir(path.c_str(), 0777) != 0) return errnoFailure("Cannot create folder", path, errno);
+    // Each missing folder on the way is made here, so that all of them are private.
+    fs::path partial;
+    for (const fs::path& component : fs::path(path)) {
+        partial /= component;
+        if (component.empty() || component == "/") continue;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return errnoFailure("Cannot create folder", path, errno);
+    }
+    if (!directoryExistsAtPath(path)) return errnoFailure("Cannot create folder", path, ENOTDIR);
     return Status::ok();
 }
 
@@ -329,6 +335,18 @@ std::optional<std::uint64_t> LinuxFileManager::fileSize(const std::string& path)
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::optional<unsigned> LinuxFileManager::permissionsOfItem(const std::string& path) const {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return static_cast<unsigned>(st.st_mode & 07777);
+}
+
+Status LinuxFileManager::setPermissions(const std::string& path, unsigned permissions) {
+    if (::chmod(path.c_str(), static_cast<mode_t>(permissions)) != 0)
+        return errnoFailure("Cannot change the permissions of", path, errno);
+    return Status::ok();
+}
+
 Status LinuxFileManager::truncateFile(const std::string& path) {
     if (::truncate(path.c_str(), 0) != 0) return errnoFailure("Cannot truncate", path, errno);
     return Status::ok();
@@ -373,10 +391,10 @@ Status LinuxFileManager::writeContents(const std::string& path, const std::strin
 
 Status LinuxFileManager::writeContentsAtomically(const std::string& path, const std::string& bytes,
                                                  bool durable) {
-    // The new file gets the mode a plain create would: the kernel applies this process's umask.
     std::string temporary = workingSibling(path, kCopyingMark);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return errnoFailure("Cannot write", path, errno);
+    (void)::fchmod(fd, 0600);  // exactly, whatever the umask
     bool ok = writeAll(fd, bytes) && (!durable || ::fsync(fd) == 0);
     int error = errno;
     if (::close(fd) != 0 && ok) {

@@ -16,6 +16,8 @@ class LinuxFileManager final : public FileManager {
     Status moveItem(const std::string& source, const std::string& destination) override;
     std::optional<std::uint64_t> fileSize(const std::string& path) const override;
     Status truncateFile(const std::string& path) override;
+    std::optional<unsigned> permissionsOfItem(const std::string& path) const override;
+    Status setPermissions(const std::string& path, unsigned permissions) override;
     std::optional<std::string> contentsAtPath(const std::string& path,
                                               std::string* error) const override;
     Status writeContents(const std::string& path, const std::string& bytes) override;

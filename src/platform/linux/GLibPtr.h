@@ -4,7 +4,9 @@
 
 #include <glib-object.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "../Status.h"
@@ -14,7 +16,7 @@ namespace platform::glib {
 // Holds one reference to a GObject and drops it when destroyed.
 template <typename T>
 class ObjectPtr {
-public:
+  public:
     ObjectPtr() = default;
     // Takes over a reference the caller owns (a "transfer full" return value).
     static ObjectPtr adopt(T* object) { return ObjectPtr(object); }
@@ -34,18 +36,85 @@ public:
     T* operator->() const { return m_object; }
     explicit operator bool() const { return m_object != nullptr; }
 
-private:
+  private:
     explicit ObjectPtr(T* object) : m_object(object) {}
     T* m_object = nullptr;
 };
 
-// Connects a typed callback: the handler's signature is checked at compile time against
-// the function pointer type given, instead of being cast away through G_CALLBACK.
-template <typename Handler, typename Instance>
-gulong connectSignal(Instance* instance, const char* signal, Handler handler, gpointer data) {
-    static_assert(std::is_pointer_v<Handler>, "pass a function pointer or captureless lambda");
-    return g_signal_connect_data(instance, signal, reinterpret_cast<GCallback>(handler), data,
-                                 nullptr, GConnectFlags{});
+// A connected signal handler, disconnected when this is destroyed (unless the instance went
+// first, which disconnects all of its handlers itself).
+class SignalConnection {
+  public:
+    SignalConnection() = default;
+    SignalConnection(gpointer instance, gulong id) : m_instance(instance), m_id(id) {
+        g_object_add_weak_pointer(G_OBJECT(m_instance), &m_instance);
+    }
+    SignalConnection(const SignalConnection&) = delete;
+    SignalConnection& operator=(const SignalConnection&) = delete;
+    SignalConnection(SignalConnection&& other) noexcept { *this = std::move(other); }
+    SignalConnection& operator=(SignalConnection&& other) noexcept {
+        if (this != &other) {
+            disconnect();
+            if (other.m_instance) {
+                g_object_remove_weak_pointer(G_OBJECT(other.m_instance), &other.m_instance);
+                m_instance = std::exchange(other.m_instance, nullptr);
+                g_object_add_weak_pointer(G_OBJECT(m_instance), &m_instance);
+            }
+            m_id = std::exchange(other.m_id, 0);
+        }
+        return *this;
+    }
+    ~SignalConnection() { disconnect(); }
+
+    void disconnect() {
+        if (!m_instance) return;
+        g_object_remove_weak_pointer(G_OBJECT(m_instance), &m_instance);
+        if (m_id && g_signal_handler_is_connected(m_instance, m_id))
+            g_signal_handler_disconnect(m_instance, m_id);
+        m_instance = nullptr;
+        m_id = 0;
+    }
+
+  private:
+    gpointer m_instance = nullptr;
+    gulong m_id = 0;
+};
+
+namespace detail {
+template <typename... Args>
+struct LastIsUserData : std::false_type {};
+template <typename Last>
+struct LastIsUserData<Last> : std::is_same<Last, gpointer> {};
+template <typename First, typename... Rest>
+struct LastIsUserData<First, Rest...> : LastIsUserData<Rest...> {};
+}  // namespace detail
+
+// Connects a typed handler: its first parameter must be the emitting instance's own type and
+// its last the user data, so a handler written for another object does not compile (G_CALLBACK
+// would cast anything). `data` must outlive the connection.
+template <typename Instance, typename Return, typename... Args>
+[[nodiscard]] SignalConnection connectSignal(Instance* instance, const char* signal,
+                                             Return (*handler)(Instance*, Args...), gpointer data) {
+    static_assert(detail::LastIsUserData<Args...>::value,
+                  "the handler's last parameter is gpointer");
+    return SignalConnection(
+        instance, g_signal_connect_data(instance, signal, reinterpret_cast<GCallback>(handler),
+                                        data, nullptr, GConnectFlags{}));
+}
+
+// As above, with data the connection owns: it is deleted when the handler is disconnected or
+// the instance is finalized, whichever comes first.
+template <typename Instance, typename Return, typename Data, typename... Args>
+[[nodiscard]] SignalConnection connectSignal(Instance* instance, const char* signal,
+                                             Return (*handler)(Instance*, Args...),
+                                             std::unique_ptr<Data> data) {
+    static_assert(detail::LastIsUserData<Args...>::value,
+                  "the handler's last parameter is gpointer");
+    return SignalConnection(
+        instance,
+        g_signal_connect_data(
+            instance, signal, reinterpret_cast<GCallback>(handler), data.release(),
+            +[](gpointer owned, GClosure*) { delete static_cast<Data*>(owned); }, GConnectFlags{}));
 }
 
 // Turns a GError into our own status and frees it.

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "../MainLoop.h"
@@ -20,7 +22,7 @@ struct TimerState {
 };
 
 class GLibTimer final : public Timer {
-public:
+  public:
     explicit GLibTimer(std::shared_ptr<TimerState> state) : m_state(std::move(state)) {}
     ~GLibTimer() override { invalidate(); }
 
@@ -32,7 +34,7 @@ public:
     }
     bool isValid() const override { return m_state->sourceId != 0; }
 
-private:
+  private:
     std::shared_ptr<TimerState> m_state;
 };
 
@@ -43,17 +45,21 @@ gboolean fireTimer(gpointer data) {
     return state->repeats && state->sourceId != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void releaseTimer(gpointer data) { delete static_cast<std::shared_ptr<TimerState>*>(data); }
+void releaseTimer(gpointer data) {
+    delete static_cast<std::shared_ptr<TimerState>*>(data);
+}
 
 gboolean runPosted(gpointer data) {
     (*static_cast<std::function<void()>*>(data))();
     return G_SOURCE_REMOVE;
 }
 
-void releasePosted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void releasePosted(gpointer data) {
+    delete static_cast<std::function<void()>*>(data);
+}
 
 class GLibMainLoop final : public MainLoop {
-public:
+  public:
     std::unique_ptr<Timer> scheduleTimer(double intervalSeconds, bool repeats,
                                          std::function<void()> action) override {
         auto state = std::make_shared<TimerState>();
@@ -93,5 +99,13 @@ MainLoop& MainLoop::main() {
     static GLibMainLoop loop;
     return loop;
 }
+
+#if !defined(NDEBUG) || defined(KELVANE_THREAD_CHECKS)
+void assertMainThread(const char* operation) {
+    if (std::this_thread::get_id() == g_mainThreadId) return;
+    std::fprintf(stderr, "%s must run on the main thread\n", operation);
+    std::abort();
+}
+#endif
 
 }  // namespace platform

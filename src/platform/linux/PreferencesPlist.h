@@ -10,7 +10,7 @@ namespace platform {
 // Preferences kept as an XML property list at one path; the argument domain comes from the
 // given launch arguments.
 class PlistPreferences final : public Preferences {
-public:
+  public:
     PlistPreferences(std::string path, const std::vector<std::string>& arguments);
     ~PlistPreferences() override;
 
@@ -20,12 +20,12 @@ public:
     bool synchronize() override;
     PlistDictionary dictionaryRepresentation() const override;
 
-    const std::string& path() const { return m_path; }
+    std::string storePath() const override { return m_path; }
 
     // "-Key value" pairs, as the system's argument domain reads them.
     static PlistDictionary parseArgumentDomain(const std::vector<std::string>& arguments);
 
-private:
+  private:
     void load();
 
     const std::string m_path;

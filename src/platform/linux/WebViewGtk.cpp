@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "../MainLoop.h"
 #include "../SearchPaths.h"
 #include "../WebView.h"
 #include "GLibPtr.h"
@@ -76,6 +77,7 @@ bool sameAddress(const std::string& reported, const std::string& asked) {
 
 class GtkWebViewBackend;
 
+// One page message's way to the delegate; owned by its signal connection.
 struct MessageRoute {
     GtkWebViewBackend* view;
     std::string name;
@@ -102,19 +104,18 @@ class GtkWebViewBackend final : public WebView {
         m_contentManager =
             glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
         for (const std::string& name : messageNames) {
-            auto route = std::make_unique<MessageRoute>(MessageRoute{this, name});
             std::string signal = "script-message-received::" + name;
-            glib::connectSignal(
+            m_signals.push_back(glib::connectSignal(
                 m_contentManager.get(), signal.c_str(),
                 +[](WebKitUserContentManager*, JSCValue* value, gpointer data) {
                     auto* target = static_cast<MessageRoute*>(data);
                     target->view->m_delegate.didReceiveScriptMessage(
                         ScriptMessage{target->name, convert(value)});
                 },
-                route.get());
+                std::make_unique<MessageRoute>(MessageRoute{this, name})));
             webkit_user_content_manager_register_script_message_handler(m_contentManager.get(),
                                                                         name.c_str(), nullptr);
-            m_routes.push_back(std::move(route));
+            m_messageNames.push_back(name);
         }
 
         GtkWidget* view =
@@ -126,15 +127,31 @@ class GtkWebViewBackend final : public WebView {
             webkit_web_view_get_settings(m_view.get()), TRUE);
         gtk_window_set_child(window.native(), view);
 
-        glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this);
-        glib::connectSignal(m_view.get(), "create", &onCreate, this);
-        glib::connectSignal(m_view.get(), "load-failed", &onLoadFailed, this);
-        glib::connectSignal(m_view.get(), "load-changed", &onLoadChanged, this);
+        m_signals.push_back(
+            glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this));
+        m_signals.push_back(glib::connectSignal(m_view.get(), "create", &onCreate, this));
+        m_signals.push_back(glib::connectSignal(m_view.get(), "load-failed", &onLoadFailed, this));
+        m_signals.push_back(
+            glib::connectSignal(m_view.get(), "load-changed", &onLoadChanged, this));
     }
 
-    ~GtkWebViewBackend() override { cancelTimeout(); }
+    // Nothing of the engine calls back into this object once it is gone: handlers are
+    // disconnected (which frees the routes), the page's messages unregistered, scripts still
+    // running cancelled and the load time-out removed.
+    ~GtkWebViewBackend() override {
+        assertMainThread("WebView::~WebView");
+        m_signals.clear();
+        for (const std::string& name : m_messageNames) {
+            webkit_user_content_manager_unregister_script_message_handler(m_contentManager.get(),
+                                                                          name.c_str(), nullptr);
+        }
+        g_cancellable_cancel(m_scripts.get());
+        cancelTimeout();
+        webkit_web_view_stop_loading(m_view.get());
+    }
 
     void loadRequest(const std::string& url, double timeoutSeconds) override {
+        assertMainThread("WebView::loadRequest");
         startTimeout(timeoutSeconds);
         m_timedURL = url;
         m_applicationLoad = url;
@@ -142,6 +159,7 @@ class GtkWebViewBackend final : public WebView {
     }
 
     void loadFileURL(const std::string& filePath) override {
+        assertMainThread("WebView::loadFileURL");
         cancelTimeout();
         g_autofree char* uri = g_filename_to_uri(filePath.c_str(), nullptr, nullptr);
         if (uri) webkit_web_view_load_uri(m_view.get(), uri);
@@ -149,10 +167,11 @@ class GtkWebViewBackend final : public WebView {
 
     void evaluateJavaScript(const std::string& script,
                             std::function<void(std::optional<std::string>)> completion) override {
+        assertMainThread("WebView::evaluateJavaScript");
         auto* pending = new std::function<void(std::optional<std::string>)>(std::move(completion));
         webkit_web_view_evaluate_javascript(
             m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr,
-            nullptr,
+            m_scripts.get(),
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<std::function<void(std::optional<std::string>)>> done(
                     static_cast<std::function<void(std::optional<std::string>)>*>(data));
@@ -160,6 +179,11 @@ class GtkWebViewBackend final : public WebView {
                 JSCValue* value = webkit_web_view_evaluate_javascript_finish(
                     WEBKIT_WEB_VIEW(source), result, &error);
                 if (value) g_object_unref(value);
+                // Cancelled with the view: whoever asked may be gone too.
+                if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+                    g_error_free(error);
+                    return;
+                }
                 Status status = glib::statusFromError(error);
                 (*done)(status ? std::nullopt
                                : std::optional<std::string>(status.errorDescription()));
@@ -168,6 +192,7 @@ class GtkWebViewBackend final : public WebView {
     }
 
     std::string currentURL() const override {
+        assertMainThread("WebView::currentURL");
         const char* uri = webkit_web_view_get_uri(m_view.get());
         return uri ? uri : "";
     }
@@ -305,7 +330,10 @@ class GtkWebViewBackend final : public WebView {
     glib::ObjectPtr<WebKitNetworkSession> m_session;
     glib::ObjectPtr<WebKitUserContentManager> m_contentManager;
     glib::ObjectPtr<WebKitWebView> m_view;
-    std::vector<std::unique_ptr<MessageRoute>> m_routes;
+    glib::ObjectPtr<GCancellable> m_scripts =
+        glib::ObjectPtr<GCancellable>::adopt(g_cancellable_new());
+    std::vector<std::string> m_messageNames;
+    std::vector<glib::SignalConnection> m_signals;
     std::vector<std::string> m_undecided;
     guint m_timeoutSource = 0;
     std::string m_timedURL;

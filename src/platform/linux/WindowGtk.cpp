@@ -1,9 +1,11 @@
 #include "WindowGtk.h"
 
+#include "../MainLoop.h"
+
 namespace platform {
 
-GtkWindowBackend::GtkWindowBackend(GtkApplication* application, const std::string& title,
-                                   int width, int height) {
+GtkWindowBackend::GtkWindowBackend(GtkApplication* application, const std::string& title, int width,
+                                   int height) {
     GtkWidget* window = gtk_application_window_new(application);
     // GTK owns top-level windows; our reference keeps the object valid after it closes.
     m_window = glib::ObjectPtr<GtkWindow>::adopt(GTK_WINDOW(g_object_ref(window)));
@@ -12,6 +14,7 @@ GtkWindowBackend::GtkWindowBackend(GtkApplication* application, const std::strin
 }
 
 void GtkWindowBackend::setTitle(const std::string& title) {
+    assertMainThread("Window::setTitle");
     gtk_window_set_title(m_window.get(), title.c_str());
 }
 
@@ -20,8 +23,14 @@ std::string GtkWindowBackend::title() const {
     return title ? title : "";
 }
 
-void GtkWindowBackend::show() { gtk_window_present(m_window.get()); }
+void GtkWindowBackend::show() {
+    assertMainThread("Window::show");
+    gtk_window_present(m_window.get());
+}
 
-void GtkWindowBackend::close() { gtk_window_close(m_window.get()); }
+void GtkWindowBackend::close() {
+    assertMainThread("Window::close");
+    gtk_window_close(m_window.get());
+}
 
 }  // namespace platform

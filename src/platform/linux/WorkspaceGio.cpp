@@ -11,14 +11,14 @@
 
 namespace platform::Workspace {
 
-bool openURL(const std::string& url) {
+Status openURL(const std::string& url) {
     GError* error = nullptr;
-    bool opened = g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error);
-    (void)glib::statusFromError(error);
-    return opened;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return Status::ok();
+    if (!error) return Status::failure("no application opens " + url);
+    return glib::statusFromError(error);
 }
 
-bool openProxySettings() {
+Status openProxySettings() {
     // Each desktop keeps its proxy settings in its own settings program; the first one
     // installed is used.
     static const std::vector<std::vector<const char*>> kSettings = {
@@ -37,12 +37,13 @@ bool openProxySettings() {
             argv.push_back(const_cast<char*>(command[i]));
         argv.push_back(nullptr);
         GError* error = nullptr;
-        bool started = g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr,
-                                     nullptr, nullptr, &error);
-        (void)glib::statusFromError(error);
-        return started;
+        if (g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, nullptr,
+                          &error)) {
+            return Status::ok();
+        }
+        return glib::statusFromError(error);
     }
-    return false;
+    return Status::failure("this desktop has no proxy settings program");
 }
 
 namespace {
