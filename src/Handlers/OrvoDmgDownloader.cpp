@@ -169,10 +169,17 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
             if (!files.directoryExistsAtPath(Utils::conveloNativeFolderPath()))
                 (void)files.createDirectory(Utils::conveloNativeFolderPath(), true);
             std::string volume = agentVolumePath();
-            if (files.copyItem(volume + "/Orvo.app", installedAgentPath())) {
+            // Copies are made beside their destination and swapped in whole, so a copy cut
+            // short (a full disk) leaves nothing that could be launched or read half-written.
+            platform::ReplaceResult agent =
+                files.replaceItem(volume + "/Orvo.app", installedAgentPath());
+            if (agent.status) {
                 logLine("%s : Orvo.app file copied", kFunction);
+            } else {
+                logLine("%s : Orvo.app could not be copied : %@", kFunction,
+                        agent.status.errorDescription());
             }
-            if (!workspaceLaunchApplication(installedAgentPath())) {
+            if (!agent.status || !workspaceLaunchApplication(installedAgentPath())) {
                 platform::NSLog("orvo app file not launched");
                 postSessionStatusFailure();
             } else {
@@ -184,9 +191,15 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
                     "%s :Sardane file copied",  "%s :Holmir file copied"};
                 for (std::size_t i = 0; i < companionItems().size(); ++i) {
                     const std::string& item = companionItems()[i];
-                    if (files.copyItem(volume + "/" + item,
-                                       Utils::conveloNativeFolderPath() + item))
+                    // An item an earlier run left (maybe empty, after a full disk) is replaced.
+                    platform::ReplaceResult copied = files.replaceItem(
+                        volume + "/" + item, Utils::conveloNativeFolderPath() + item);
+                    if (copied.status) {
                         logLine(kCopiedLines[i], kFunction);
+                    } else if (files.fileExistsAtPath(volume + "/" + item)) {
+                        logLine("%s : %@ could not be copied : %@", kFunction, item,
+                                copied.status.errorDescription());
+                    }
                 }
             }
             if (files.fileExistsAtPath(downloadedImagePath()))

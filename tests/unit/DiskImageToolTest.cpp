@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "../support/ChildProcess.h"
 #include "../support/TempHome.h"
 #include "platform/FileManager.h"
 #include "platform/Task.h"
@@ -275,4 +277,45 @@ TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRuns
     EXPECT_FALSE(fs::exists(leftover));
     ASSERT_EQ(tool("detach", mountPointOf(again)).terminationStatus, 0);
     EXPECT_TRUE(fs::is_empty(m_home.volumes()));
+}
+
+// An image that cannot fit is refused before anything is written; what a mount killed
+// half-way left is cleared by the next detach as well as by the next mount.
+TEST_F(DiskImageTool, ImagesThatCannotFitAreRefusedAndHalfMountsAreClearedByADetach) {
+    std::string source = m_home / "src-big";
+    fs::create_directories(source);
+    { std::ofstream(source + "/zeros").flush(); }
+    fs::resize_file(source + "/zeros", 300u << 20);
+    writeFile(source + "/small", "hi");
+    // Compressed on the image, it expands to its full size on the disk.
+    std::string image = m_home / "big.dmg";
+    std::string command = "xorriso -report_about FAILURE -outdev '" + image +
+                          "' -volid Big -map '" + source + "' / -set_filter_r --zisofs / -- " +
+                          ">/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_LT(fs::file_size(image), 4u << 20);
+
+    auto before = surroundings();
+    std::string refused = outputOfChild([&] {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 100u << 20;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        auto result = tool("mount", image);
+        std::printf("status %d: %s\n", result.terminationStatus, result.error.c_str());
+    });
+    EXPECT_NE(refused.find("above this process's file-size limit"), std::string::npos) << refused;
+    EXPECT_EQ(surroundings(), before) << "nothing was written";
+
+    auto mounted = tool("mount", image);
+    ASSERT_EQ(mounted.terminationStatus, 0) << mounted.error;
+    EXPECT_EQ(fs::file_size(mountPointOf(mounted) + "/zeros"), 300u << 20);
+
+    pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    std::string leftover = root() + "/.Big.kelvane-copying-" + std::to_string(ended) + "-abcdef";
+    fs::create_directories(leftover + "/part");
+    ASSERT_EQ(tool("detach", mountPointOf(mounted)).terminationStatus, 0);
+    EXPECT_TRUE(fs::is_empty(root())) << "the detach cleared the half mount";
 }

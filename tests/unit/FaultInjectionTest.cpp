@@ -12,6 +12,7 @@
 #include "Handlers/ApiHandler.h"
 #include "Handlers/LogHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
+#include "Handlers/OrvoDmgDownloader.h"
 #include "Handlers/ProvisioningGate.h"
 #include "Objects/SessionDetails.h"
 #include "platform/Http.h"
@@ -19,6 +20,7 @@
 #include "platform/MainLoop.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
+#include "platform/Task.h"
 
 namespace fs = std::filesystem;
 
@@ -49,7 +51,7 @@ void liftFileSizeLimit() {
 }  // namespace
 
 class ServerFaults : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
     void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
 
@@ -65,10 +67,14 @@ protected:
             session.setKelvaneToken(std::nullopt);
             session.setKelvaneUpdateNeeded(false);
             std::promise<bool> done;
-            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+            ApiHandler::getInstance().checkKelvaneUpdateWithCompletion(
+                [&](bool received) { done.set_value(received); });
             auto future = done.get_future();
-            if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready) return std::string("hung");
-            return nlohmann::json{{"received", future.get()}, {"url", session.kelvaneDownloadUrl().value_or("")}}.dump();
+            if (future.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+                return std::string("hung");
+            return nlohmann::json{{"received", future.get()},
+                                  {"url", session.kelvaneDownloadUrl().value_or("")}}
+                .dump();
         });
         m_lastLog = output;
         return result == "hung" ? nlohmann::json("hung") : nlohmann::json::parse(result);
@@ -80,16 +86,18 @@ protected:
 };
 
 TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks) {
-    for (const nlohmann::json& fault : {nlohmann::json{{"status", 500}}, nlohmann::json{{"status", 404}},
-                                        nlohmann::json{{"body", "{\"representation\":"}},
-                                        nlohmann::json{{"body", std::string(5000, 'x')}, {"truncateAfter", 10}}}) {
+    for (const nlohmann::json& fault :
+         {nlohmann::json{{"status", 500}}, nlohmann::json{{"status", 404}},
+          nlohmann::json{{"body", "{\"representation\":"}},
+          nlohmann::json{{"body", std::string(5000, 'x')}, {"truncateAfter", 10}}}) {
         auto outcome = selfUpdateCheck(fault);
         ASSERT_TRUE(outcome.is_object()) << fault.dump();
         EXPECT_EQ(outcome["url"], "unchanged") << fault.dump();
     }
     // A slow answer is still an answer.
-    auto slow = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://slow.example/a.dmg"}}}}},
-                                 {"bytesPerSecond", 200}});
+    auto slow = selfUpdateCheck(
+        {{"json", {{"representation", {{"download_url", "https://slow.example/a.dmg"}}}}},
+         {"bytesPerSecond", 200}});
     EXPECT_EQ(slow["received"], true);
     EXPECT_EQ(slow["url"], "https://slow.example/a.dmg");
 
@@ -104,7 +112,8 @@ TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks)
     EXPECT_TRUE(wrongHost.requests().empty());
     ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
 
-    auto recovered = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://ok.example/a.dmg"}}}}}});
+    auto recovered = selfUpdateCheck(
+        {{"json", {{"representation", {{"download_url", "https://ok.example/a.dmg"}}}}}});
     EXPECT_EQ(recovered["received"], true);
     EXPECT_EQ(recovered["url"], "https://ok.example/a.dmg");
 }
@@ -120,14 +129,18 @@ TEST_F(ServerFaults, ApiServerThatNeverAnswersIsGivenUpAfterAMinute) {
         session.setLocalOrvoKelvaneAppVersion("1.0.0");
         std::promise<bool> done;
         auto start = std::chrono::steady_clock::now();
-        ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([&](bool received) { done.set_value(received); });
+        ApiHandler::getInstance().checkKelvaneUpdateWithCompletion(
+            [&](bool received) { done.set_value(received); });
         platform::HttpRequest other;
         other.url = "https://" + m_server.host() + "/alive";
         bool othersAnswered = platform::HttpClient::shared().get(other).body == "yes";
         auto future = done.get_future();
-        if (future.wait_for(std::chrono::seconds(150)) != std::future_status::ready) return std::string("hung");
-        auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-        return nlohmann::json{{"received", future.get()}, {"seconds", waited.count()}, {"others", othersAnswered}}
+        if (future.wait_for(std::chrono::seconds(150)) != std::future_status::ready)
+            return std::string("hung");
+        auto waited = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::steady_clock::now() - start);
+        return nlohmann::json{
+            {"received", future.get()}, {"seconds", waited.count()}, {"others", othersAnswered}}
             .dump();
     });
     ASSERT_NE(result, "hung") << log;
@@ -138,12 +151,13 @@ TEST_F(ServerFaults, ApiServerThatNeverAnswersIsGivenUpAfterAMinute) {
     EXPECT_LE(outcome["seconds"].get<int>(), 100);
     EXPECT_NE(log.find("_block_invoke : Check Update failed : "), std::string::npos) << log;
 
-    auto recovered = selfUpdateCheck({{"json", {{"representation", {{"download_url", "https://ok.example/b.dmg"}}}}}});
+    auto recovered = selfUpdateCheck(
+        {{"json", {{"representation", {{"download_url", "https://ok.example/b.dmg"}}}}}});
     EXPECT_EQ(recovered["received"], true);
 }
 
 class LocalFaults : public ::testing::Test {
-protected:
+  protected:
     TempHome m_home;
 };
 
@@ -152,28 +166,35 @@ TEST_F(LocalFaults, FullDiskKeepsTheLastGoodJoinDetailsAndPreferences) {
     fs::create_directories(folder);
     std::string details = folder + "orvojoindetails.conf";
     writeFile(details, "CONVELO_IND\n&key=111111111&good=1&");
-    std::string preferences = m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
-    writeFile(preferences, platform::PropertyList::toXml(platform::PlistDictionary{{"name", "kept"}}));
+    std::string preferences =
+        m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
+    writeFile(preferences,
+              platform::PropertyList::toXml(platform::PlistDictionary{{"name", "kept"}}));
 
     int status = 0;
-    std::string log = outputOfChild([&] {
-        // Content beyond the limit; the limit itself leaves room for this test's own output.
-        SessionDetails::getInstance().setSessionKey("123456789");
-        SessionDetails::getInstance().setName(std::string(200000, 'n'));  // goes to the file, not the log
-        platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
-        defaults.setString("email", std::string(400000, 'e'));
-        limitFileSize(100000);
-        OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
-        bool saved = defaults.synchronize();
-        std::printf("\nsaved under the limit: %d\n", saved);
-        std::fflush(stdout);
-        liftFileSizeLimit();
-        SessionDetails::getInstance().setSessionKey("222222222");
-        OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
-        std::printf("saved after: %d\n", defaults.synchronize());
-    }, &status);
+    std::string log = outputOfChild(
+        [&] {
+            // Content beyond the limit; the limit itself leaves room for this test's own output.
+            SessionDetails::getInstance().setSessionKey("123456789");
+            SessionDetails::getInstance().setName(
+                std::string(200000, 'n'));  // goes to the file, not the log
+            platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+            defaults.setString("email", std::string(400000, 'e'));
+            limitFileSize(100000);
+            OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
+            bool saved = defaults.synchronize();
+            std::printf("\nsaved under the limit: %d\n", saved);
+            std::fflush(stdout);
+            liftFileSizeLimit();
+            SessionDetails::getInstance().setSessionKey("222222222");
+            OrvoAppUpgrader::getInstance().modifyOrvoJoinDetails();
+            std::printf("saved after: %d\n", defaults.synchronize());
+        },
+        &status);
     ASSERT_EQ(status, 0) << log.substr(0, 2000);
-    EXPECT_NE(log.find("Unable to create New orvojoindetails.conf file by Kelvane"), std::string::npos) << log;
+    EXPECT_NE(log.find("Unable to create New orvojoindetails.conf file by Kelvane"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("saved under the limit: 0"), std::string::npos);
     EXPECT_NE(log.find("saved after: 1"), std::string::npos);
     EXPECT_NE(readFile(details).find("&key=222222222&"), std::string::npos) << "recovered";
@@ -182,7 +203,8 @@ TEST_F(LocalFaults, FullDiskKeepsTheLastGoodJoinDetailsAndPreferences) {
     EXPECT_EQ(*stored->dictionary()->at("name").string(), "kept");
     EXPECT_EQ(stored->dictionary()->at("email").string()->size(), 400000u);
     for (const auto& entry : fs::directory_iterator(folder)) {
-        EXPECT_EQ(entry.path().filename().string().find(".XXXXXX"), std::string::npos) << "no temporary left";
+        EXPECT_EQ(entry.path().filename().string().find(".XXXXXX"), std::string::npos)
+            << "no temporary left";
     }
 }
 
@@ -191,7 +213,8 @@ TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResu
         LogHandler handler;
         handler.createOrvoKelvaneLogFolder();
         limitFileSize(300000);
-        for (int i = 0; i < 5000; ++i) platform::NSLog("line written while the disk is full " + std::to_string(i));
+        for (int i = 0; i < 5000; ++i)
+            platform::NSLog("line written while the disk is full " + std::to_string(i));
         platform::MainLoop::main().runUntil([] { return false; }, 0.3);
         liftFileSizeLimit();
         platform::MainLoop::main().runUntil([] { return false; }, 0.3);
@@ -204,4 +227,47 @@ TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResu
     std::string all;
     for (const auto& entry : fs::directory_iterator(folder)) all += readFile(entry.path().string());
     EXPECT_NE(all.find("after the disk has room again"), std::string::npos);
+}
+
+// A disk that fills while the agent is copied out of its volume: nothing half-copied is left
+// or launched, the failure is announced, and the next install puts every item in whole, also
+// over the empty files an earlier full disk left.
+TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIsWhole) {
+    ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+    std::string folder = m_home / "Library/Application Support/ConveloNative/";
+    fs::create_directories(folder);
+    for (const std::string& item : OrvoDmgDownloader::companionItems()) {
+        if (item != "Holmir") writeFile(folder + item, "");
+    }
+    auto install = [&](bool fullDisk) {
+        return outputOfChild([&] {
+            fs::copy_file(KELVANE_AGENT_IMAGE, OrvoDmgDownloader::downloadedImagePath());
+            auto mounted = platform::Task::run(
+                "/usr/bin/hdiutil", {"mount", OrvoDmgDownloader::downloadedImagePath()}, false);
+            std::printf("mounted: %d\n", mounted.terminationStatus);
+            if (fullDisk) limitFileSize(64 * 1024);  // the agent's executable is larger
+            auto downloader = std::make_shared<OrvoDmgDownloader>();
+            downloader->copyAppFileAndLaunch();
+        });
+    };
+    std::string full = install(true);
+    EXPECT_NE(full.find("mounted: 0"), std::string::npos) << full;
+    EXPECT_NE(full.find("Orvo.app could not be copied : "), std::string::npos) << full;
+    EXPECT_NE(full.find("orvo app file not launched"), std::string::npos);
+    EXPECT_EQ(full.find("launched successfully"), std::string::npos);
+    EXPECT_FALSE(fs::exists(folder + "Orvo.app"));
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo")) << "the volume was detached";
+
+    std::string whole = install(false);
+    EXPECT_NE(whole.find("launched successfully"), std::string::npos) << whole;
+    for (const std::string& item : OrvoDmgDownloader::companionItems()) {
+        std::string source = std::string(KELVANE_COMPANIONS) + "/" + item;
+        if (fs::is_regular_file(source)) {
+            EXPECT_EQ(readFile(folder + item), readFile(source)) << item;
+        }
+    }
+    EXPECT_TRUE(fs::is_regular_file(folder + "Holmir/Contents/README"));
+    ::unsetenv("KELVANE_HDIUTIL");
 }

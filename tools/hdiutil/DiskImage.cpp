@@ -4,14 +4,19 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "platform/FileManager.h"
 #include "platform/Volumes.h"
@@ -95,6 +100,64 @@ bool copyData(archive* reader, archive* writer, std::string& error) {
             return false;
         }
     }
+}
+
+// What extracting the image would write: the sum of its files' sizes and the largest one.
+// The directory records say so before any data is read; compressed (zisofs) files count at
+// their full size, which is what reaches the disk.
+struct ContentSize {
+    std::uint64_t total = 0;
+    std::uint64_t largest = 0;
+};
+
+std::optional<ContentSize> contentSize(const std::string& imagePath, std::string& error) {
+    ReadArchive reader;
+    archive_read_support_format_iso9660(reader.handle);
+    if (archive_read_open_filename(reader.handle, imagePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
+        error = std::string("cannot read image: ") + archive_error_string(reader.handle);
+        return std::nullopt;
+    }
+    ContentSize size;
+    archive_entry* entry = nullptr;
+    for (;;) {
+        int status = archive_read_next_header(reader.handle, &entry);
+        if (status == ARCHIVE_EOF) return size;
+        if (status < ARCHIVE_WARN) {
+            error = std::string("damaged image: ") + archive_error_string(reader.handle);
+            return std::nullopt;
+        }
+        if (archive_entry_filetype(entry) == AE_IFREG && !archive_entry_hardlink(entry) &&
+            archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
+            auto bytes = static_cast<std::uint64_t>(archive_entry_size(entry));
+            size.total += bytes;
+            size.largest = std::max(size.largest, bytes);
+        }
+    }
+}
+
+// Refuses, before anything is written, an image that cannot fit: more than the free space of
+// the volumes root, or a file above this process's file-size limit.
+bool fitsIn(const std::string& root, const ContentSize& size, std::string& error) {
+    struct statvfs disk;
+    if (::statvfs(root.c_str(), &disk) == 0) {
+        // Each file takes at least part of a block more than its bytes.
+        std::uint64_t available = std::uint64_t(disk.f_bavail) * disk.f_frsize;
+        if (size.total > available) {
+            error = "not enough space in " + root + ": the image holds " +
+                    std::to_string(size.total) + " bytes, " + std::to_string(available) +
+                    " are free";
+            return false;
+        }
+    }
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        size.largest > limit.rlim_cur) {
+        error = "a file of " + std::to_string(size.largest) +
+                " bytes is above this process's file-size limit of " +
+                std::to_string(limit.rlim_cur) + " bytes";
+        return false;
+    }
+    return true;
 }
 
 bool extract(const std::string& imagePath, const std::string& into, std::string& error) {
@@ -241,6 +304,8 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
         fs::permissions(root, fs::perms::owner_all, ec);
     }
     (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(root);
+    auto size = contentSize(imagePath, error);
+    if (!size || !fitsIn(root, *size, error)) return std::nullopt;
 
     std::string staging = stagingFolderPattern(root, *name);
     if (!::mkdtemp(staging.data())) {
@@ -283,6 +348,9 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
 }
 
 bool detach(const std::string& mountPoint, std::string& error) {
+    // What a mount killed half-way left beside the volumes goes too.
+    (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(
+        fs::path(mountPoint).parent_path().string());
     if (!platform::Volumes::Attached::isAttached(mountPoint)) {
         error = "detach failed - No such volume attached: " + mountPoint;
         return false;
