@@ -85,6 +85,7 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
     platform::HttpRequest request;
     request.url = url;
     request.maximumBodyBytes = kMaximumAnswerBytes;
+    request.totalSeconds = request.timeoutSeconds;  // an answer is a small document
     const std::string block = std::string(function) + "_block_invoke";
     platform::HttpClient::shared().getAsync(std::move(request), [block, url,
                                                                  completion = std::move(completion),

@@ -36,9 +36,13 @@ void NetworkMonitor::stopWebsiteReachabilityChecks() {
 void NetworkMonitor::checkWebsiteReachability() {
     // A bare host name is a (relative) URL too: its checks are made, and fail.
     if (!platform::Url::isURLReference(m_urlString)) return;
+    // One check at a time: a tick that finds the last one still waiting lets it finish.
+    if (m_checkInFlight) return;
+    m_checkInFlight = true;
     platform::HttpRequest request;
     request.url = m_urlString;
     request.timeoutSeconds = kCheckTimeout;
+    request.totalSeconds = kCheckTimeout;
     request.headers = {{"User-Agent", kUserAgent}};
     platform::HttpClient::shared().getAsync(
         std::move(request), [this](platform::HttpResponse response) {
@@ -48,6 +52,7 @@ void NetworkMonitor::checkWebsiteReachability() {
 }
 
 void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
+    m_checkInFlight = false;
     if (!response.error && response.statusCode == 200) {
         if (!m_isWebsiteReachable) {
             m_isWebsiteReachable = true;

@@ -8,7 +8,7 @@
 #include "../platform/NetworkPathMonitor.h"
 
 class NetworkMonitorDelegate {
-public:
+  public:
     virtual ~NetworkMonitorDelegate() = default;
     // The server became reachable again (or is reachable at the first check).
     virtual void didRestoreConnection() = 0;
@@ -20,7 +20,7 @@ public:
 // network-path changes restart a check every 2 s; results are told to the delegate. All
 // state lives on the main thread.
 class NetworkMonitor {
-public:
+  public:
     static constexpr double kCheckInterval = 2.0;
     static constexpr double kCheckTimeout = 10.0;
     static constexpr const char* kUserAgent =
@@ -41,9 +41,11 @@ public:
     void setIsWebsiteReachable(bool reachable) { m_isWebsiteReachable = reachable; }
     platform::Timer* reachabilityTimer() const { return m_reachabilityTimer.get(); }
     NetworkMonitorDelegate* networkMonitorDelegate() const { return m_networkMonitorDelegate; }
-    void setNetworkMonitorDelegate(NetworkMonitorDelegate* delegate) { m_networkMonitorDelegate = delegate; }
+    void setNetworkMonitorDelegate(NetworkMonitorDelegate* delegate) {
+        m_networkMonitorDelegate = delegate;
+    }
 
-private:
+  private:
     NetworkMonitor();
     void evaluate(const platform::HttpResponse& response);
 
@@ -52,5 +54,6 @@ private:
     bool m_isInternetAvailable = false;
     NetworkMonitorDelegate* m_networkMonitorDelegate = nullptr;
     bool m_isWebsiteReachable = false;
+    bool m_checkInFlight = false;  // main thread only
     std::unique_ptr<platform::Timer> m_reachabilityTimer;
 };

@@ -19,6 +19,9 @@
 namespace {
 
 constexpr double kDownloadTimeout = 240;
+// A download that keeps trickling is given up after half an hour; the provisioning turn it
+// holds is let go then.
+constexpr double kDownloadTotalSeconds = 30 * 60;
 
 void postSessionStatusFailure() {
     if (platform::Status posted = platform::DistributedNotifications::post(
@@ -93,6 +96,7 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         platform::HttpRequest request;
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
+        request.totalSeconds = kDownloadTotalSeconds;
         request.headers = {
             {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
         std::string block = std::string(kFunction) + "_block_invoke";

@@ -17,6 +17,8 @@
 namespace {
 
 constexpr double kDownloadTimeout = 240;
+// A download that keeps trickling is given up after half an hour.
+constexpr double kDownloadTotalSeconds = 30 * 60;
 
 // Counts staging runs that are between downloading and detaching, so the exit step can wait
 // for them instead of installing a half-copied bundle.
@@ -91,6 +93,7 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
         platform::HttpRequest request;
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
+        request.totalSeconds = kDownloadTotalSeconds;
         std::string block = std::string(kFunction) + "_block_invoke";
         platform::HttpClient::shared().download(
             std::move(request),

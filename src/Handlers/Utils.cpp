@@ -321,6 +321,8 @@ void Utils::getCustomDomain() {
         platform::HttpRequest request;
         request.url = url;
         request.timeoutSeconds = kTimeoutSeconds;
+        // Start-up waits for this answer: it is given up after the time-out, however it flows.
+        request.totalSeconds = kTimeoutSeconds;
         request.maximumBodyBytes = kMaximumAnswerBytes;
         platform::HttpResponse response = platform::HttpClient::shared().get(request);
         if (response.error) {

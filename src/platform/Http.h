@@ -16,6 +16,9 @@ struct HttpRequest {
     // URL sessions count it), including while connecting, and also when fewer than a useful
     // 1 KiB a second arrive for this long.
     double timeoutSeconds = 60;
+    // Limit on the whole request, however busy the transfer: a server that keeps sending just
+    // fast enough cannot hold it open for ever either.
+    double totalSeconds = 120;
     // Bodies held in memory stop here: the response keeps what arrived up to the bound and
     // says it was cut. Downloads are not bounded.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "../support/AppFixture.h"
 #include "../support/SubstituteServer.h"
@@ -133,4 +135,27 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
     std::error_code removed;
     fs::remove_all(installed, removed);
     EXPECT_FALSE(removed) << "the owner removes the installed application";
+}
+
+// A custom-domain lookup answered by a trickle: a termination request ends the waiting start
+// at once, and a start left alone gives the lookup up after its time-out and goes on.
+TEST_F(SessionConfiguration, ATricklingLookupIsGivenUpAndTerminationEndsTheWait) {
+    m_server.setRoutes(
+        {{"/api/v2/service_domain", {{"repeatBytes", 50000000}, {"bytesPerSecond", 4096}}}});
+    auto waiting = launch({"-DC", "com", "-KelvaneToken", "T-slow"});
+    ASSERT_TRUE(logShows("+[Utils getCustomDomain] : Requesting URL", 20)) << log();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ::kill(waiting->pid(), SIGTERM);
+    auto ended = waiting->waitForExit(5);
+    ASSERT_TRUE(ended.has_value()) << "SIGTERM did not end the start-up";
+    fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+
+    auto start = std::chrono::steady_clock::now();
+    auto patient = launch({"-DC", "com", "-KelvaneToken", "T-slow"});
+    ASSERT_TRUE(logShows("+[Utils getCustomDomain] : Check Update failed : ", 45)) << log();
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 40) << "the lookup was not bounded";
+    EXPECT_GT(waited, 25) << log();
+    EXPECT_TRUE(closeWindow(*patient));
+    EXPECT_TRUE(patient->waitForExit(20).has_value());
 }

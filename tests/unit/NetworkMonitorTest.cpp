@@ -73,3 +73,25 @@ TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     runFor(0.3);  // lets checks under way finish while the delegate still exists
     ::unsetenv("SSL_CERT_FILE");
 }
+
+// A server that answers just fast enough to keep a transfer alive: each check ends at its
+// time-out, and no second check starts while one waits.
+TEST(NetworkMonitor, ASlowServerGetsOneCheckAtATimeEachBoundedByTheTimeOut) {
+    SubstituteServer server;
+    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+    server.setRoutes({{"/slow", {{"repeatBytes", 10000000}, {"bytesPerSecond", 4096}}}});
+    CountingDelegate delegate;
+    NetworkMonitor& monitor = NetworkMonitor::shared();
+    monitor.setNetworkMonitorDelegate(&delegate);
+    monitor.startMonitoringReachability("https://" + server.host() + "/slow");
+    runFor(NetworkMonitor::kCheckInterval + NetworkMonitor::kCheckTimeout - 0.5);
+    EXPECT_EQ(server.requestsFor("/slow").size(), 1u) << "checks piled up";
+    EXPECT_EQ(delegate.failed, 0);
+    runFor(1.5);
+    EXPECT_EQ(delegate.failed, 1) << "the check ended at its time-out as a failure";
+    monitor.stopNetworkMonitoring();
+    monitor.stopWebsiteReachabilityChecks();
+    monitor.setNetworkMonitorDelegate(nullptr);
+    runFor(0.3);
+    ::unsetenv("SSL_CERT_FILE");
+}

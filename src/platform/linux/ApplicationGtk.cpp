@@ -16,6 +16,7 @@ namespace platform {
 namespace {
 
 constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 class GtkApplicationBackend final : public Application {
   public:
@@ -39,13 +40,13 @@ class GtkApplicationBackend final : public Application {
             },
             this));
         installQuitAction();
-        for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-            g_unix_signal_add(
-                signal,
-                +[](gpointer self) -> gboolean {
-                    static_cast<GtkApplicationBackend*>(self)->terminate();
-                },
-                this);
+        // Start-up may wait on the network with the main loop blocked; until it is done a
+        // termination request ends the process at once.
+        for (int signal : kTerminationSignals) {
+            struct sigaction action {};
+            action.sa_handler = +[](int) { ::_exit(0); };
+            sigemptyset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
         }
 
         // Launch arguments belong to the preferences' argument domain, not to GTK's option
@@ -77,6 +78,15 @@ class GtkApplicationBackend final : public Application {
         m_delegate->applicationWillFinishLaunching();
         m_delegate->loadMainWindow();
         m_delegate->applicationDidFinishLaunching();
+        // From here on the main loop turns: termination goes through the delegate.
+        for (int signal : kTerminationSignals) {
+            g_unix_signal_add(
+                signal,
+                +[](gpointer self) -> gboolean {
+                    static_cast<GtkApplicationBackend*>(self)->terminate();
+                },
+                this);
+        }
     }
 
     void lastWindowClosed() {

@@ -92,6 +92,8 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
     // stalled: a server that drips a byte now and then cannot hold it open for ever.
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kUsefulBytesPerSecond);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, seconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                     std::max(1000L, std::lround(request.totalSeconds * 1000)));
     if (const char* authorities = std::getenv("SSL_CERT_FILE"); authorities && *authorities) {
         curl_easy_setopt(h, CURLOPT_CAINFO, authorities);
     }
