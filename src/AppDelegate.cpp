@@ -6,15 +6,20 @@
 #include "Objects/SessionDetails.h"
 #include "platform/DispatchQueue.h"
 #include "platform/FileManager.h"
+#include "platform/Http.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 
 AppDelegate::AppDelegate() : m_logHandler(std::make_unique<LogHandler>()) {}
 
-AppDelegate::~AppDelegate() { removeObservers(); }
+AppDelegate::~AppDelegate() {
+    removeObservers();
+}
 
-void AppDelegate::awakeFromNib() { initializeKelvane(); }
+void AppDelegate::awakeFromNib() {
+    initializeKelvane();
+}
 
 void AppDelegate::initializeKelvane() {
     Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
@@ -61,7 +66,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         defaults.setBool("WebKitOfflineWebApplicationCacheEnabled", true);
         defaults.synchronize();
         ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
-            if (received) platform::print("applicationDidFinishLaunching(_:) Update Available for Kelvane");
+            if (received)
+                platform::print("applicationDidFinishLaunching(_:) Update Available for Kelvane");
         });
     });
 }
@@ -78,4 +84,7 @@ void AppDelegate::terminateApp() {
     platform::Application::shared().terminate();
 }
 
-void AppDelegate::applicationWillTerminate() {}
+void AppDelegate::applicationWillTerminate() {
+    // The process ends without waiting for downloads under way; their files go with it.
+    platform::HttpClient::shared().removeUnfinishedDownloads();
+}

@@ -1,5 +1,6 @@
 #include "OrvoDmgDownloader.h"
 
+#include <cstdint>
 #include <mutex>
 
 #include "../Objects/SessionDetails.h"
@@ -22,6 +23,8 @@ constexpr double kDownloadTimeout = 240;
 // A download that keeps trickling is given up after half an hour; the provisioning turn it
 // holds is let go then.
 constexpr double kDownloadTotalSeconds = 30 * 60;
+// Far above any real image; only a server gone wrong sends more.
+constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 void postSessionStatusFailure() {
     if (platform::Status posted = platform::DistributedNotifications::post(
@@ -97,12 +100,13 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
         request.totalSeconds = kDownloadTotalSeconds;
+        request.maximumBodyBytes = kMaximumImageBytes;
         request.headers = {
             {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
         std::string block = std::string(kFunction) + "_block_invoke";
         m_lastAddress = address;
         platform::HttpClient::shared().download(
-            std::move(request),
+            std::move(request), downloadedImagePath(),
             [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
                     if (result.error) {
@@ -122,11 +126,8 @@ void OrvoDmgDownloader::downloadFinished(const std::string& location, const std:
     platform::FileManager& files = platform::FileManager::defaultManager();
     std::string destination = downloadedImagePath();
     (void)files.removeItem(destination);
-    // Moved when the temporary file lies on the same disk, copied otherwise.
-    if (platform::Status copied = files.moveItem(location, destination)
-                                      ? platform::Status::ok()
-                                      : files.copyItem(location, destination);
-        !copied) {
+    // The download lies beside its destination: moving it there is a rename.
+    if (platform::Status copied = files.moveItem(location, destination); !copied) {
         logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
         return;
     }

@@ -1,6 +1,7 @@
 #include "OrvoKelvaneUpdater.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "../Objects/SessionDetails.h"
@@ -19,6 +20,8 @@ namespace {
 constexpr double kDownloadTimeout = 240;
 // A download that keeps trickling is given up after half an hour.
 constexpr double kDownloadTotalSeconds = 30 * 60;
+// Far above any real image; only a server gone wrong sends more.
+constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 // Counts staging runs that are between downloading and detaching, so the exit step can wait
 // for them instead of installing a half-copied bundle.
@@ -94,9 +97,10 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
         request.totalSeconds = kDownloadTotalSeconds;
+        request.maximumBodyBytes = kMaximumImageBytes;
         std::string block = std::string(kFunction) + "_block_invoke";
         platform::HttpClient::shared().download(
-            std::move(request),
+            std::move(request), downloadedImagePath(),
             [self = shared_from_this(), block, address](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
                     if (result.error) {
@@ -109,10 +113,8 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
                     platform::FileManager& fileManager = platform::FileManager::defaultManager();
                     std::string image = downloadedImagePath();
                     (void)fileManager.removeItem(image);
-                    // Moved when the temporary file lies on the same disk, copied otherwise.
-                    platform::Status copied = fileManager.moveItem(result.location, image)
-                                                  ? platform::Status::ok()
-                                                  : fileManager.copyItem(result.location, image);
+                    // The download lies beside its destination: moving it there is a rename.
+                    platform::Status copied = fileManager.moveItem(result.location, image);
                     if (!copied) {
                         logLine("%s : Error copying file to destination - %@", block,
                                 copied.errorDescription());

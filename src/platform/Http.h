@@ -20,7 +20,8 @@ struct HttpRequest {
     // fast enough cannot hold it open for ever either.
     double totalSeconds = 120;
     // Bodies held in memory stop here: the response keeps what arrived up to the bound and
-    // says it was cut. Downloads are not bounded.
+    // says it was cut. A download larger than this fails instead, before a byte is written
+    // when the server announces its length.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
 };
 
@@ -35,8 +36,9 @@ struct DownloadResult {
     long statusCode = 0;
     std::uint64_t bytes = 0;
     std::optional<std::string> error;
-    // The downloaded body in a temporary file, valid while the completion runs; it is removed
-    // afterwards. Empty on failure.
+    // The downloaded body in a hidden file beside the destination (the same folder, so moving
+    // it there is a rename), valid while the completion runs; removed afterwards if still
+    // there. Empty on failure, when nothing of the download is left.
     std::string location;
 };
 
@@ -53,10 +55,15 @@ class HttpClient {
     virtual HttpResponse get(const HttpRequest& request) = 0;
     // Returns at once; `completion` runs exactly once, on a worker thread.
     virtual void getAsync(HttpRequest request, std::function<void(HttpResponse)> completion) = 0;
-    // Streams the body into a temporary file, never holding it in memory; `completion` runs
-    // exactly once, on a worker thread, and may copy the file away.
-    virtual void download(HttpRequest request,
+    // Streams the body, as sent (never asked for compressed nor decoded), into a hidden file
+    // beside `destination`, never holding it in memory; `completion` runs exactly once, on a
+    // worker thread, and may move the file to the destination. The hidden file carries this
+    // process's id, so one a killed process left is recognised and removed at a later start.
+    virtual void download(HttpRequest request, const std::string& destination,
                           std::function<void(const DownloadResult&)> completion) = 0;
+    // Removes the files of downloads still under way; for the end of the process, which does
+    // not wait for them.
+    virtual void removeUnfinishedDownloads() = 0;
 };
 
 }  // namespace platform

@@ -88,7 +88,8 @@ TEST_F(HttpClientTest, CleartextIsRefusedFirstHandAndAfterARedirect) {
         << *redirected.error;
     std::promise<platform::DownloadResult> download;
     HttpClient::shared().download(
-        request("/to-http"), [&](const platform::DownloadResult& r) { download.set_value(r); });
+        request("/to-http"), m_home / "image.dmg",
+        [&](const platform::DownloadResult& r) { download.set_value(r); });
     auto downloaded = download.get_future().get();
     EXPECT_TRUE(downloaded.error);
     EXPECT_TRUE(downloaded.location.empty());
@@ -105,7 +106,7 @@ TEST_F(HttpClientTest, ADripSlowerThanAUsefulRateEndsWithinTheTimeOut) {
     m_server.setRoutes({{"/drip", {{"repeatBytes", 1000000}, {"bytesPerSecond", 100}}}});
     auto start = std::chrono::steady_clock::now();
     std::promise<platform::DownloadResult> done;
-    HttpClient::shared().download(request("/drip", 3),
+    HttpClient::shared().download(request("/drip", 3), m_home / "drip.dmg",
                                   [&](const platform::DownloadResult& r) { done.set_value(r); });
     auto result = done.get_future().get();
     EXPECT_TRUE(result.error);
@@ -140,7 +141,9 @@ TEST_F(HttpClientTest, AsyncCompletionRunsOnceOnAWorkerThread) {
     EXPECT_EQ(calls.load(), 1);
 }
 
-TEST_F(HttpClientTest, DownloadStreamsIntoATemporaryFileThatGoesAwayAfterward) {
+// Downloads are written beside their destination, as sent, within their bound; nothing of a
+// download stays behind, whatever its end.
+TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeaveNothing) {
     std::string image = m_home / "image.bin";
     std::string contents;
     for (int i = 0; i < 300000; ++i) contents += static_cast<char>(i * 7);
@@ -149,24 +152,63 @@ TEST_F(HttpClientTest, DownloadStreamsIntoATemporaryFileThatGoesAwayAfterward) {
         {{"/image", {{"file", image}}}, {"/broken", {{"file", image}, {"truncateAfter", 1000}}}});
 
     // What the completion saw: the result and the file's contents at that moment.
-    auto download = [&](const std::string& path) {
+    std::string folder = m_home / "downloads";
+    std::filesystem::create_directories(folder);
+    // The shared temporary folder is never used.
+    std::string shared = m_home / "tmp";
+    std::filesystem::create_directories(shared);
+    ::setenv("TMPDIR", shared.c_str(), 1);
+    auto download = [&](const std::string& path, std::uint64_t bound = 1 << 20) {
         std::promise<std::pair<platform::DownloadResult, std::string>> done;
-        HttpClient::shared().download(request(path), [&](const platform::DownloadResult& result) {
-            done.set_value({result, result.location.empty() ? "" : readFile(result.location)});
-        });
-        return done.get_future().get();
+        HttpRequest r = request(path);
+        r.maximumBodyBytes = bound;
+        HttpClient::shared().download(
+            r, folder + "/image.dmg", [&](const platform::DownloadResult& result) {
+                done.set_value({result, result.location.empty() ? "" : readFile(result.location)});
+            });
+        auto outcome = done.get_future().get();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return outcome;
     };
     auto [ok, received] = download("/image");
     EXPECT_FALSE(ok.error);
     EXPECT_EQ(ok.statusCode, 200);
     EXPECT_EQ(ok.bytes, contents.size());
     EXPECT_EQ(received, contents);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(std::filesystem::exists(ok.location)) << "the temporary file must not stay behind";
+    EXPECT_EQ(std::filesystem::path(ok.location).parent_path(), folder);
+    EXPECT_EQ(std::filesystem::path(ok.location).filename().string().rfind(".image.dmg.", 0), 0u);
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the file must not stay behind";
 
     auto [broken, nothing] = download("/broken");
     EXPECT_TRUE(broken.error);
     EXPECT_TRUE(broken.location.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+
+    // A compressed answer is stored as sent, never expanded.
+    std::string packed = m_home / "packed.gz";
+    ASSERT_EQ(std::system(("head -c 5000000 /dev/zero | gzip -c > '" + packed + "'").c_str()), 0);
+    m_server.setRoutes(
+        {{"/packed", {{"file", packed}, {"headers", {{"Content-Encoding", "gzip"}}}}},
+         {"/chunked", {{"repeatBytes", 300000}, {"chunked", true}}}});
+    auto [asSent, bytes] = download("/packed");
+    EXPECT_FALSE(asSent.error) << *asSent.error;
+    EXPECT_EQ(bytes, readFile(packed));
+    EXPECT_EQ(m_server.requestsFor("/packed")[0]["headers"].count("Accept-Encoding"), 0u);
+
+    // Above the bound, announced or not: a failure, and nothing kept.
+    auto [announced, none] = download("/image", 1000);
+    ASSERT_TRUE(announced.error);
+    EXPECT_NE(announced.error->find("larger than 1000 bytes"), std::string::npos)
+        << *announced.error;
+    auto [unannounced, none2] = download("/chunked", 100000);
+    ASSERT_TRUE(unannounced.error);
+    EXPECT_NE(unannounced.error->find("larger than 100000 bytes"), std::string::npos);
+    auto [chunked, all] = download("/chunked");
+    EXPECT_FALSE(chunked.error);
+    EXPECT_EQ(all.size(), 300000u);
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_TRUE(std::filesystem::is_empty(shared));
+    ::unsetenv("TMPDIR");
 }
 
 TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {

@@ -10,6 +10,7 @@
 #include "../support/ChildProcess.h"
 #include "../support/LaunchedApp.h"
 #include "../support/SubstituteServer.h"
+#include "AppDelegate.h"
 #include "Handlers/ApiHandler.h"
 #include "Handlers/LogHandler.h"
 #include "Handlers/NativeMessageHandler.h"
@@ -544,5 +545,44 @@ TEST_F(Provisioning, AnAgentVersionWrittenAsANumberIsSentAsItsDigits) {
             return SessionDetails::getInstance().localOrvoAppVersion().value_or("<absent>");
         });
         EXPECT_EQ(version, expected) << log;
+    }
+}
+
+// A download killed half-way, or abandoned by a closing window, leaves no file: the next start
+// removes what a killed run wrote, and the end of the process removes what is under way.
+TEST_F(ProvisioningRecovery, DownloadsCutShortLeaveNoFileBehind) {
+    m_server.setRoutes(
+        {{"/agent/OrvoMac.dmg", {{"repeatBytes", 50000000}, {"bytesPerSecond", 200000}}}});
+    auto downloading = [&] {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(folder(), ec)) {
+            if (entry.path().filename().string().rfind(".OrvoMac.dmg.kelvane-copying-", 0) == 0)
+                return true;
+        }
+        return false;
+    };
+    for (bool killed : {true, false}) {
+        std::fflush(nullptr);
+        pid_t run = ::fork();
+        if (run == 0) {
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setWebServerName(m_server.host());
+            session.setIsUpdateNeeded(true);
+            OrvoAppUpgrader::getInstance().orvoAppUpdater();
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            // The window closed: the process ends without waiting for the download.
+            AppDelegate().applicationWillTerminate();
+            ::_exit(0);
+        }
+        EXPECT_TRUE(waitUntil(downloading, 10)) << "the download never began";
+        if (killed) ::kill(run, SIGKILL);
+        ::waitpid(run, nullptr, 0);
+        if (killed) {
+            EXPECT_TRUE(downloading()) << "the kill left the partial download";
+            std::string log = start();
+            EXPECT_NE(log.find(".OrvoMac.dmg.kelvane-copying-"), std::string::npos) << log;
+        }
+        EXPECT_FALSE(downloading()) << (killed ? "after the next start" : "after the close");
+        EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
     }
 }

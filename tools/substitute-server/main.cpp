@@ -17,7 +17,8 @@
 //   status, body (text) or json (value), contentType, file (streamed), delayMs,
 //   hang (accept and never answer), truncateAfter (declare the whole length, send that many
 //   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x'),
-//   location (a Location header, for redirects with a 3xx status).
+//   location (a Location header, for redirects with a 3xx status), headers (an object of
+//   further response headers), chunked (a streamed body sent without announcing its length).
 // Admin: GET /__admin/requests, POST /__admin/requests/clear, GET|POST /__admin/routes,
 // POST /__admin/reset (the start-up routes again), POST /__admin/test-script (a script of
 // messages the join page posts when it loads: {"steps": [{"name", "body", "repeat", "pauseMs",
@@ -184,21 +185,34 @@ void answerWithProvider(const json& answer, httplib::Response& response, std::st
     std::size_t stopAt = answer.value("truncateAfter", length);
     double rate = answer.value("bytesPerSecond", 0.0);
     bool generated = answer.contains("repeatBytes");
+    auto provide = [=, body = std::move(body)](std::size_t offset, httplib::DataSink& sink) {
+        if (offset >= stopAt) {
+            if (stopAt < length) return false;  // closes the connection mid-body
+            sink.done();                        // the end of a chunked body
+            return true;
+        }
+        std::size_t chunk = std::min<std::size_t>(rate > 0 ? std::max(1.0, rate / 10) : 65536,
+                                                  std::min(stopAt, length) - offset);
+        std::string data(chunk, 'x');
+        if (file) {
+            file->seekg(static_cast<std::streamoff>(offset));
+            file->read(data.data(), static_cast<std::streamsize>(chunk));
+        } else if (!generated) {
+            data = body.substr(offset, chunk);
+        }
+        if (rate > 0 && !waitUnlessStopping(std::chrono::milliseconds(100))) return false;
+        return sink.write(data.data(), data.size());
+    };
+    if (answer.value("chunked", false)) {
+        response.set_chunked_content_provider(
+            contentType, [provide](std::size_t offset, httplib::DataSink& sink) {
+                return provide(offset, sink);
+            });
+        return;
+    }
     response.set_content_provider(
-        length, contentType,
-        [=, body = std::move(body)](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset >= stopAt) return false;  // closes the connection mid-body
-            std::size_t chunk = std::min<std::size_t>(rate > 0 ? std::max(1.0, rate / 10) : 65536,
-                                                      std::min(stopAt, length) - offset);
-            std::string data(chunk, 'x');
-            if (file) {
-                file->seekg(static_cast<std::streamoff>(offset));
-                file->read(data.data(), static_cast<std::streamsize>(chunk));
-            } else if (!generated) {
-                data = body.substr(offset, chunk);
-            }
-            if (rate > 0 && !waitUnlessStopping(std::chrono::milliseconds(100))) return false;
-            return sink.write(data.data(), data.size());
+        length, contentType, [provide](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return provide(offset, sink);
         });
 }
 
@@ -217,12 +231,17 @@ void answer(const json& planned, httplib::Response& response) {
     response.status = planned.value("status", 200);
     if (planned.contains("location"))
         response.set_header("Location", planned["location"].get<std::string>());
+    if (auto headers = planned.find("headers"); headers != planned.end() && headers->is_object()) {
+        for (const auto& [name, value] : headers->items())
+            response.set_header(name, value.is_string() ? value.get<std::string>() : value.dump());
+    }
     std::string contentType =
         planned.value("contentType", planned.contains("json") ? "application/json" : "text/plain");
     std::string body =
         planned.contains("json") ? planned["json"].dump() : planned.value("body", "");
     if (planned.contains("file") || planned.contains("repeatBytes") ||
-        planned.contains("truncateAfter") || planned.contains("bytesPerSecond")) {
+        planned.contains("chunked") || planned.contains("truncateAfter") ||
+        planned.contains("bytesPerSecond")) {
         if (planned.contains("file"))
             contentType = planned.value("contentType", "application/octet-stream");
         answerWithProvider(planned, response, std::move(body), contentType);

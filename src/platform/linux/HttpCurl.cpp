@@ -6,8 +6,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "../Http.h"
@@ -43,6 +46,11 @@ size_t receive(char* data, size_t size, size_t count, void* userData) {
     auto* sink = static_cast<BodySink*>(userData);
     size_t length = size * count;
     if (sink->file) {
+        // Without an announced length, the bound is checked as the bytes come.
+        if (sink->written + length > sink->limit) {
+            sink->overflowed = true;
+            return 0;
+        }
         if (std::fwrite(data, 1, length, sink->file) != length) return 0;
         sink->written += length;
         return length;
@@ -82,7 +90,13 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
     // run afterwards.
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    // Small answers may come compressed; they are decoded within their bound. A download is
+    // stored as sent: a compressed one would expand beyond any bound announced for it.
+    if (!sink.file) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    if (sink.file) {
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                         static_cast<curl_off_t>(request.maximumBodyBytes));
+    }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -106,7 +120,13 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
 
     CURLcode result = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &statusCode);
-    // A body cut at its bound is still the server's answer; the caller sees it was cut.
+    // A body cut at its bound is still the server's answer; the caller sees it was cut. A
+    // download cut at its bound is a failure.
+    if (sink.file && (sink.overflowed || result == CURLE_FILESIZE_EXCEEDED)) {
+        error = "the download is larger than " + std::to_string(request.maximumBodyBytes) +
+                " bytes: " + request.url;
+        return;
+    }
     if (result != CURLE_OK && !sink.overflowed) {
         if (result == CURLE_UNSUPPORTED_PROTOCOL) {
             char* address = nullptr;
@@ -135,40 +155,72 @@ class CurlHttpClient final : public HttpClient {
         }).detach();
     }
 
-    void download(HttpRequest request,
+    void download(HttpRequest request, const std::string& destination,
                   std::function<void(const DownloadResult&)> completion) override {
-        std::thread([request = std::move(request), completion = std::move(completion)] {
-            DownloadResult result = downloadNow(request);
+        std::thread([this, request = std::move(request), destination,
+                     completion = std::move(completion)] {
+            DownloadResult result = downloadNow(request, destination);
             completion(result);
-            if (!result.location.empty()) ::unlink(result.location.c_str());
+            if (!result.location.empty()) {
+                ::unlink(result.location.c_str());
+                forget(result.location);
+            }
         }).detach();
     }
 
+    void removeUnfinishedDownloads() override {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& path : m_unfinished) ::unlink(path.c_str());
+        m_unfinished.clear();
+    }
+
   private:
-    static DownloadResult downloadNow(const HttpRequest& request) {
+    DownloadResult downloadNow(const HttpRequest& request, const std::string& destination) {
         DownloadResult result;
+        std::filesystem::path target(destination);
+        // The name follows the file manager's pattern for work in progress.
         std::string location =
-            (std::filesystem::temp_directory_path() / "kelvane-download-XXXXXX").string();
+            (target.parent_path() / ("." + target.filename().string() + ".kelvane-copying-" +
+                                     std::to_string(::getpid()) + "-XXXXXX"))
+                .string();
         int fd = ::mkostemp(location.data(), O_CLOEXEC);
         FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
         if (!file) {
-            if (fd >= 0) ::close(fd);
-            result.error = "cannot create a temporary file for the download";
+            result.error = "cannot create a file for the download beside " + destination + ": " +
+                           std::strerror(errno);
+            if (fd >= 0) {
+                ::close(fd);
+                ::unlink(location.c_str());
+            }
             return result;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_unfinished.insert(location);
         }
         BodySink sink;
         sink.file = file;
+        sink.limit = request.maximumBodyBytes;
         perform(request, sink, result.statusCode, result.error);
         bool closed = std::fclose(file) == 0;
         result.bytes = sink.written;
         if (!result.error && !closed) result.error = "cannot write the download";
         if (result.error) {
             ::unlink(location.c_str());
+            forget(location);
         } else {
             result.location = location;
         }
         return result;
     }
+
+    void forget(const std::string& location) {
+        std::lock_guard lock(m_mutex);
+        m_unfinished.erase(location);
+    }
+
+    std::mutex m_mutex;
+    std::set<std::string> m_unfinished;  // files of downloads under way
 };
 
 }  // namespace
