@@ -71,7 +71,7 @@ void ViewController::restoreWindowTitle() {
     }
     m_window->setTitle(kDefaultTitle);
     defaults.setString("WindowTitle", kDefaultTitle);
-    defaults.synchronize();
+    defaults.synchronizeInBackground();
 }
 
 void ViewController::loadJoinPageURl() {

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr const char* kOperation = "handleMessageFromWebView(message:)";
+constexpr std::size_t kMaximumBodyBytes = 64 * 1024;
 
 void log(const std::string& text) {
     platform::print(std::string(kOperation) + text);
@@ -86,6 +87,15 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
     try {
         const std::string& name = message.name;
         const platform::ScriptValue& body = message.body;
+        // Every message the page sends is a few lines of text at most; a larger body is
+        // nothing the page meant, and storing it would make every later write of the
+        // preferences carry it.
+        if (body.text.size() > kMaximumBodyBytes) {
+            log(" : The body of " + name + " (" + std::to_string(body.text.size()) +
+                " bytes) is above the bound of " + std::to_string(kMaximumBodyBytes) +
+                " bytes; the message is ignored");
+            return;
+        }
         // Messages that need a text body ignore any other kind without a word.
         auto withText = [&](auto&& handler) {
             if (body.isString()) handler(body.text);
@@ -95,7 +105,7 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
         if (name == "sendRRSessionDigestToNative") {
             return withText([](const std::string& digest) {
                 defaults().setString("RRSessionDigest", digest);
-                defaults().synchronize();
+                defaults().synchronizeInBackground();
             });
         }
         if (name == "sendCustomerDetailsToNative") {
@@ -114,13 +124,13 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
         if (name == "kelvaneLoaded") return kelvaneLoaded();
         if (name == "clearRRSessionDigest") {
             defaults().setString("RRSessionDigest", "");
-            defaults().synchronize();
+            defaults().synchronizeInBackground();
             return;
         }
         if (name == "sendKelvaneTitleToNative") return sendKelvaneTitleToNative(body);
         if (name == "clearKelvaneDigest") {
             defaults().setString("KelvaneToken", "");
-            defaults().synchronize();
+            defaults().synchronizeInBackground();
             return;
         }
         if (name == "getProxyDetails") return getProxyDetails();
@@ -130,7 +140,7 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
         if (name == "getActiveSessionKey") return getActiveSessionKey();
         if (name == "clearActiveSessionKey") {
             defaults().setString("activeSessionKey", "");
-            defaults().synchronize();
+            defaults().synchronizeInBackground();
             return;
         }
         if (name == "openProxy") return openProxy();
@@ -178,7 +188,7 @@ void NativeMessageHandler::sendCustomerDetailsToNative(const std::string& body) 
     defaults().setString("email", details->email);
     defaults().setString("company", details->company);
     defaults().setString("language", details->language);
-    defaults().synchronize();
+    defaults().synchronizeInBackground();
 }
 
 void NativeMessageHandler::sendJoinReportAbuseLinkToNative(const std::string& body) {
@@ -200,7 +210,7 @@ void NativeMessageHandler::kelvaneLoaded() {
 void NativeMessageHandler::sendKelvaneTitleToNative(const platform::ScriptValue& body) {
     if (body.isString()) {
         defaults().setString("WindowTitle", body.text);
-        defaults().synchronize();
+        defaults().synchronizeInBackground();
         if (m_nativeMessageHandlerDelegate)
             m_nativeMessageHandlerDelegate->updateWindowTitle(body.text);
         return;
@@ -234,7 +244,7 @@ void NativeMessageHandler::sendProxyDetailsToNative(const std::string& body) {
     defaults().setBool("authRequired", details->authRequired);
     defaults().setString("userName", details->userName);
     defaults().setString("password", details->password);
-    defaults().synchronize();
+    defaults().synchronizeInBackground();
 }
 
 void NativeMessageHandler::getActiveSessionKey() {
@@ -258,7 +268,7 @@ void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {
         return;
     }
     defaults().setInteger("activeSessionKey", join->sessionKey);
-    defaults().synchronize();
+    defaults().synchronizeInBackground();
     std::string key = std::to_string(join->sessionKey);
     log(" : Details Shared for Joining a session - email: " + join->email + ", sessionid: " + key);
     if (std::size_t length = characterCount(key); length != 9 && length != 10) {

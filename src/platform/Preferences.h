@@ -30,8 +30,13 @@ class Preferences {
     void setBool(const std::string& key, bool value) { setObject(key, value); }
     virtual void removeObjectForKey(const std::string& key) = 0;
 
-    // Writes unsaved changes to disk. False when the write failed.
+    // Writes unsaved changes to disk and waits for it. The file is read again first and this
+    // process's changes applied to it, so values another process stored meanwhile are kept.
+    // False when the write failed.
     virtual bool synchronize() = 0;
+    // The same write, made on a thread of its own so the caller (the main thread) never waits
+    // for the disk; writes asked for while one runs are made as one. A failure is logged.
+    virtual void synchronizeInBackground() = 0;
 
     // The file the values are stored in.
     virtual std::string storePath() const = 0;

@@ -55,6 +55,8 @@ std::optional<PlistValue> parse(const std::string& bytes, std::string* error = n
 std::optional<PlistValue> readFile(const std::string& path, std::string* error = nullptr);
 
 // The value as an XML property list.
+// The value as an XML property list. Text is written as XML can hold it: characters XML
+// forbids are left out and bytes that are no UTF-8 become U+FFFD, with a log line saying so.
 std::string toXml(const PlistValue& value);
 
 }  // namespace PropertyList

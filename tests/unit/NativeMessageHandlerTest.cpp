@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <nlohmann/json.hpp>
 
@@ -55,6 +57,8 @@ Outcome send(const std::vector<ScriptMessage>& messages) {
         NativeMessageHandler::shared().setNativeMessageHandlerDelegate(&delegate);
         for (const auto& message : messages)
             NativeMessageHandler::shared().handleMessageFromWebView(message);
+        // As the application does before it ends.
+        (void)platform::Preferences::standardUserDefaults().synchronize();
         return nlohmann::json{
             {"scripts", delegate.scripts},
             {"titles", delegate.titles},
@@ -249,4 +253,54 @@ TEST(NativeMessageHandler, RaiseARequestKeysCountPerceivedCharactersAndAbuseLink
         outcome.output.find("The Report Abuse Page could not be opened in the Default browser: ");
     ASSERT_NE(failed, std::string::npos) << outcome.output;
     EXPECT_NE(outcome.output[outcome.output.find(": ", failed) + 2], '\n') << "no reason given";
+}
+
+// A page that sends a huge body, or a burst of messages while the disk is busy: the body is
+// refused with a line, and the main thread never waits for the preferences file.
+TEST(NativeMessageHandler, HugeBodiesAreRefusedAndWritesNeverHoldTheMainThread) {
+    TempHome home;
+    std::string folder = home / "Library/Preferences";
+    std::filesystem::create_directories(folder);
+    writeFile(home / kPreferences, platform::PropertyList::toXml(platform::PlistDictionary{
+                                       {"earlier", std::string(2 << 20, 'e')}}));
+    // Another writer holds the preferences folder for the whole burst.
+    int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::vector<ScriptMessage> burst;
+    burst.push_back({"sendRRSessionDigestToNative", text(std::string(10 << 20, 'd'))});
+    for (int i = 0; i < 200; ++i)
+        burst.push_back({"sendKelvaneTitleToNative", text("Title " + std::to_string(i))});
+    // The folder is let go once the burst has been handled, or after 20 s: a main thread that
+    // waited for the disk would only finish then.
+    std::string handled = home / "handled";
+    bool handledWhileHeld = false;
+    std::thread release([&] {
+        handledWhileHeld = waitUntil([&] { return std::filesystem::exists(handled); }, 20);
+        ::close(held);
+    });
+    Outcome outcome;
+    auto [result, output] = resultOfChild([&] {
+        ::close(held);  // the lock stays the parent's
+        RecordingDelegate delegate;
+        NativeMessageHandler::shared().setNativeMessageHandlerDelegate(&delegate);
+        for (const auto& message : burst)
+            NativeMessageHandler::shared().handleMessageFromWebView(message);
+        writeFile(handled, "");
+        // As the application does before it ends: this one waits for the folder.
+        (void)platform::Preferences::standardUserDefaults().synchronize();
+        return nlohmann::json(delegate.titles).dump();
+    });
+    release.join();
+    EXPECT_TRUE(handledWhileHeld) << "the main thread waited for the preferences file";
+    outcome.titles = nlohmann::json::parse(result);
+    outcome.output = output;
+    EXPECT_EQ(outcome.titles.size(), 200u);
+    EXPECT_NE(outcome.output.find("The body of sendRRSessionDigestToNative (10485760 bytes) is "
+                                  "above the bound of 65536 bytes; the message is ignored"),
+              std::string::npos)
+        << outcome.output.substr(0, 2000);
+    auto values = stored(home);
+    EXPECT_EQ(values.count("RRSessionDigest"), 0u);
+    EXPECT_EQ(*values.at("WindowTitle").string(), "Title 199");
+    EXPECT_EQ(values.at("earlier").string()->size(), std::size_t(2 << 20));
 }

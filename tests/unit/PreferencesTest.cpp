@@ -176,3 +176,26 @@ TEST(Preferences, BinaryListsAreReadAndMalformedOnesOnlyRefused) {
     EXPECT_FALSE(platform::PropertyList::parse(cut, &error));
     EXPECT_FALSE(error.empty());
 }
+
+// Two instances sharing one home: each keeps what the other stored, removals included.
+TEST(Preferences, AWriteKeepsWhatAnotherProcessStoredMeanwhile) {
+    TempHome home;
+    PlistPreferences first(preferencesPath(home), {"app"});
+    first.setString("kept", "yes");
+    first.setString("dropped", "soon");
+    ASSERT_TRUE(first.synchronize());
+
+    PlistPreferences second(preferencesPath(home), {"app"});
+    second.setString("fromSecond", "2");
+    second.removeObjectForKey("dropped");
+    ASSERT_TRUE(second.synchronize());
+
+    first.setString("fromFirst", "1");
+    ASSERT_TRUE(first.synchronize());
+    PlistPreferences reopened(preferencesPath(home), {"app"});
+    EXPECT_EQ(reopened.stringForKey("kept"), "yes");
+    EXPECT_EQ(reopened.stringForKey("fromFirst"), "1");
+    EXPECT_EQ(reopened.stringForKey("fromSecond"), "2") << "the other process's value was lost";
+    EXPECT_EQ(reopened.stringForKey("dropped"), std::nullopt);
+    EXPECT_EQ(first.stringForKey("fromSecond"), "2") << "the writer sees the merged values";
+}

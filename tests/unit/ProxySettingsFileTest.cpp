@@ -3,6 +3,7 @@
 #include "../support/ChildProcess.h"
 #include "../support/TempHome.h"
 #include "Handlers/NativeMessageHandler.h"
+#include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 
 namespace {
@@ -11,11 +12,16 @@ const char* kPreferences = "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvan
 const char* kSettings = "Library/Logs/OrvoTendra/ConnectionSettings.plist";
 
 platform::PlistDictionary proxy(std::int64_t port, bool auth) {
-    return {{"host", "proxy.lan"}, {"port", port}, {"authRequired", auth}, {"userName", "user"}, {"password", "secret"}};
+    return {{"host", "proxy.lan"},
+            {"port", port},
+            {"authRequired", auth},
+            {"userName", "user"},
+            {"password", "secret"}};
 }
 
 // Stores the preferences, writes the file in a child, returns the file as read back.
-std::optional<platform::PlistDictionary> writeSettings(const TempHome& home, const platform::PlistDictionary& preferences) {
+std::optional<platform::PlistDictionary> writeSettings(
+    const TempHome& home, const platform::PlistDictionary& preferences) {
     writeFile(home / kPreferences, platform::PropertyList::toXml(preferences));
     outputOfChild([] { NativeMessageHandler::shared().setupProxyDetails(); });
     auto root = platform::PropertyList::readFile(home / kSettings);
@@ -28,22 +34,29 @@ std::optional<platform::PlistDictionary> writeSettings(const TempHome& home, con
 TEST(ProxySettingsFile, NewFileHoldsExactlyFourEntriesWithCredentialsOnlyWhenRequired) {
     TempHome home;
     EXPECT_EQ(writeSettings(home, proxy(8080, false)),
-              (platform::PlistDictionary{{"ProxyIpAddress", "proxy.lan"}, {"ProxyServerPort", std::int64_t{8080}},
-                                         {"UserName", ""}, {"Password", ""}}));
+              (platform::PlistDictionary{{"ProxyIpAddress", "proxy.lan"},
+                                         {"ProxyServerPort", std::int64_t{8080}},
+                                         {"UserName", ""},
+                                         {"Password", ""}}));
     std::filesystem::remove(home / kSettings);
     EXPECT_EQ(writeSettings(home, proxy(0, true)),
-              (platform::PlistDictionary{{"ProxyIpAddress", "proxy.lan"}, {"ProxyServerPort", std::int64_t{0}},
-                                         {"UserName", "user"}, {"Password", "secret"}}));
+              (platform::PlistDictionary{{"ProxyIpAddress", "proxy.lan"},
+                                         {"ProxyServerPort", std::int64_t{0}},
+                                         {"UserName", "user"},
+                                         {"Password", "secret"}}));
 }
 
 TEST(ProxySettingsFile, ExistingFileKeepsOtherEntriesAndDropsCredentialsWhenNotRequired) {
     TempHome home;
-    writeFile(home / kSettings, platform::PropertyList::toXml(platform::PlistDictionary{
-                                    {"AgentSetting", "keep me"}, {"UserName", "old"}, {"Password", "old"}}));
+    writeFile(home / kSettings,
+              platform::PropertyList::toXml(platform::PlistDictionary{
+                  {"AgentSetting", "keep me"}, {"UserName", "old"}, {"Password", "old"}}));
     auto settings = writeSettings(home, proxy(65535, false));
     ASSERT_TRUE(settings);
-    EXPECT_EQ(*settings, (platform::PlistDictionary{{"AgentSetting", "keep me"}, {"ProxyIpAddress", "proxy.lan"},
-                                                    {"ProxyServerPort", std::int64_t{65535}}, {"UserName", ""},
+    EXPECT_EQ(*settings, (platform::PlistDictionary{{"AgentSetting", "keep me"},
+                                                    {"ProxyIpAddress", "proxy.lan"},
+                                                    {"ProxyServerPort", std::int64_t{65535}},
+                                                    {"UserName", ""},
                                                     {"Password", ""}}));
 }
 
@@ -55,11 +68,42 @@ TEST(ProxySettingsFile, IncompleteOrOutOfRangeSettingsWriteNothing) {
     emptyHost["host"] = "";
     auto portAsText = proxy(8080, true);
     portAsText["port"] = "8080";
-    for (const auto& preferences : {proxy(65536, true), proxy(-1, true), missingPassword, emptyHost, portAsText}) {
+    for (const auto& preferences :
+         {proxy(65536, true), proxy(-1, true), missingPassword, emptyHost, portAsText}) {
         EXPECT_FALSE(writeSettings(home, preferences));
     }
     // An existing file that is no dictionary is left exactly as it was.
     writeFile(home / kSettings, "garbage");
     writeSettings(home, proxy(8080, true));
     EXPECT_EQ(readFile(home / kSettings), "garbage");
+}
+
+// Control characters typed into the proxy form reach the preferences and the connection
+// settings; both files stay well-formed XML for any reader, the log says what was left out,
+// and never shows the password.
+TEST(ProxySettingsFile, CharactersXmlCannotHoldAreLeftOutOfEveryFileTheAgentReads) {
+    TempHome home;
+    std::string output = outputOfChild([] {
+        platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
+        defaults.setString("host", "proxy.lan");
+        defaults.setInteger("port", 3128);
+        defaults.setBool("authRequired", true);
+        defaults.setString("userName", "an\x0cn");
+        defaults.setString("password", std::string("Zq\x01Xv\x1bKp\xff", 9));
+        (void)defaults.synchronize();
+        NativeMessageHandler::shared().setupProxyDetails();
+    });
+    for (const char* file : {kPreferences, kSettings}) {
+        std::string text = readFile(home / file);
+        for (unsigned char c : text) {
+            EXPECT_TRUE(c >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+                << file << " holds character " << int(c);
+        }
+    }
+    auto settings = platform::PropertyList::readFile(home / kSettings);
+    ASSERT_TRUE(settings && settings->dictionary());
+    EXPECT_EQ(*settings->dictionary()->at("UserName").string(), "ann");
+    EXPECT_EQ(*settings->dictionary()->at("Password").string(), "ZqXvKp\xEF\xBF\xBD");
+    EXPECT_NE(output.find("characters XML cannot hold"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Zq"), std::string::npos) << "the password reached the log";
 }

@@ -1,5 +1,9 @@
 #include "PreferencesPlist.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -66,7 +70,19 @@ PlistPreferences::PlistPreferences(std::string path, const std::vector<std::stri
     load();
 }
 
-PlistPreferences::~PlistPreferences() { synchronize(); }
+PlistPreferences::~PlistPreferences() {
+    {
+        std::lock_guard lock(m_backgroundMutex);
+        m_stopping = true;
+    }
+    m_backgroundWake.notify_all();
+    if (m_writer && m_writerProcess == ::getpid()) {
+        m_writer->join();
+    } else {
+        (void)m_writer.release();  // the parent process's thread, copied by fork: not ours
+    }
+    synchronize();
+}
 
 PlistDictionary PlistPreferences::parseArgumentDomain(const std::vector<std::string>& arguments) {
     PlistDictionary domain;
@@ -97,7 +113,8 @@ void PlistPreferences::load() {
     std::string aside = m_path + ".corrupt-" + timestampForFileName();
     Status moved = files.moveItem(m_path, aside);
     NSLog("Preferences file " + m_path + " could not be read (" + error + "); " +
-          (moved ? "kept aside as " + aside : "could not keep it aside: " + moved.errorDescription()) +
+          (moved ? "kept aside as " + aside
+                 : "could not keep it aside: " + moved.errorDescription()) +
           "; starting with empty preferences.");
 }
 
@@ -111,32 +128,113 @@ std::optional<PlistValue> PlistPreferences::objectForKey(const std::string& key)
 void PlistPreferences::setObject(const std::string& key, PlistValue value) {
     std::lock_guard lock(m_mutex);
     auto it = m_stored.find(key);
-    if (it != m_stored.end() && it->second == value) return;  // nothing to write
-    m_stored.insert_or_assign(key, std::move(value));
-    m_dirty = true;
+    if (it != m_stored.end() && it->second == value && !m_changes.count(key)) return;
+    m_stored.insert_or_assign(key, value);
+    m_changes.insert_or_assign(key, std::move(value));
 }
 
 void PlistPreferences::removeObjectForKey(const std::string& key) {
     std::lock_guard lock(m_mutex);
-    if (m_stored.erase(key) > 0) m_dirty = true;
+    if (m_stored.erase(key) > 0 || m_changes.count(key))
+        m_changes.insert_or_assign(key, std::nullopt);
 }
 
+namespace {
+
+// Holds an advisory lock on a folder, so that processes writing files in it take turns.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::string& folder)
+        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_fd >= 0) ::flock(m_fd, LOCK_EX);
+    }
+    ~FolderLock() {
+        if (m_fd >= 0) ::close(m_fd);  // closing lets go of the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int m_fd;
+};
+
+void applyChanges(const std::map<std::string, std::optional<PlistValue>>& changes,
+                  PlistDictionary& values) {
+    for (const auto& [key, value] : changes) {
+        if (value) {
+            values.insert_or_assign(key, *value);
+        } else {
+            values.erase(key);
+        }
+    }
+}
+
+}  // namespace
+
 bool PlistPreferences::synchronize() {
-    std::lock_guard lock(m_mutex);
-    if (!m_dirty) return true;
+    std::lock_guard writing(m_writing);
+    Changes changes;
+    PlistDictionary known;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_changes.empty()) return true;
+        changes = m_changes;
+        known = m_stored;
+    }
     FileManager& files = FileManager::defaultManager();
     std::string folder = std::filesystem::path(m_path).parent_path().string();
     if (!files.directoryExistsAtPath(folder)) (void)files.createDirectory(folder, true);
+    FolderLock turn(folder);
+    // Another process may have stored values since this one read the file: they are kept, and
+    // this process's own changes applied over them. A file that is gone or unreadable now
+    // gives way to what this process knows.
+    PlistDictionary merged = known;
+    if (files.fileExistsAtPath(m_path)) {
+        if (auto current = PropertyList::readFile(m_path); current && current->dictionary()) {
+            merged = *current->dictionary();
+            applyChanges(changes, merged);
+        }
+    }
     // The page's messages write through one by one, so a flush to the disk on each would make
     // a burst of them crawl; the rename alone already keeps a killed process from leaving a
     // broken file.
-    Status written = files.writeContentsAtomically(m_path, PropertyList::toXml(m_stored), false);
+    Status written = files.writeContentsAtomically(m_path, PropertyList::toXml(merged), false);
     if (!written) {
         NSLog("Preferences could not be saved: " + written.errorDescription());
         return false;
     }
-    m_dirty = false;
+    std::lock_guard lock(m_mutex);
+    // Changes made while the file was written stay to be written next time.
+    for (const auto& [key, value] : changes) {
+        if (auto it = m_changes.find(key); it != m_changes.end() && it->second == value)
+            m_changes.erase(it);
+    }
+    applyChanges(m_changes, merged);
+    m_stored = std::move(merged);
     return true;
+}
+
+void PlistPreferences::synchronizeInBackground() {
+    std::lock_guard lock(m_backgroundMutex);
+    m_backgroundWanted = true;
+    if (m_writerProcess != ::getpid()) {
+        (void)m_writer.release();  // the parent process's thread, copied by fork: not ours
+        m_writerProcess = ::getpid();
+        m_writer = std::make_unique<std::thread>([this] { writeInBackground(); });
+    }
+    m_backgroundWake.notify_one();
+}
+
+void PlistPreferences::writeInBackground() {
+    std::unique_lock lock(m_backgroundMutex);
+    for (;;) {
+        m_backgroundWake.wait(lock, [this] { return m_backgroundWanted || m_stopping; });
+        if (m_stopping) return;
+        m_backgroundWanted = false;
+        lock.unlock();
+        (void)synchronize();
+        lock.lock();
+    }
 }
 
 PlistDictionary PlistPreferences::dictionaryRepresentation() const {

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <memory>
 
+#include <glib.h>
+
 #include "../FileManager.h"
+#include "../Log.h"
 #include "../PropertyList.h"
 #include "../Task.h"
 
@@ -101,9 +104,44 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
     }
 }
 
-plist_t toNode(const PlistValue& value) {
+// XML 1.0 holds only these characters, not even as references; a strict reader refuses a
+// document with any other.
+bool allowedInXml(gunichar c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The text as XML can hold it: bytes that are no UTF-8 become U+FFFD, characters XML forbids
+// are left out. Counts what it changed.
+std::string xmlText(const std::string& text, std::size_t& changed) {
+    g_autofree char* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string result;
+    result.reserve(text.size());
+    for (const char* p = valid; *p; p = g_utf8_next_char(p)) {
+        gunichar c = g_utf8_get_char(p);
+        if (allowedInXml(c)) result.append(p, static_cast<std::size_t>(g_utf8_next_char(p) - p));
+    }
+    // A NUL byte ends the C string early; what follows it is dropped as well.
+    if (result != text) ++changed;
+    return result;
+}
+
+struct XmlWriting {
+    std::size_t changed = 0;
+    std::string firstKey;  // where the first change was, for the log (never the value)
+};
+
+plist_t toNode(const PlistValue& value, XmlWriting& writing, const std::string& key) {
     struct Visitor {
-        plist_t operator()(const std::string& v) const { return plist_new_string(v.c_str()); }
+        XmlWriting& writing;
+        const std::string& key;
+        std::string safe(const std::string& text) const {
+            std::size_t before = writing.changed;
+            std::string result = xmlText(text, writing.changed);
+            if (writing.changed != before && writing.firstKey.empty()) writing.firstKey = key;
+            return result;
+        }
+        plist_t operator()(const std::string& v) const { return plist_new_string(safe(v).c_str()); }
         plist_t operator()(std::int64_t v) const {
             return plist_new_uint(static_cast<uint64_t>(v));
         }
@@ -120,17 +158,19 @@ plist_t toNode(const PlistValue& value) {
         }
         plist_t operator()(const PlistArray& v) const {
             plist_t array = plist_new_array();
-            for (const auto& item : v) plist_array_append_item(array, toNode(item));
+            for (const auto& item : v) plist_array_append_item(array, toNode(item, writing, key));
             return array;
         }
         plist_t operator()(const PlistDictionary& v) const {
             plist_t dictionary = plist_new_dict();
-            for (const auto& [key, item] : v)
-                plist_dict_set_item(dictionary, key.c_str(), toNode(item));
+            for (const auto& [name, item] : v) {
+                std::string safeName = safe(name);
+                plist_dict_set_item(dictionary, safeName.c_str(), toNode(item, writing, name));
+            }
             return dictionary;
         }
     };
-    return std::visit(Visitor{}, value.value);
+    return std::visit(Visitor{writing, key}, value.value);
 }
 
 }  // namespace
@@ -182,7 +222,13 @@ std::optional<PlistValue> readFile(const std::string& path, std::string* error) 
 }
 
 std::string toXml(const PlistValue& value) {
-    PlistPtr root(toNode(value));
+    XmlWriting writing;
+    PlistPtr root(toNode(value, writing, ""));
+    if (writing.changed > 0) {
+        NSLog("Property list: " + std::to_string(writing.changed) +
+              " text value(s) held characters XML cannot hold (first under the key \"" +
+              writing.firstKey + "\"); they were left out");
+    }
     char* raw = nullptr;
     uint32_t length = 0;
     plist_to_xml(root.get(), &raw, &length);
