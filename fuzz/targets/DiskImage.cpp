@@ -16,7 +16,10 @@ struct Folders {
     std::string root;
     std::string image;
     Folders() {
-        base = (fs::temp_directory_path() / ("kelvane-fuzz-volumes-" + std::to_string(::getpid()))).string();
+        // In memory where the system offers it: the target spends its time on the file system.
+        fs::path temporary =
+            fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        base = (temporary / ("kelvane-fuzz-volumes-" + std::to_string(::getpid()))).string();
         root = base + "/Volumes";
         image = base + "/image.dmg";
         fs::create_directories(root);
@@ -35,15 +38,16 @@ struct Folders {
 // volumes root, and a detach leaves the root as it was.
 KELVANE_FUZZ_TARGET(DiskImage) {
     static Folders folders;
-    std::ofstream(folders.image, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data),
-                                                                           static_cast<std::streamsize>(size));
+    std::ofstream(folders.image, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     std::string error;
     if (auto mountPoint = diskimage::attach(folders.image, error)) {
         if (fs::path(*mountPoint).parent_path() != folders.root) __builtin_trap();
         if (!diskimage::detach(*mountPoint, error)) __builtin_trap();
     }
     for (const auto& entry : fs::directory_iterator(folders.root)) {
-        if (entry.path().filename() != ".kelvane-attached") __builtin_trap();  // something was left behind
+        if (entry.path().filename() != ".kelvane-attached")
+            __builtin_trap();  // something was left behind
     }
     return 0;
 }

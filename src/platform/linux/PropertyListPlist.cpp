@@ -1,15 +1,14 @@
 #include <plist/plist.h>
 
-#include <chrono>
 #include <cmath>
 #include <memory>
 
 #include <glib.h>
 
+#include "../BinaryPropertyList.h"
 #include "../FileManager.h"
 #include "../Log.h"
 #include "../PropertyList.h"
-#include "../Task.h"
 
 namespace platform::PropertyList {
 
@@ -28,10 +27,6 @@ using CharPtr = std::unique_ptr<char, CharFree>;
 // libplist nests only as deep as the input; a hostile file could nest deeply enough to
 // exhaust the stack, so conversion stops at a depth no real settings file reaches.
 constexpr int kMaxDepth = 256;
-
-// Converts binary property lists to XML (libplist-utils).
-constexpr const char* kConverter = "/usr/bin/plistutil";
-constexpr std::chrono::seconds kConversionLimit{10};
 
 std::optional<PlistValue> fromNode(plist_t node, int depth) {
     if (!node || depth > kMaxDepth) return std::nullopt;
@@ -180,22 +175,11 @@ std::optional<PlistValue> parse(const std::string& bytes, std::string* error) {
         if (error) *error = bytes.empty() ? "empty property list" : "property list too large";
         return std::nullopt;
     }
-    // libplist 2.2 aborts the process on some malformed binary lists (a string holding a NUL
-    // byte, found by fuzzing), so binary lists are turned into XML by the library's own tool in
-    // a process of its own, with a time limit: whatever the input does to it stays there.
-    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size()))) {
-        TaskResult converted = Task::run(kConverter, {"-i", "-", "-o", "-", "-f", "xml"}, true,
-                                         kConversionLimit, bytes);
-        if (converted.terminationStatus != 0 || converted.standardOutput.empty() ||
-            plist_is_binary(converted.standardOutput.data(),
-                            static_cast<uint32_t>(converted.standardOutput.size()))) {
-            if (error) {
-                *error = "binary property list could not be read" +
-                         (converted.error.empty() ? std::string() : ": " + converted.error);
-            }
-            return std::nullopt;
-        }
-        return parse(converted.standardOutput, error);
+    if (BinaryPropertyList::isBinary(bytes)) {
+        std::string why;
+        auto value = BinaryPropertyList::parse(bytes, why);
+        if (!value && error) *error = why;
+        return value;
     }
     // XML has no NUL character; libplist 2.2 lets a raw one into a string or key and then
     // aborts when the value is read (found by fuzzing).

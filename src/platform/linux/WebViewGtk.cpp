@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "../Log.h"
 #include "../MainLoop.h"
 #include "../SearchPaths.h"
 #include "../WebView.h"
@@ -161,8 +162,15 @@ class GtkWebViewBackend final : public WebView {
     void loadFileURL(const std::string& filePath) override {
         assertMainThread("WebView::loadFileURL");
         cancelTimeout();
-        g_autofree char* uri = g_filename_to_uri(filePath.c_str(), nullptr, nullptr);
-        if (uri) webkit_web_view_load_uri(m_view.get(), uri);
+        GError* error = nullptr;
+        g_autofree char* uri = g_filename_to_uri(filePath.c_str(), nullptr, &error);
+        if (!uri) {
+            // Not handed to the delegate: its failure path loads a local file again.
+            NSLog("WebView: cannot load " + filePath + ": " +
+                  glib::statusFromError(error).errorDescription());
+            return;
+        }
+        webkit_web_view_load_uri(m_view.get(), uri);
     }
 
     void evaluateJavaScript(const std::string& script,
