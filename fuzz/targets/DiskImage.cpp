@@ -41,7 +41,9 @@ KELVANE_FUZZ_TARGET(DiskImage) {
     std::ofstream(folders.image, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     std::string error;
-    if (auto mountPoint = diskimage::attach(folders.image, error)) {
+    // Images that would expand beyond a few megabytes are refused by the same check as any
+    // larger bound; writing gigabytes would only slow the search down.
+    if (auto mountPoint = diskimage::attach(folders.image, error, 16 << 20)) {
         if (fs::path(*mountPoint).parent_path() != folders.root) __builtin_trap();
         if (!diskimage::detach(*mountPoint, error)) __builtin_trap();
     }

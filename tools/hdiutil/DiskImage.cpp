@@ -29,6 +29,8 @@ namespace {
 
 constexpr std::size_t kSectorSize = 2048;
 constexpr std::size_t kPrimaryDescriptorOffset = 16 * kSectorSize;
+// Far more files and folders than an agent or application image holds.
+constexpr std::uint64_t kMaximumEntries = 50000;
 
 struct ReadArchive {
     archive* handle = archive_read_new();
@@ -119,7 +121,12 @@ std::optional<ContentSize> contentSize(const std::string& imagePath, std::string
     }
     ContentSize size;
     archive_entry* entry = nullptr;
-    for (;;) {
+    for (std::uint64_t entries = 0;; ++entries) {
+        // Directory records can be made to repeat without end; the reader keeps every one.
+        if (entries > kMaximumEntries) {
+            error = "refusing image: more than " + std::to_string(kMaximumEntries) + " entries";
+            return std::nullopt;
+        }
         int status = archive_read_next_header(reader.handle, &entry);
         if (status == ARCHIVE_EOF) return size;
         if (status < ARCHIVE_WARN) {
@@ -135,9 +142,15 @@ std::optional<ContentSize> contentSize(const std::string& imagePath, std::string
     }
 }
 
-// Refuses, before anything is written, an image that cannot fit: more than the free space of
-// the volumes root, or a file above this process's file-size limit.
-bool fitsIn(const std::string& root, const ContentSize& size, std::string& error) {
+// Refuses, before anything is written, an image that cannot fit: more than the bound, more than
+// the free space of the volumes root, or a file above this process's file-size limit.
+bool fitsIn(const std::string& root, const ContentSize& size, std::uint64_t maximumBytes,
+            std::string& error) {
+    if (size.total > maximumBytes) {
+        error = "the image holds " + std::to_string(size.total) + " bytes, more than the " +
+                std::to_string(maximumBytes) + " an image may hold";
+        return false;
+    }
     struct statvfs disk;
     if (::statvfs(root.c_str(), &disk) == 0) {
         // Each file takes at least part of a block more than its bytes.
@@ -293,7 +306,8 @@ std::optional<std::string> volumeName(const std::string& imagePath, std::string&
     return cleanName(std::string(descriptor + 40, 32));
 }
 
-std::optional<std::string> attach(const std::string& imagePath, std::string& error) {
+std::optional<std::string> attach(const std::string& imagePath, std::string& error,
+                                  std::uint64_t maximumBytes) {
     auto name = volumeName(imagePath, error);
     if (!name) return std::nullopt;
     std::string root = platform::Volumes::volumesRoot();
@@ -305,7 +319,7 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
     }
     (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(root);
     auto size = contentSize(imagePath, error);
-    if (!size || !fitsIn(root, *size, error)) return std::nullopt;
+    if (!size || !fitsIn(root, *size, maximumBytes, error)) return std::nullopt;
 
     std::string staging = stagingFolderPattern(root, *name);
     if (!::mkdtemp(staging.data())) {

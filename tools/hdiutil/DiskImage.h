@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -9,10 +10,15 @@ namespace diskimage {
 // use as a folder name; absent when the file is no ISO 9660 image.
 std::optional<std::string> volumeName(const std::string& imagePath, std::string& error);
 
+// Far above any agent or application image; an image that expands beyond it is refused.
+constexpr std::uint64_t kMaximumContentBytes = std::uint64_t(4) << 30;
+
 // Makes the image's files available read-only at <volumes root>/<volume name> (" 1", " 2", ...
 // appended when taken). Returns the mount point, or absent with `error` set and nothing left
-// behind.
-std::optional<std::string> attach(const std::string& imagePath, std::string& error);
+// behind. An image whose files add up to more than `maximumBytes`, or more than the free space
+// of the volumes root, is refused before anything is written.
+std::optional<std::string> attach(const std::string& imagePath, std::string& error,
+                                  std::uint64_t maximumBytes = kMaximumContentBytes);
 
 // Removes a volume that attach() made. False, with `error`, for anything else.
 bool detach(const std::string& mountPoint, std::string& error);
