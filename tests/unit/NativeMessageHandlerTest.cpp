@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 
@@ -271,29 +272,37 @@ TEST(NativeMessageHandler, HugeBodiesAreRefusedAndWritesNeverHoldTheMainThread) 
     for (int i = 0; i < 200; ++i)
         burst.push_back({"sendKelvaneTitleToNative", text("Title " + std::to_string(i))});
     // The folder is let go once the burst has been handled, or after 20 s: a main thread that
-    // waited for the disk would only finish then.
+    // waited for the disk would only finish then. The child is forked by hand, with no other
+    // thread running here, so that it inherits no lock held half-way.
     std::string handled = home / "handled";
-    bool handledWhileHeld = false;
-    std::thread release([&] {
-        handledWhileHeld = waitUntil([&] { return std::filesystem::exists(handled); }, 20);
-        ::close(held);
-    });
-    Outcome outcome;
-    auto [result, output] = resultOfChild([&] {
+    std::string log = home / "child-output.txt";
+    std::string titles = home / "titles.json";
+    std::fflush(nullptr);
+    pid_t child = ::fork();
+    if (child == 0) {
         ::close(held);  // the lock stays the parent's
+        (void)std::freopen(log.c_str(), "w", stdout);
+        (void)std::freopen(log.c_str(), "a", stderr);
         RecordingDelegate delegate;
         NativeMessageHandler::shared().setNativeMessageHandlerDelegate(&delegate);
         for (const auto& message : burst)
             NativeMessageHandler::shared().handleMessageFromWebView(message);
+        writeFile(titles, nlohmann::json(delegate.titles).dump());
         writeFile(handled, "");
         // As the application does before it ends: this one waits for the folder.
         (void)platform::Preferences::standardUserDefaults().synchronize();
-        return nlohmann::json(delegate.titles).dump();
-    });
-    release.join();
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
+    bool handledWhileHeld = waitUntil([&] { return std::filesystem::exists(handled); }, 20);
+    ::close(held);
+    int status = -1;
+    ::waitpid(child, &status, 0);
     EXPECT_TRUE(handledWhileHeld) << "the main thread waited for the preferences file";
-    outcome.titles = nlohmann::json::parse(result);
-    outcome.output = output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    Outcome outcome;
+    outcome.titles = nlohmann::json::parse(readFile(titles), nullptr, false);
+    outcome.output = readFile(log);
     EXPECT_EQ(outcome.titles.size(), 200u);
     EXPECT_NE(outcome.output.find("The body of sendRRSessionDigestToNative (10485760 bytes) is "
                                   "above the bound of 65536 bytes; the message is ignored"),
