@@ -385,6 +385,13 @@ class ProvisioningRecovery : public Provisioning {
         }
         return false;
     }
+    // A join that needs the agent, as the bridge hands it over; the run goes on in the background.
+    void startAgentInstall() {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setWebServerName(m_server.host());
+        session.setIsUpdateNeeded(true);
+        OrvoAppUpgrader::getInstance().orvoAppUpdater();
+    }
     // What a start of the application does with the folders, in a child of its own.
     std::string start() {
         (void)outputOfChild([] {
@@ -401,10 +408,7 @@ TEST_F(ProvisioningRecovery,
     std::fflush(nullptr);
     pid_t run = ::fork();
     if (run == 0) {
-        SessionDetails& session = SessionDetails::getInstance();
-        session.setWebServerName(m_server.host());
-        session.setIsUpdateNeeded(true);
-        OrvoAppUpgrader::getInstance().orvoAppUpdater();
+        startAgentInstall();
         (void)ProvisioningGate::shared().enter();
         ::_exit(0);
     }
@@ -565,10 +569,7 @@ TEST_F(ProvisioningRecovery, DownloadsCutShortLeaveNoFileBehind) {
         std::fflush(nullptr);
         pid_t run = ::fork();
         if (run == 0) {
-            SessionDetails& session = SessionDetails::getInstance();
-            session.setWebServerName(m_server.host());
-            session.setIsUpdateNeeded(true);
-            OrvoAppUpgrader::getInstance().orvoAppUpdater();
+            startAgentInstall();
             std::this_thread::sleep_for(std::chrono::seconds(2));
             // The window closed: the process ends without waiting for the download.
             AppDelegate().applicationWillTerminate();
