@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config git
+  g++ cmake ninja-build pkg-config git clang-format
   libgtest-dev libgmock-dev
   libgtk-4-dev libwebkitgtk-6.0-dev
   libcurl4-openssl-dev libplist-dev libplist-utils nlohmann-json3-dev

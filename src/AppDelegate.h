@@ -14,7 +14,7 @@
 // application's own path and version, the window, and the background checks; closing the
 // window runs the exit sequence once.
 class AppDelegate final : public platform::ApplicationDelegate {
-public:
+  public:
     static constexpr const char* kTerminateNotification = "OrvoKelvaneTerminate";
 
     AppDelegate();
@@ -50,7 +50,7 @@ public:
 
     ViewController* viewController() const { return m_viewController.get(); }
 
-private:
+  private:
     std::unique_ptr<LogHandler> m_logHandler;
     std::unique_ptr<ViewController> m_viewController;
 };

@@ -1,5 +1,5 @@
-#include "FuzzTarget.h"
 #include "Handlers/BridgeRecords.h"
+#include "FuzzTarget.h"
 #include "Handlers/JsonText.h"
 
 KELVANE_FUZZ_TARGET(BridgeRecords) {

@@ -7,7 +7,8 @@
 // Each target is a libFuzzer entry point in the fuzzing build, and a plain function of its
 // own name elsewhere, so the regression test can run the same code on the kept inputs.
 #ifdef KELVANE_LIBFUZZER
-#define KELVANE_FUZZ_TARGET(name) extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+#define KELVANE_FUZZ_TARGET(name) \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 #else
 #define KELVANE_FUZZ_TARGET(name) int fuzz##name(const std::uint8_t* data, std::size_t size)
 #endif

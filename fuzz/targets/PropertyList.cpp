@@ -1,5 +1,5 @@
-#include "FuzzTarget.h"
 #include "platform/PropertyList.h"
+#include "FuzzTarget.h"
 
 KELVANE_FUZZ_TARGET(PropertyList) {
     auto value = platform::PropertyList::parse(fuzzText(data, size));

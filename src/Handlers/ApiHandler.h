@@ -7,7 +7,7 @@
 // Issues the service's API calls and resolves data centres for joined sessions. One
 // instance per process.
 class ApiHandler {
-public:
+  public:
     static ApiHandler& getInstance();
 
     using Completion = std::function<void(bool received)>;
@@ -28,6 +28,6 @@ public:
     ApiHandler(const ApiHandler&) = delete;
     ApiHandler& operator=(const ApiHandler&) = delete;
 
-private:
+  private:
     ApiHandler() = default;
 };

@@ -19,9 +19,10 @@ void DeploymentHosts::loadFromFile(const std::string& path) {
     std::string error;
     auto root = platform::PropertyList::readFile(path, &error);
     if (!root || !root->dictionary()) {
-        logLine("%s : Deployment hosts unavailable (%@: %@); data centres resolve as unrecognised "
-                "codes",
-                kFunction, path, root ? std::string("not a dictionary") : error);
+        logLine(
+            "%s : Deployment hosts unavailable (%@: %@); data centres resolve as unrecognised "
+            "codes",
+            kFunction, path, root ? std::string("not a dictionary") : error);
     } else {
         for (const auto& [key, value] : *root->dictionary()) {
             if (const std::string* host = value.string(); host && !host->empty()) {

@@ -8,7 +8,7 @@
 // Host names of the service's deployments, read from Contents/Resources/Deployment.plist so
 // that no host is compiled in. Keys: the data-centre codes, "labAlternate" and "localDomain".
 class DeploymentHosts {
-public:
+  public:
     static DeploymentHosts& shared();
 
     std::optional<std::string> host(const std::string& key) const;
@@ -20,7 +20,7 @@ public:
     // Replaces the table with the file's contents; logs and empties it when unreadable.
     void loadFromFile(const std::string& path);
 
-private:
+  private:
     DeploymentHosts();
 
     mutable std::mutex m_mutex;

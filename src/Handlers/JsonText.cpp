@@ -1,13 +1,17 @@
 #include "JsonText.h"
 
-std::optional<nlohmann::json> parseUntrustedJson(const std::string& text, std::size_t maximumDepth) {
+std::optional<nlohmann::json> parseUntrustedJson(const std::string& text,
+                                                 std::size_t maximumDepth) {
     std::size_t depth = 0;
     bool inString = false, escaped = false;
     for (char c : text) {
         if (inString) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') inString = false;
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
@@ -28,7 +32,9 @@ std::optional<bool> truthValue(const nlohmann::json& value) {
     if (!value.is_string()) return std::nullopt;
     const std::string& text = value.get_ref<const std::string&>();
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+    while (i < text.size() &&
+           (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
     while (i < text.size() && text[i] == '0') ++i;
     if (i >= text.size()) return false;

@@ -8,7 +8,8 @@
 
 // Parsing of JSON that outsiders control: nesting is bounded before the parser sees the text,
 // so hostile input cannot exhaust the stack; invalid text or UTF-8 yields nothing.
-std::optional<nlohmann::json> parseUntrustedJson(const std::string& text, std::size_t maximumDepth = 256);
+std::optional<nlohmann::json> parseUntrustedJson(const std::string& text,
+                                                 std::size_t maximumDepth = 256);
 
 // A JSON boolean, or a number or string taken by its truth value as the system reads them:
 // numbers are true unless zero; strings after leading blanks, a sign and zeros are true when

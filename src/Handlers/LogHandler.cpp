@@ -11,7 +11,9 @@ namespace {
 // Single-precision 0.1, as the tick has always been scheduled.
 constexpr double kTickInterval = static_cast<double>(0.1f);
 
-platform::FileManager& fileManager() { return SessionDetails::getInstance().orvoDirectoryManager(); }
+platform::FileManager& fileManager() {
+    return SessionDetails::getInstance().orvoDirectoryManager();
+}
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 // Keeps the process's standard streams pointed at the rotating log file
 // ~/Library/Logs//OrvoTendra/OrvoKelvane/orvoKelvane.log. Lives on the main thread.
 class LogHandler {
-public:
+  public:
     static constexpr std::uint64_t kMaximumLogSize = 262144;  // rotate above 256 KiB
     static constexpr std::int32_t kMaximumBackupIndex = 10;
 
@@ -20,19 +20,23 @@ public:
     void loggingFile(platform::Timer* timer);
     void startLoggingTimer();
 
-    const std::optional<std::string>& orvoKelvaneLogFolder() const { return m_orvoKelvaneLogFolder; }
+    const std::optional<std::string>& orvoKelvaneLogFolder() const {
+        return m_orvoKelvaneLogFolder;
+    }
     void setOrvoKelvaneLogFolder(std::optional<std::string> folder) {
         m_orvoKelvaneLogFolder = std::move(folder);
     }
     platform::Timer* loggingTimer() const { return m_loggingTimer.get(); }
-    void setLoggingTimer(std::unique_ptr<platform::Timer> timer) { m_loggingTimer = std::move(timer); }
+    void setLoggingTimer(std::unique_ptr<platform::Timer> timer) {
+        m_loggingTimer = std::move(timer);
+    }
     std::int32_t logFileNameCount() const { return m_logFileNameCount; }
     void setLogFileNameCount(std::int32_t count) { m_logFileNameCount = count; }
 
     std::string currentLogPath() const;
     std::string backupLogPath(std::int32_t index) const;
 
-private:
+  private:
     void rotate();
     void rotateHeld();
 

@@ -16,14 +16,15 @@ void logLine(std::string_view fmt, const Args&... args) {
 }
 
 inline void logException(const char* function, const char* description) {
-    logLine("%s : ************************ EXCEPTION ************************ \n Description :  %@ "
-            "// Call Stack Symbol : %@",
-            function, description, platform::callStackSymbols());
+    logLine(
+        "%s : ************************ EXCEPTION ************************ \n Description :  %@ "
+        "// Call Stack Symbol : %@",
+        function, description, platform::callStackSymbols());
 }
 
 // Runs `body`; if it throws, logs the exception line under `function` and ends there.
 template <typename Body>
-    requires std::is_void_v<std::invoke_result_t<Body>>
+requires std::is_void_v<std::invoke_result_t<Body>>
 void guarded(const char* function, Body&& body) noexcept {
     try {
         body();
@@ -36,8 +37,9 @@ void guarded(const char* function, Body&& body) noexcept {
 
 // As above for an operation with a result: `fallback` (the absent result) when it throws.
 template <typename Body, typename Result = std::invoke_result_t<Body>>
-    requires(!std::is_void_v<Result>)
-Result guarded(const char* function, Body&& body, Result fallback = Result()) noexcept {
+requires(!std::is_void_v<Result>) Result
+    guarded(const char* function, Body&& body, Result fallback = Result())
+noexcept {
     try {
         return body();
     } catch (const std::exception& exception) {

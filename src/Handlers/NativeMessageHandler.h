@@ -5,7 +5,7 @@
 #include "../platform/WebView.h"
 
 class NativeMessageHandlerDelegate {
-public:
+  public:
     virtual ~NativeMessageHandlerDelegate() = default;
     // Runs a complete script in the page; no result comes back.
     virtual void executeJavaScript(const std::string& script) = 0;
@@ -15,12 +15,14 @@ public:
 // The native end of the join page's messages: reads and writes the preferences and the
 // session state, starts joins, and answers with reply scripts. Main thread only.
 class NativeMessageHandler {
-public:
+  public:
     static constexpr const char* kDefaultWindowTitle = "Orvo Tendra - Kelvane";
 
     static NativeMessageHandler& shared();
 
-    NativeMessageHandlerDelegate* nativeMessageHandlerDelegate() const { return m_nativeMessageHandlerDelegate; }
+    NativeMessageHandlerDelegate* nativeMessageHandlerDelegate() const {
+        return m_nativeMessageHandlerDelegate;
+    }
     void setNativeMessageHandlerDelegate(NativeMessageHandlerDelegate* delegate) {
         m_nativeMessageHandlerDelegate = delegate;
     }
@@ -31,8 +33,9 @@ public:
 
     static std::string connectionSettingsPath();
 
-private:
-    explicit NativeMessageHandler(NativeMessageHandlerDelegate* delegate) : m_nativeMessageHandlerDelegate(delegate) {}
+  private:
+    explicit NativeMessageHandler(NativeMessageHandlerDelegate* delegate)
+        : m_nativeMessageHandlerDelegate(delegate) {}
 
     void reply(const std::string& script);
     void getRRSessionDigest();

@@ -9,7 +9,7 @@ class OrvoDmgDownloader;
 // Knows which agent build is installed, writes the join-details file, and chooses between
 // starting the installed agent and downloading a new one. One instance per process.
 class OrvoAppUpgrader {
-public:
+  public:
     static OrvoAppUpgrader& getInstance();
 
     void orvoAppVersionCheck();
@@ -24,7 +24,7 @@ public:
     OrvoAppUpgrader(const OrvoAppUpgrader&) = delete;
     OrvoAppUpgrader& operator=(const OrvoAppUpgrader&) = delete;
 
-private:
+  private:
     OrvoAppUpgrader() = default;
 
     std::mutex m_mutex;

@@ -60,7 +60,8 @@ std::string describeArguments(const std::vector<std::string>& arguments) {
 const std::vector<std::string>& OrvoDmgDownloader::launchArguments() {
     static const std::vector<std::string> arguments = {
         "-timestamps",
-        R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
+        R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN",)"
+        R"("M2":"Session Validated : 00:00:00",)"
         R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})"};
     return arguments;
 }

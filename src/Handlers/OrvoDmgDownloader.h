@@ -7,7 +7,7 @@
 // Downloads the agent's disk image, installs the agent and its companion items into the
 // Convelo native folder and starts it. One per provisioning run.
 class OrvoDmgDownloader : public std::enable_shared_from_this<OrvoDmgDownloader> {
-public:
+  public:
     static const std::vector<std::string>& launchArguments();
     static const std::vector<std::string>& companionItems();
 
@@ -25,7 +25,7 @@ public:
     static std::string installedAgentPath();
     static std::string agentVolumePath();
 
-private:
+  private:
     void downloadFinished(const std::string& location, const std::string& block);
     const std::string& lastAddress() const { return m_lastAddress; }
 

@@ -8,7 +8,7 @@
 // Downloads the newer build of this application that the self-update check announced and
 // stages it in the native folder; the running bundle is replaced only at exit.
 class OrvoKelvaneUpdater : public std::enable_shared_from_this<OrvoKelvaneUpdater> {
-public:
+  public:
     // A new updater on every call; it stays alive while its download runs.
     static std::shared_ptr<OrvoKelvaneUpdater> getInstance();
 
@@ -18,11 +18,13 @@ public:
     void copyAppFile();
     void unMountingOrvoKelvaneDmg();
 
-    const std::optional<std::string>& latestKelvaneDmgPath() const { return m_latestKelvaneDmgPath; }
+    const std::optional<std::string>& latestKelvaneDmgPath() const {
+        return m_latestKelvaneDmgPath;
+    }
 
     // Marks a staging run from mounting to detaching; the exit step waits while one exists.
     class StagingRun {
-    public:
+      public:
         StagingRun();
         ~StagingRun();
         StagingRun(const StagingRun&) = delete;
@@ -35,7 +37,7 @@ public:
     static std::string stagedBundlePath();
     static std::string downloadedImagePath();
 
-private:
+  private:
     OrvoKelvaneUpdater() = default;
 
     std::optional<std::string> m_latestKelvaneDmgPath;

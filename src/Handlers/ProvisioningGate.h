@@ -8,7 +8,7 @@
 // run holds its pass, shared between the steps that outlive each other, until the last step
 // lets go of it; the next run waits for that and then reads the session state afresh.
 class ProvisioningGate {
-public:
+  public:
     using Pass = std::shared_ptr<void>;
 
     static ProvisioningGate& shared();
@@ -16,7 +16,7 @@ public:
     // Blocks until no run holds a pass.
     Pass enter();
 
-private:
+  private:
     void leave();
 
     std::mutex m_mutex;

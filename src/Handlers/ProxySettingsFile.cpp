@@ -10,7 +10,8 @@
 #include "NativeMessageHandler.h"
 
 std::string NativeMessageHandler::connectionSettingsPath() {
-    return platform::SearchPaths::userLibraryDirectory() + "/Logs/OrvoTendra" + "/ConnectionSettings.plist";
+    return platform::SearchPaths::userLibraryDirectory() + "/Logs/OrvoTendra" +
+           "/ConnectionSettings.plist";
 }
 
 void NativeMessageHandler::setupProxyDetails() {
@@ -22,7 +23,8 @@ void NativeMessageHandler::setupProxyDetails() {
     auto password = defaults.objectForKey("password");
     // All five, each of its own kind, or nothing is written.
     if (!host || !host->string() || !port || !port->get<std::int64_t>() || !authRequired ||
-        !authRequired->get<bool>() || !userName || !userName->string() || !password || !password->string()) {
+        !authRequired->get<bool>() || !userName || !userName->string() || !password ||
+        !password->string()) {
         return;
     }
     if (host->string()->empty()) return;
@@ -35,8 +37,10 @@ void NativeMessageHandler::setupProxyDetails() {
     auto apply = [&](platform::PlistDictionary& settings) {
         settings.insert_or_assign("ProxyIpAddress", *host->string());
         settings.insert_or_assign("ProxyServerPort", portNumber);
-        settings.insert_or_assign("UserName", withCredentials ? *userName->string() : std::string());
-        settings.insert_or_assign("Password", withCredentials ? *password->string() : std::string());
+        settings.insert_or_assign("UserName",
+                                  withCredentials ? *userName->string() : std::string());
+        settings.insert_or_assign("Password",
+                                  withCredentials ? *password->string() : std::string());
     };
 
     if (files.fileExistsAtPath(path)) {
@@ -46,13 +50,17 @@ void NativeMessageHandler::setupProxyDetails() {
         apply(settings);
         // Written beside and renamed: the agent never finds a half-written file.
         if (!files.writeContentsAtomically(path, platform::PropertyList::toXml(settings))) {
-            platform::print("setupProxyDetails() : Unable to write connection settings to ConnectionSettings.plist.");
+            platform::print(
+                "setupProxyDetails() : Unable to write connection settings to "
+                "ConnectionSettings.plist.");
         }
         return;
     }
     std::string folder = std::filesystem::path(path).parent_path().string();
     if (!files.directoryExistsAtPath(folder) && !files.createDirectory(folder, true)) {
-        platform::print("setupProxyDetails() : Unable to create the connection plist file at the desired path.");
+        platform::print(
+            "setupProxyDetails() : Unable to create the connection plist file at the desired "
+            "path.");
         return;
     }
     platform::PlistDictionary settings;

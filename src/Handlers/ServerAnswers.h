@@ -8,7 +8,7 @@
 
 struct ServiceDomainAnswer {
     std::string representationText = "(null)";  // for the log
-    std::optional<std::string> serviceDomain;    // present and not empty
+    std::optional<std::string> serviceDomain;   // present and not empty
     static ServiceDomainAnswer parse(const std::string& body);
 };
 

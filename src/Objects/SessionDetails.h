@@ -14,7 +14,7 @@ class FileManager;
 // stays valid even when another thread replaces the field at once.
 template <typename T>
 class WholeValue {
-public:
+  public:
     T get() const {
         std::lock_guard lock(m_mutex);
         return m_value;
@@ -24,7 +24,7 @@ public:
         m_value = std::move(value);
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     T m_value{};
 };
@@ -32,34 +32,34 @@ private:
 using Text = std::optional<std::string>;  // absent is distinct from ""
 
 // name, setter suffix
-#define SESSION_DETAILS_TEXT_FIELDS(X)                     \
-    X(sessionKey, SessionKey)                              \
-    X(name, Name)                                          \
-    X(webServerName, WebServerName)                        \
-    X(dcName, DcName)                                      \
-    X(plistDcName, PlistDcName)                            \
-    X(plistWebServerName, PlistWebServerName)              \
-    X(localOrvoAppVersion, LocalOrvoAppVersion)            \
+#define SESSION_DETAILS_TEXT_FIELDS(X)                        \
+    X(sessionKey, SessionKey)                                 \
+    X(name, Name)                                             \
+    X(webServerName, WebServerName)                           \
+    X(dcName, DcName)                                         \
+    X(plistDcName, PlistDcName)                               \
+    X(plistWebServerName, PlistWebServerName)                 \
+    X(localOrvoAppVersion, LocalOrvoAppVersion)               \
     X(localOrvoKelvaneAppVersion, LocalOrvoKelvaneAppVersion) \
-    X(infoPlistPath, InfoPlistPath)                        \
-    X(kelvaneAppPath, KelvaneAppPath)                      \
-    X(customDomainEnabled, CustomDomainEnabled)            \
-    X(staticWebServerName, StaticWebServerName)            \
-    X(sessionDigest, SessionDigest)                        \
-    X(kelvaneToken, KelvaneToken)                          \
-    X(pathForKelvane, PathForKelvane)                      \
-    X(orvoKelvaneNativeFolder, OrvoKelvaneNativeFolder)    \
-    X(kelvaneDownloadUrl, KelvaneDownloadUrl)              \
-    X(awsUrl, AwsUrl)                                      \
-    X(awsServer, AwsServer)                                \
-    X(cdnUrl, CdnUrl)                                      \
+    X(infoPlistPath, InfoPlistPath)                           \
+    X(kelvaneAppPath, KelvaneAppPath)                         \
+    X(customDomainEnabled, CustomDomainEnabled)               \
+    X(staticWebServerName, StaticWebServerName)               \
+    X(sessionDigest, SessionDigest)                           \
+    X(kelvaneToken, KelvaneToken)                             \
+    X(pathForKelvane, PathForKelvane)                         \
+    X(orvoKelvaneNativeFolder, OrvoKelvaneNativeFolder)       \
+    X(kelvaneDownloadUrl, KelvaneDownloadUrl)                 \
+    X(awsUrl, AwsUrl)                                         \
+    X(awsServer, AwsServer)                                   \
+    X(cdnUrl, CdnUrl)                                         \
     X(fallbackUrl, FallbackUrl)
 
-#define SESSION_DETAILS_FLAG_FIELDS(X)            \
-    X(kelvaneUpdateNeeded, KelvaneUpdateNeeded)   \
-    X(isAppReplaceFlag, IsAppReplaceFlag)         \
-    X(isUpdateNeeded, IsUpdateNeeded)             \
-    X(isAwsAvailable, IsAwsAvailable)             \
+#define SESSION_DETAILS_FLAG_FIELDS(X)          \
+    X(kelvaneUpdateNeeded, KelvaneUpdateNeeded) \
+    X(isAppReplaceFlag, IsAppReplaceFlag)       \
+    X(isUpdateNeeded, IsUpdateNeeded)           \
+    X(isAwsAvailable, IsAwsAvailable)           \
     X(isCdnAvailable, IsCdnAvailable)
 
 // Optional flags: the record declares them as pointers to a boolean, null until set.
@@ -71,29 +71,45 @@ using Text = std::optional<std::string>;  // absent is distinct from ""
 // and the update checks' results. Fields are read and written whole from any thread; no
 // operation spans several fields.
 class SessionDetails {
-public:
+  public:
     static SessionDetails& getInstance();
 
-#define DECLARE_TEXT(field, Suffix)                  \
-    Text field() const { return m_##field.get(); } \
-    void set##Suffix(Text value) { m_##field.set(std::move(value)); }
+#define DECLARE_TEXT(field, Suffix)      \
+    Text field() const {                 \
+        return m_##field.get();          \
+    }                                    \
+    void set##Suffix(Text value) {       \
+        m_##field.set(std::move(value)); \
+    }
     SESSION_DETAILS_TEXT_FIELDS(DECLARE_TEXT)
 #undef DECLARE_TEXT
 
-#define DECLARE_FLAG(field, Suffix)                 \
-    bool field() const { return m_##field.load(); } \
-    void set##Suffix(bool value) { m_##field.store(value); }
+#define DECLARE_FLAG(field, Suffix) \
+    bool field() const {            \
+        return m_##field.load();    \
+    }                               \
+    void set##Suffix(bool value) {  \
+        m_##field.store(value);     \
+    }
     SESSION_DETAILS_FLAG_FIELDS(DECLARE_FLAG)
 #undef DECLARE_FLAG
 
-#define DECLARE_OPTIONAL_FLAG(field, Suffix)                        \
-    std::optional<bool> field() const { return m_##field.get(); } \
-    void set##Suffix(std::optional<bool> value) { m_##field.set(value); }
+#define DECLARE_OPTIONAL_FLAG(field, Suffix)      \
+    std::optional<bool> field() const {           \
+        return m_##field.get();                   \
+    }                                             \
+    void set##Suffix(std::optional<bool> value) { \
+        m_##field.set(value);                     \
+    }
     SESSION_DETAILS_OPTIONAL_FLAG_FIELDS(DECLARE_OPTIONAL_FLAG)
 #undef DECLARE_OPTIONAL_FLAG
 
-    std::int32_t retryCounter() const { return m_retryCounter.load(); }
-    void setRetryCounter(std::int32_t value) { m_retryCounter.store(value); }
+    std::int32_t retryCounter() const {
+        return m_retryCounter.load();
+    }
+    void setRetryCounter(std::int32_t value) {
+        m_retryCounter.store(value);
+    }
 
     platform::FileManager* defaultOrvoDirectoryManager() const {
         return m_defaultOrvoDirectoryManager.load();
@@ -107,7 +123,7 @@ public:
     SessionDetails(const SessionDetails&) = delete;
     SessionDetails& operator=(const SessionDetails&) = delete;
 
-private:
+  private:
     SessionDetails() = default;
 
 #define MEMBER_TEXT(field, Suffix) WholeValue<Text> m_##field;

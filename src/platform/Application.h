@@ -9,7 +9,7 @@ class Window;
 
 // Receives the application's launch and termination callbacks, all on the main thread.
 class ApplicationDelegate {
-public:
+  public:
     virtual ~ApplicationDelegate() = default;
 
     // The interface is loaded; nothing is shown yet.
@@ -26,7 +26,7 @@ public:
 // The application object: runs the main loop and drives the delegate through launch in a
 // fixed order (awake, will-finish, main window, did-finish).
 class Application {
-public:
+  public:
     virtual ~Application() = default;
 
     static Application& shared();

@@ -9,7 +9,7 @@ namespace platform {
 
 // An application bundle laid out as <name>.app/Contents/{Info.plist,MacOS/,Resources/}.
 class Bundle {
-public:
+  public:
     // Path of the bundle that holds the running executable; for an executable outside any
     // bundle, the folder that holds it.
     static std::string mainBundlePath();
@@ -23,7 +23,7 @@ public:
     const PlistDictionary& infoDictionary() const { return m_info; }
     const PlistValue* objectForInfoDictionaryKey(const std::string& key) const;
 
-private:
+  private:
     Bundle(std::string path, PlistDictionary info)
         : m_path(std::move(path)), m_info(std::move(info)) {}
 

@@ -9,13 +9,21 @@ namespace platform {
 
 // Textual form of a value as the system's format strings print it: absent values read
 // "(null)", booleans 1 or 0.
-inline std::string describe(const std::string& value) { return value; }
-inline std::string describe(std::string_view value) { return std::string(value); }
-inline std::string describe(const char* value) { return value ? value : "(null)"; }
+inline std::string describe(const std::string& value) {
+    return value;
+}
+inline std::string describe(std::string_view value) {
+    return std::string(value);
+}
+inline std::string describe(const char* value) {
+    return value ? value : "(null)";
+}
 inline std::string describe(const std::optional<std::string>& value) {
     return value ? *value : "(null)";
 }
-inline std::string describe(bool value) { return value ? "1" : "0"; }
+inline std::string describe(bool value) {
+    return value ? "1" : "0";
+}
 template <std::integral T>
 std::string describe(T value) {
     return std::to_string(value);

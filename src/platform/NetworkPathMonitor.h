@@ -8,7 +8,7 @@ namespace platform {
 // Reports the network path: once when started, then on every change, with whether it is
 // usable ("satisfied"). Updates arrive on the main thread.
 class NetworkPathMonitor {
-public:
+  public:
     virtual ~NetworkPathMonitor() = default;
 
     static std::unique_ptr<NetworkPathMonitor> create();

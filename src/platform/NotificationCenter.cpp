@@ -38,8 +38,9 @@ void NotificationCenter::post(const std::string& name) {
         bool stillRegistered;
         {
             std::lock_guard lock(m_mutex);
-            stillRegistered = std::any_of(m_registrations.begin(), m_registrations.end(),
-                                          [&handler](const Registration& r) { return r.handler == handler; });
+            stillRegistered =
+                std::any_of(m_registrations.begin(), m_registrations.end(),
+                            [&handler](const Registration& r) { return r.handler == handler; });
         }
         if (stillRegistered) (*handler)();
     }

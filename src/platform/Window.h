@@ -6,7 +6,7 @@ namespace platform {
 
 // A top-level window of the application.
 class Window {
-public:
+  public:
     virtual ~Window() = default;
 
     virtual void setTitle(const std::string& title) = 0;

@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 // Starts the real executable under the test's X display, as a customer would, from a copy
 // in an unrelated folder: the bundle must find itself wherever it lies.
 class AppLaunch : public AppFixture {
-protected:
+  protected:
     std::string output() const { return m_home / "launch-output.txt"; }
 };
 
@@ -24,9 +24,11 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
 
     std::string text = log();
     // The banner opens the log; the folder line went to the original standard error.
-    EXPECT_EQ(text.find("+[Utils createKelvaneDirectoriesWithLogHandler:] : ****"), text.find("+[Utils"));
+    EXPECT_EQ(text.find("+[Utils createKelvaneDirectoriesWithLogHandler:] : ****"),
+              text.find("+[Utils"));
     EXPECT_EQ(text.find("Orvo Kelvane Log Folder Created"), std::string::npos);
-    EXPECT_NE(readFile(output()).find("-[LogHandler createOrvoKelvaneLogFolder] Orvo Kelvane Log Folder Created..."),
+    EXPECT_NE(readFile(output()).find(
+                  "-[LogHandler createOrvoKelvaneLogFolder] Orvo Kelvane Log Folder Created..."),
               std::string::npos);
     std::vector<std::string> ordered = {
         "************* Orvo Kelvane App Started ************ \n",
@@ -41,7 +43,8 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     std::size_t position = 0;
     for (const auto& line : ordered) {
         auto found = text.find(line, position);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nlog:\n" << text;
+        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nlog:\n"
+                                            << text;
         position = found;
     }
     EXPECT_EQ(countOccurrences(text, "Orvo Kelvane App terminated"), 1u);
@@ -51,7 +54,8 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     std::string preferences = readFile(preferencesPath());
     EXPECT_NE(preferences.find("<key>WebKitOfflineWebApplicationCacheEnabled</key>\n\t<true/>"),
               std::string::npos);
-    EXPECT_EQ(preferences.find("<key>DC</key>"), std::string::npos) << "launch arguments are never stored";
+    EXPECT_EQ(preferences.find("<key>DC</key>"), std::string::npos)
+        << "launch arguments are never stored";
 }
 
 TEST_F(AppLaunch, QuittingOtherwiseSkipsTheExitSequence) {
@@ -84,9 +88,11 @@ TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) 
     bool keptAside = false;
     for (const auto& entry : fs::directory_iterator(m_home / "Library/Preferences")) {
         if (entry.path().string().find(".corrupt-") != std::string::npos) {
-            keptAside = readFile(entry.path().string()) == "<plist version=\"1.0\"><dict><key>broken";
+            keptAside =
+                readFile(entry.path().string()) == "<plist version=\"1.0\"><dict><key>broken";
         }
     }
     EXPECT_TRUE(keptAside);
-    EXPECT_NE(readFile(preferences).find("WebKitOfflineWebApplicationCacheEnabled"), std::string::npos);
+    EXPECT_NE(readFile(preferences).find("WebKitOfflineWebApplicationCacheEnabled"),
+              std::string::npos);
 }

@@ -10,26 +10,39 @@ class JoinAndUpdate : public AppFixture {};
 TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    server.setRoutes({{"/api/v2/agent/check_update",
-                       {{"json", {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}}}});
+    server.setRoutes(
+        {{"/api/v2/agent/check_update",
+          {{"json",
+            {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}}}});
     nlohmann::json steps = nlohmann::json::array({
-        {{"fill", {{"host", "proxy.lan"}, {"port", "3128"}, {"authRequired", true}, {"userName", "u"}, {"password", "p"}}},
+        {{"fill",
+          {{"host", "proxy.lan"},
+           {"port", "3128"},
+           {"authRequired", true},
+           {"userName", "u"},
+           {"password", "p"}}},
          {"submit", "proxy"}},
-        {{"fill", {{"sessionKey", "123456789"}, {"email", "ann@acme.example"}}}, {"submit", "join"}},
+        {{"fill", {{"sessionKey", "123456789"}, {"email", "ann@acme.example"}}},
+         {"submit", "join"}},
     });
     server.setTestScript({{"steps", steps}});
 
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
-    std::string receipt = m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    std::string receipt =
+        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
     ASSERT_TRUE(waitUntil([&] { return fs::exists(receipt); }, 90)) << log();
     auto handed = nlohmann::json::parse(readFile(receipt));
     EXPECT_EQ(handed["arguments"][0], "-timestamps");
     EXPECT_EQ(handed["joinDetails"], "CONVELO_IND\n&key=123456789&webServerName=" + server.host() +
-                                         "&kelvane_token=T-7&c_plugin=true&DC=com&email=ann@acme.example&is_custom_domain=false&");
-    std::string settings = handed["connectionSettings"].is_string() ? handed["connectionSettings"].get<std::string>() : "";
+                                         "&kelvane_token=T-7&c_plugin=true&DC=com&email=ann@acme."
+                                         "example&is_custom_domain=false&");
+    std::string settings = handed["connectionSettings"].is_string()
+                               ? handed["connectionSettings"].get<std::string>()
+                               : "";
     EXPECT_NE(settings.find("<string>proxy.lan</string>"), std::string::npos) << settings;
     EXPECT_NE(settings.find("<integer>3128</integer>"), std::string::npos);
-    EXPECT_TRUE(logShows("-[OrvoDmgDownloader unMountingOrvoMacDmg] : Dmg unmount task termination status", 20));
+    EXPECT_TRUE(logShows(
+        "-[OrvoDmgDownloader unMountingOrvoMacDmg] : Dmg unmount task termination status", 20));
     auto checks = server.requestsFor("/api/v2/agent/check_update");
     ASSERT_EQ(checks.size(), 1u);
     EXPECT_EQ(checks[0]["query"], "agent_version=0&agent=mac%2064");
@@ -45,15 +58,21 @@ TEST_F(JoinAndUpdate, InstalledOldBuildStagesTheNewOneAndIsReplacedWhenClosed) {
     useServer(server, installed);
 
     auto old = launch({"-DC", "com", "-pathForKelvane", "join"}, installed);
-    ASSERT_TRUE(logShows("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", 60)) << log();
+    ASSERT_TRUE(logShows("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", 60))
+        << log();
     ASSERT_TRUE(closeWindow(*old));
     ASSERT_TRUE(old->waitForExit(30).has_value());
-    EXPECT_TRUE(logShows("+[Utils updateKelvaneIfNeeded] Updated Kelvane app Copied to " + installed, 1)) << log();
-    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("<string>99.0.0</string>"), std::string::npos);
+    EXPECT_TRUE(
+        logShows("+[Utils updateKelvaneIfNeeded] Updated Kelvane app Copied to " + installed, 1))
+        << log();
+    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("<string>99.0.0</string>"),
+              std::string::npos);
 
     fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
     auto renewed = launch({"-DC", "com", "-pathForKelvane", "join"}, installed);
-    EXPECT_TRUE(logShows("+[Utils getOrvoKelvaneAppVersion] local Orvo Tendra Kelvane App version : 99.0.0", 30)) << log();
+    EXPECT_TRUE(logShows(
+        "+[Utils getOrvoKelvaneAppVersion] local Orvo Tendra Kelvane App version : 99.0.0", 30))
+        << log();
     ASSERT_TRUE(closeWindow(*renewed));
     EXPECT_TRUE(renewed->waitForExit(30).has_value());
 }

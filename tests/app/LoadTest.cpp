@@ -26,15 +26,21 @@ TEST_F(Load, BurstOfAHundredThousandMessagesIsHandledAndMemoryReturns) {
         {{"name", "getRRSessionDigest"}, {"body", ""}},
     });
     // Sanitizer builds handle the burst several times slower; the page waits for them.
-    server.setTestScript({{"steps", steps}, {"awaitReplies", 2}, {"awaitMs", 270000}, {"settleMs", 500}});
+    server.setTestScript(
+        {{"steps", steps}, {"awaitReplies", 2}, {"awaitMs", 270000}, {"settleMs", 500}});
 
     auto app = launch({"-KelvaneToken", "T", "-DC", "com", "-pathForKelvane", "join"});
-    ASSERT_TRUE(waitUntil([&] { return log().find("Console Message from WebView") == std::string::npos &&
-                                       residentKiB(app->pid()) > 0; }, 10));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return log().find("Console Message from WebView") == std::string::npos &&
+                   residentKiB(app->pid()) > 0;
+        },
+        10));
     std::this_thread::sleep_for(std::chrono::seconds(3));  // the page is loaded and paused
     long before = residentKiB(app->pid());
     auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(waitUntil([&] { return !server.replies().empty(); }, 275)) << "the burst was not handled in time";
+    ASSERT_TRUE(waitUntil([&] { return !server.replies().empty(); }, 275))
+        << "the burst was not handled in time";
     std::printf("burst handled in %.1f s\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     auto replies = server.replies()[0]["replies"];
@@ -44,7 +50,8 @@ TEST_F(Load, BurstOfAHundredThousandMessagesIsHandledAndMemoryReturns) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     long after = residentKiB(app->pid());
     if (!kSanitizedBuild) {
-        EXPECT_LT(after - before, 32 * 1024) << "resident memory before " << before << " KiB, after " << after << " KiB";
+        EXPECT_LT(after - before, 32 * 1024)
+            << "resident memory before " << before << " KiB, after " << after << " KiB";
     }
     ASSERT_TRUE(closeWindow(*app));
     EXPECT_TRUE(app->waitForExit(30).has_value());

@@ -15,7 +15,7 @@ namespace {
 // Accepts connections on a loopback port and closes them at once, counting them: a server
 // that is down, as the application sees it.
 class RefusingListener {
-public:
+  public:
     RefusingListener() {
         m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
         int yes = 1;
@@ -48,7 +48,7 @@ public:
     int port() const { return m_port; }
     int connections() const { return m_connections; }
 
-private:
+  private:
     int m_socket = -1;
     int m_port = 0;
     std::atomic<int> m_connections{0};
@@ -72,9 +72,12 @@ TEST_F(WebFrontEnd, JoinPageTalksToTheBridgeAndItsLoadStopsTheMonitor) {
     SubstituteServer server;
     useServer(server);
     nlohmann::json steps = nlohmann::json::array({
-        {{"name", "sendCustomerDetailsToNative"}, {"body", R"({"name":"Ann","company":"ACME","email":"ann@acme.example","language":"de"})"}},
+        {{"name", "sendCustomerDetailsToNative"},
+         {"body", R"({"name":"Ann","company":"ACME","email":"ann@acme.example","language":"de"})"}},
         {{"name", "getCustomerDetails"}, {"body", ""}},
-        {{"name", "sendProxyDetailsToNative"}, {"body", R"({"host":"proxy.lan","port":3128,"authRequired":false,"userName":"","password":""})"}},
+        {{"name", "sendProxyDetailsToNative"},
+         {"body",
+          R"({"host":"proxy.lan","port":3128,"authRequired":false,"userName":"","password":""})"}},
         {{"name", "getProxyDetails"}, {"body", nullptr}},
         {{"name", "sendCustomerDetailsToNative"}, {"body", {{"name", "object, not text"}}}},
         {{"name", "getSystemOs"}, {"body", 1}},
@@ -90,22 +93,30 @@ TEST_F(WebFrontEnd, JoinPageTalksToTheBridgeAndItsLoadStopsTheMonitor) {
     auto replies = report["replies"];
     ASSERT_EQ(replies.size(), 3u) << report.dump(2);
     EXPECT_EQ(replies[0]["function"], "receiveCustomerDetails");
-    EXPECT_EQ(replies[0]["argument"],
-              (nlohmann::json{{"name", "Ann"}, {"company", "ACME"}, {"email", "ann@acme.example"}, {"language", "de"}}));
+    EXPECT_EQ(replies[0]["argument"], (nlohmann::json{{"name", "Ann"},
+                                                      {"company", "ACME"},
+                                                      {"email", "ann@acme.example"},
+                                                      {"language", "de"}}));
     EXPECT_EQ(replies[1]["function"], "receiveProxyDetails");
-    EXPECT_EQ(replies[1]["argument"], (nlohmann::json{{"host", "proxy.lan"}, {"port", 3128}, {"authRequired", false},
-                                                      {"userName", ""}, {"password", ""}}));
+    EXPECT_EQ(replies[1]["argument"], (nlohmann::json{{"host", "proxy.lan"},
+                                                      {"port", 3128},
+                                                      {"authRequired", false},
+                                                      {"userName", ""},
+                                                      {"password", ""}}));
     EXPECT_EQ(replies[2]["function"], "receiveSystemOs");
     EXPECT_EQ(replies[2]["argument"], "mac");
     EXPECT_EQ(report["title"], "Join a support session");
-    EXPECT_TRUE(logShows("handleMessageFromWebView(message:) : Console Message from WebView: log: hello from the page", 5)
-                || logShows("Console Message from WebView: hello from the page", 1));
+    EXPECT_TRUE(logShows("handleMessageFromWebView(message:) : Console Message from WebView: log: "
+                         "hello from the page",
+                         5) ||
+                logShows("Console Message from WebView: hello from the page", 1));
 
     // "kelvaneLoaded" came before the first check: the monitor never asks.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     EXPECT_EQ(monitorChecks(server), 0u);
     ASSERT_TRUE(closeWindow(*app, "ACME Support"))
-        << "the page's title reached the window\n" << log() << readFile(m_home / "launch-output.txt");
+        << "the page's title reached the window\n"
+        << log() << readFile(m_home / "launch-output.txt");
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }
 
@@ -123,18 +134,27 @@ TEST_F(WebFrontEnd, LostServerShowsTheOfflinePageAndItsReturnBringsTheJoinPageBa
     ASSERT_TRUE(logShows("URL NetTest : https://" + host + "/join?kelvane_token=T-2", 30)) << log();
     int before = down->connections();
     std::this_thread::sleep_for(std::chrono::milliseconds(6500));
-    EXPECT_GE(down->connections() - before, 2) << "a check every 2 seconds while the server is down";
+    EXPECT_GE(down->connections() - before, 2)
+        << "a check every 2 seconds while the server is down";
     std::string offline = log();
-    EXPECT_EQ(countOccurrences(offline, "-[ApiHandler checkKelvaneUpdateWithCompletion:]_block_invoke : Check Update failed"), 1u);
+    EXPECT_EQ(
+        countOccurrences(
+            offline,
+            "-[ApiHandler checkKelvaneUpdateWithCompletion:]_block_invoke : Check Update failed"),
+        1u);
 
     down->stop();
     SubstituteServer server({"--port", std::to_string(port), "--ca-key", authorityKey});
     // The restored check reloads the join page, whose load stops the monitor.
-    ASSERT_TRUE(logShows("didRestoreConnection() : Updateing webview since the network is restored.", 30)) << log();
+    ASSERT_TRUE(
+        logShows("didRestoreConnection() : Updateing webview since the network is restored.", 30))
+        << log();
     ASSERT_TRUE(waitUntil([&] { return server.requestsFor("/join").size() >= 2; }, 20));
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    EXPECT_EQ(server.requestsFor("/api/v1/customer_plugin/check_update").size(), 1u) << "once per restoration";
-    EXPECT_EQ(countOccurrences(log(), "-[OrvoAppUpgrader orvoAppVersionCheck] : Orvo app not found"), 2u)
+    EXPECT_EQ(server.requestsFor("/api/v1/customer_plugin/check_update").size(), 1u)
+        << "once per restoration";
+    EXPECT_EQ(
+        countOccurrences(log(), "-[OrvoAppUpgrader orvoAppVersionCheck] : Orvo app not found"), 2u)
         << "at launch and once at the restoration";
     std::size_t checks = monitorChecks(server);
     std::this_thread::sleep_for(std::chrono::seconds(4));

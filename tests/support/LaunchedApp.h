@@ -14,7 +14,7 @@
 
 // The real application executable started in a child process with its own HOME.
 class LaunchedApp {
-public:
+  public:
     LaunchedApp(const std::string& executable, const std::vector<std::string>& arguments,
                 const std::string& home, const std::string& outputPath) {
         m_pid = ::fork();
@@ -47,13 +47,15 @@ public:
         auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!m_status && std::chrono::steady_clock::now() < deadline) {
             int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
+                m_status = status;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return m_status;
     }
 
-private:
+  private:
     pid_t m_pid = -1;
     std::optional<int> m_status;
 };

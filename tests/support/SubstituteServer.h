@@ -17,12 +17,13 @@
 
 // The project's substitute service server, started for one test on a free port.
 class SubstituteServer {
-public:
+  public:
     explicit SubstituteServer(std::vector<std::string> extraArguments = {}) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-server-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kelvane-server-XXXXXX").string();
         m_folder = ::mkdtemp(pattern.data());
-        std::vector<std::string> arguments = {KELVANE_SUBSTITUTE_SERVER, "--port-file", m_folder + "/port",
-                                              "--ca-out", caPath()};
+        std::vector<std::string> arguments = {KELVANE_SUBSTITUTE_SERVER, "--port-file",
+                                              m_folder + "/port", "--ca-out", caPath()};
         arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -35,7 +36,8 @@ public:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        for (int i = 0; i < 200 && port() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        for (int i = 0; i < 200 && port() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (port() == 0) throw std::runtime_error("substitute server did not start");
     }
     ~SubstituteServer() {
@@ -58,7 +60,9 @@ public:
     void setRoutes(const nlohmann::json& routes) { post("/__admin/routes", routes.dump()); }
     void clearRequests() { post("/__admin/requests/clear", "{}"); }
     // Messages the join page posts when it loads; it reports the replies it got back.
-    void setTestScript(const nlohmann::json& script) { post("/__admin/test-script", script.dump()); }
+    void setTestScript(const nlohmann::json& script) {
+        post("/__admin/test-script", script.dump());
+    }
     nlohmann::json replies() {
         auto result = client()->Get("/__admin/replies");
         if (!result || result->status != 200) throw std::runtime_error("admin request failed");
@@ -78,7 +82,7 @@ public:
         return found;
     }
 
-private:
+  private:
     std::unique_ptr<httplib::SSLClient> client() const {
         // The admin channel talks to our own child process, whatever certificate it was told to
         // present, so it does not verify it.
@@ -88,7 +92,8 @@ private:
     }
     void post(const std::string& path, const std::string& body) {
         auto result = client()->Post(path.c_str(), body, "application/json");
-        if (!result || result->status != 200) throw std::runtime_error("admin request failed: " + path);
+        if (!result || result->status != 200)
+            throw std::runtime_error("admin request failed: " + path);
     }
 
     std::string m_folder;

@@ -19,7 +19,8 @@ static int has_title(Display* display, Window window, const char* title) {
     unsigned char* data = NULL;
     int match = 0;
     if (XGetWindowProperty(display, window, net_wm_name, 0, 1024, False, utf8, &type, &format,
-                           &count, &after, &data) == Success && data) {
+                           &count, &after, &data) == Success &&
+        data) {
         match = strcmp((const char*)data, title) == 0;
         XFree(data);
         if (match) return 1;
@@ -43,7 +44,8 @@ static int has_pid(Display* display, Window window) {
     unsigned char* data = NULL;
     int match = 0;
     if (XGetWindowProperty(display, window, net_wm_pid, 0, 1, False, XA_CARDINAL, &type, &format,
-                           &count, &after, &data) == Success && data) {
+                           &count, &after, &data) == Success &&
+        data) {
         match = count == 1 && *(unsigned long*)data == (unsigned long)wanted_pid;
         XFree(data);
     }
@@ -56,8 +58,10 @@ static Window find_window(Display* display, Window parent, const char* title) {
     Window found = 0;
     if (!XQueryTree(display, parent, &root, &up, &children, &count)) return 0;
     for (unsigned int i = 0; i < count && !found; ++i) {
-        if (has_title(display, children[i], title) && has_pid(display, children[i])) found = children[i];
-        else found = find_window(display, children[i], title);
+        if (has_title(display, children[i], title) && has_pid(display, children[i]))
+            found = children[i];
+        else
+            found = find_window(display, children[i], title);
     }
     if (children) XFree(children);
     return found;

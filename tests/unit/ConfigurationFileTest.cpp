@@ -54,14 +54,15 @@ TEST(ConfigurationFile, PairsFollowTheSplittingRules) {
     EXPECT_EQ(parse(home, "a=b=c&key=&key2&===&DC=eu&DC=in& sp = x &pathForKelvane=/p\n"),
               (nlohmann::json{{"DC", "in"}, {" sp ", " x "}, {"pathForKelvane", "/p\n"}}));
     // The marker goes wherever it stands, even inside a value.
-    EXPECT_EQ(parse(home, "KelvaneToken=abCONVELO_IND\ncd"), (nlohmann::json{{"KelvaneToken", "abcd"}}));
+    EXPECT_EQ(parse(home, "KelvaneToken=abCONVELO_IND\ncd"),
+              (nlohmann::json{{"KelvaneToken", "abcd"}}));
     EXPECT_EQ(parse(home, ""), nlohmann::json::object());
 }
 
 TEST(ConfigurationFile, ClearsStaleDefaultsItNamesAndAlwaysTheToken) {
     TempHome home;
-    platform::PlistDictionary before{{"KelvaneToken", "old"}, {"DC", "in"}, {"pathForKelvane", "/old"},
-                                     {"WindowTitle", "kept"}};
+    platform::PlistDictionary before{
+        {"KelvaneToken", "old"}, {"DC", "in"}, {"pathForKelvane", "/old"}, {"WindowTitle", "kept"}};
     storeDefaults(home, before);
     parse(home, "CONVELO_IND\n&DC=eu&pathForKelvane=/x&");
     EXPECT_EQ(storedDefaults(home), (platform::PlistDictionary{{"WindowTitle", "kept"}}));
@@ -69,8 +70,9 @@ TEST(ConfigurationFile, ClearsStaleDefaultsItNamesAndAlwaysTheToken) {
     // A file that does not name DC or the path leaves those; the token goes even then.
     storeDefaults(home, before);
     parse(home, "other=1");
-    EXPECT_EQ(storedDefaults(home), (platform::PlistDictionary{{"DC", "in"}, {"pathForKelvane", "/old"},
-                                                               {"WindowTitle", "kept"}}));
+    EXPECT_EQ(storedDefaults(home),
+              (platform::PlistDictionary{
+                  {"DC", "in"}, {"pathForKelvane", "/old"}, {"WindowTitle", "kept"}}));
     // Naming the token without a value still clears the stored one.
     storeDefaults(home, before);
     EXPECT_EQ(parse(home, "KelvaneToken=&DC"), nlohmann::json::object());
@@ -91,9 +93,11 @@ TEST(ConfigurationFile, UnreadableFilesAreLoggedAndTouchNothing) {
         AppDelegate delegate;
         delegate.parseKelvaneConfiguration(home / "missing");
     });
-    EXPECT_NE(output.find("parseKelvaneConfiguration(filePath:) :Error reading Kelvane Configuration File. \n"
-                          " Error Description = "),
-              std::string::npos);
+    EXPECT_NE(
+        output.find(
+            "parseKelvaneConfiguration(filePath:) :Error reading Kelvane Configuration File. \n"
+            " Error Description = "),
+        std::string::npos);
 }
 
 TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferAsText) {
@@ -117,8 +121,9 @@ TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferA
     takeOver();
     auto info = platform::PropertyList::readFile(infoPlist);
     ASSERT_TRUE(info && info->dictionary());
-    EXPECT_EQ(*info->dictionary(), (platform::PlistDictionary{
-                                       {"KelvaneToken", "T1"}, {"DC", "eu"}, {"pathForKelvane", "join"}}));
+    EXPECT_EQ(*info->dictionary(),
+              (platform::PlistDictionary{
+                  {"KelvaneToken", "T1"}, {"DC", "eu"}, {"pathForKelvane", "join"}}));
     EXPECT_FALSE(std::filesystem::exists(installed + "/marker"));
     EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("1.2"), std::string::npos);
 

@@ -19,8 +19,8 @@ void useDeployment(const TempHome& home, platform::PlistDictionary hosts) {
 
 platform::PlistDictionary namedHosts() {
     platform::PlistDictionary hosts;
-    for (const char* key : {"com", "lab", "labAlternate", "stage", "pre", "eu", "in", "jp", "au", "cn",
-                            "uk", "ca", "sa", "ae", "inec", "sg", "localorvo"}) {
+    for (const char* key : {"com", "lab", "labAlternate", "stage", "pre", "eu", "in", "jp", "au",
+                            "cn", "uk", "ca", "sa", "ae", "inec", "sg", "localorvo"}) {
         hosts.emplace(key, std::string(key) + ".host");
     }
     hosts.emplace("localDomain", "dev.local");
@@ -40,7 +40,9 @@ using Pair = std::pair<Text, Text>;
 TEST(DataCentre, StartUpTableAndJoinTableDifferWhereTheyMust) {
     TempHome home;
     useDeployment(home, namedHosts());
-    auto tableA = [](const std::optional<std::string>& code) { return Utils::findWebserverNameWithDCName(code); };
+    auto tableA = [](const std::optional<std::string>& code) {
+        return Utils::findWebserverNameWithDCName(code);
+    };
 
     EXPECT_EQ(tableA("eu"), "eu.host");
     EXPECT_EQ(tableB("eu"), Pair("eu", "eu.host"));
@@ -86,7 +88,8 @@ TEST(DataCentre, SessionKeyDigitPicksTheCentre) {
 TEST(DataCentre, BadDeploymentFilesAreLoggedAndCodesResolveAsUnknown) {
     TempHome home;
     std::string output = outputOfChild([&] {
-        useDeployment(home, {{"eu", std::int64_t{5}}, {"com", "com.host"}, {"localDomain", "dev.local"}});
+        useDeployment(home,
+                      {{"eu", std::int64_t{5}}, {"com", "com.host"}, {"localDomain", "dev.local"}});
         std::printf("\n@@%s|", Utils::findWebserverNameWithDCName("eu").value_or("-").c_str());
         DeploymentHosts::shared().loadFromFile(home / "missing.plist");
         std::printf("%s\n", Utils::findWebserverNameWithDCName("eu").value_or("-").c_str());
@@ -97,7 +100,7 @@ TEST(DataCentre, BadDeploymentFilesAreLoggedAndCodesResolveAsUnknown) {
 }
 
 class CustomDomain : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         auto& session = SessionDetails::getInstance();
@@ -125,7 +128,8 @@ protected:
 };
 
 TEST_F(CustomDomain, AnswerMovesTheSessionOnlyToANewNonEmptyDomain) {
-    std::string log = lookUp({{"json", {{"representation", {{"service_domain", m_server.host()}}}}}});
+    std::string log =
+        lookUp({{"json", {{"representation", {{"service_domain", m_server.host()}}}}}});
     EXPECT_EQ(state(), Pair(m_server.host(), "false"));
     auto sent = m_server.requestsFor("/api/v2/service_domain");
     ASSERT_EQ(sent.size(), 1u);
@@ -141,7 +145,8 @@ TEST_F(CustomDomain, AnswerMovesTheSessionOnlyToANewNonEmptyDomain) {
 
 TEST_F(CustomDomain, FailuresLeaveTheSessionAsItWas) {
     for (const nlohmann::json& answer : {
-             nlohmann::json{{"status", 500}, {"json", {{"representation", {{"service_domain", "x.example"}}}}}},
+             nlohmann::json{{"status", 500},
+                            {"json", {{"representation", {{"service_domain", "x.example"}}}}}},
              nlohmann::json{{"body", "{not json"}},
              nlohmann::json{{"json", {{"representation", "text"}}}},
              nlohmann::json{{"json", {{"representation", {{"service_domain", 42}}}}}},

@@ -5,8 +5,9 @@
 using platform::format;
 
 TEST(Format, FillsPlaceholdersInOrderAndKeepsTheRest) {
-    EXPECT_EQ(format("%s : Info plist Filepath :  %@", "+[Utils parseCommandLineArgs]", "/x/info.plist"),
-              "+[Utils parseCommandLineArgs] : Info plist Filepath :  /x/info.plist");
+    EXPECT_EQ(
+        format("%s : Info plist Filepath :  %@", "+[Utils parseCommandLineArgs]", "/x/info.plist"),
+        "+[Utils parseCommandLineArgs] : Info plist Filepath :  /x/info.plist");
     EXPECT_EQ(format("orvoKelvane%d.log", 10), "orvoKelvane10.log");
     EXPECT_EQ(format("%ld of %d, 100%% done", 7L, 9), "7 of 9, 100% done");
 }

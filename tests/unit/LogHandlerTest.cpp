@@ -13,7 +13,9 @@
 
 namespace {
 
-std::string logFolder(const TempHome& home) { return home / "Library/Logs/OrvoTendra/OrvoKelvane/"; }
+std::string logFolder(const TempHome& home) {
+    return home / "Library/Logs/OrvoTendra/OrvoKelvane/";
+}
 
 // Grows the current log to `size` bytes through standard output, then ticks once.
 void fillAndTick(LogHandler& handler, std::size_t size, char fill) {
@@ -50,7 +52,8 @@ TEST(LogHandler, RotatesOnlyAboveTheLimitAndShiftsBackups) {
     EXPECT_EQ(readFile(folder + "orvoKelvane0.log").back(), 'c');
     EXPECT_EQ(readFile(folder + "orvoKelvane1.log").back(), 'b');
     EXPECT_EQ(readFile(folder + "orvoKelvane2.log").back(), 'a');
-    EXPECT_EQ(std::filesystem::file_size(folder + "orvoKelvane2.log"), LogHandler::kMaximumLogSize + 1);
+    EXPECT_EQ(std::filesystem::file_size(folder + "orvoKelvane2.log"),
+              LogHandler::kMaximumLogSize + 1);
     EXPECT_FALSE(std::filesystem::exists(folder + "orvoKelvane3.log"));
     // Writes after a rotation land at the start of the emptied file.
     EXPECT_EQ(readFile(folder + "orvoKelvane.log"), "after rotation\n");

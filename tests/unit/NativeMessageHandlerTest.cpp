@@ -133,19 +133,19 @@ TEST(NativeMessageHandler, ProxyDetailsKeepTheirTypesAndBadRecordsStoreNothing) 
     TempHome home;
     auto outcome = send(
         {{"getProxyDetails", none()},
-         {"sendProxyDetailsToNative",
-          text(
-              R"({"host":"proxy.lan","port":3128,"authRequired":true,"userName":"u","password":"p w"})")},
+         {"sendProxyDetailsToNative", text(R"({"host":"proxy.lan","port":3128,"authRequired":true,)"
+                                           R"("userName":"u","password":"p w"})")},
          {"sendProxyDetailsToNative",
           text(R"({"host":"x","port":"1","authRequired":true,"userName":"","password":""})")},
          {"getProxyDetails", none()}});
     ASSERT_EQ(outcome.scripts.size(), 2u);
-    EXPECT_EQ(
-        outcome.scripts[0],
-        R"(window.receiveProxyDetails({"authRequired":null,"host":null,"password":null,"port":null,"userName":null});)");
+    EXPECT_EQ(outcome.scripts[0],
+              R"(window.receiveProxyDetails({"authRequired":null,"host":null,"password":null,)"
+              R"("port":null,"userName":null});)");
     EXPECT_EQ(
         outcome.scripts[1],
-        R"(window.receiveProxyDetails({"authRequired":true,"host":"proxy.lan","password":"p w","port":3128,"userName":"u"});)");
+        R"(window.receiveProxyDetails({"authRequired":true,"host":"proxy.lan","password":"p w",)"
+        R"("port":3128,"userName":"u"});)");
     auto preferences = stored(home);
     EXPECT_EQ(*preferences.at("port").get<std::int64_t>(), 3128);
     EXPECT_EQ(*preferences.at("authRequired").get<bool>(), true);

@@ -83,10 +83,10 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     ASSERT_TRUE(receiptArrives()) << log;
     auto receipt = nlohmann::json::parse(readFile(receiptPath()));
     EXPECT_EQ(receipt["arguments"], nlohmann::json(OrvoDmgDownloader::launchArguments()));
-    EXPECT_EQ(
-        receipt["arguments"][1],
-        R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN","M2":"Session Validated : 00:00:00",)"
-        R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})");
+    EXPECT_EQ(receipt["arguments"][1],
+              R"({"M3":"Agent downloaded time : 00:00:00 | Server : CDN",)"
+              R"("M2":"Session Validated : 00:00:00",)"
+              R"("M1":"Join Launched time : 00:00:00","M4":"Agent launched time : 00:00:00"})");
     EXPECT_EQ(receipt["joinDetails"],
               "CONVELO_IND\n&key=123456789&webServerName=" + m_server.host() +
                   "&kelvane_token=T-9&c_plugin=true&DC=com&email=ann@acme.example&is_custom_domain="

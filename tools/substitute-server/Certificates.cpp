@@ -50,7 +50,8 @@ bool loadAuthority(Certificates& made, const std::string& keyPath) {
     FILE* keyFile = std::fopen(keyPath.c_str(), "r");
     FILE* certificateFile = std::fopen((keyPath + ".crt").c_str(), "r");
     if (keyFile) made.authorityKey.reset(PEM_read_PrivateKey(keyFile, nullptr, nullptr, nullptr));
-    if (certificateFile) made.authority.reset(PEM_read_X509(certificateFile, nullptr, nullptr, nullptr));
+    if (certificateFile)
+        made.authority.reset(PEM_read_X509(certificateFile, nullptr, nullptr, nullptr));
     if (keyFile) std::fclose(keyFile);
     if (certificateFile) std::fclose(certificateFile);
     return made.authorityKey && made.authority;
@@ -58,7 +59,8 @@ bool loadAuthority(Certificates& made, const std::string& keyPath) {
 
 void saveAuthority(const Certificates& made, const std::string& keyPath) {
     if (FILE* keyFile = std::fopen(keyPath.c_str(), "w")) {
-        PEM_write_PrivateKey(keyFile, made.authorityKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        PEM_write_PrivateKey(keyFile, made.authorityKey.get(), nullptr, nullptr, 0, nullptr,
+                             nullptr);
         std::fclose(keyFile);
     }
     if (FILE* certificateFile = std::fopen((keyPath + ".crt").c_str(), "w")) {
@@ -70,7 +72,8 @@ void saveAuthority(const Certificates& made, const std::string& keyPath) {
 }  // namespace
 
 std::unique_ptr<Certificates> Certificates::make(const std::string& subjectAltNames,
-                                                 const std::string& authorityKeyPath, std::string& error) {
+                                                 const std::string& authorityKeyPath,
+                                                 std::string& error) {
     auto made = std::make_unique<Certificates>();
     made->serverKey.reset(EVP_EC_gen("P-256"));
     bool loaded = !authorityKeyPath.empty() && loadAuthority(*made, authorityKeyPath);
@@ -82,7 +85,8 @@ std::unique_ptr<Certificates> Certificates::make(const std::string& subjectAltNa
 
     bool ok = true;
     if (!loaded) {
-        made->authority.reset(newCertificate(made->authorityKey.get(), "Kelvane substitute server CA"));
+        made->authority.reset(
+            newCertificate(made->authorityKey.get(), "Kelvane substitute server CA"));
         X509* created = made->authority.get();
         X509_set_issuer_name(created, X509_get_subject_name(created));
         ok = addExtension(created, created, NID_basic_constraints, "critical,CA:TRUE") &&

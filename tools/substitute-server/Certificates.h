@@ -16,7 +16,8 @@ struct Certificates {
     // `subjectAltNames` in OpenSSL's form, e.g. "IP:127.0.0.1,DNS:localhost". With
     // `authorityKeyPath` the authority is kept across runs: read from that key file and the
     // certificate file beside it ("<key>.crt") when they exist, written there otherwise.
-    static std::unique_ptr<Certificates> make(const std::string& subjectAltNames, const std::string& authorityKeyPath,
+    static std::unique_ptr<Certificates> make(const std::string& subjectAltNames,
+                                              const std::string& authorityKeyPath,
                                               std::string& error);
 
     std::string authorityPem() const;

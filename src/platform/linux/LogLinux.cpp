@@ -45,7 +45,9 @@ void NSLog(const std::string& text) {
     writeLine(stderr, line);
 }
 
-void print(const std::string& text) { writeLine(stdout, text + "\n"); }
+void print(const std::string& text) {
+    writeLine(stdout, text + "\n");
+}
 
 std::string callStackSymbols() {
     void* frames[64];

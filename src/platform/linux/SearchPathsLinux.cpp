@@ -13,10 +13,16 @@ std::string homeDirectory() {
     return "/";
 }
 
-std::string userLibraryDirectory() { return homeDirectory() + "/Library"; }
+std::string userLibraryDirectory() {
+    return homeDirectory() + "/Library";
+}
 
-std::string userApplicationsDirectory() { return homeDirectory() + "/Applications"; }
+std::string userApplicationsDirectory() {
+    return homeDirectory() + "/Applications";
+}
 
-std::string localApplicationsDirectory() { return "/Applications"; }
+std::string localApplicationsDirectory() {
+    return "/Applications";
+}
 
 }  // namespace platform::SearchPaths

@@ -7,7 +7,8 @@ namespace platform {
 namespace {
 
 std::string unquoted(std::string value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
     return value;

@@ -8,9 +8,8 @@
 namespace platform {
 
 class GtkWindowBackend final : public Window {
-public:
-    GtkWindowBackend(GtkApplication* application, const std::string& title, int width,
-                     int height);
+  public:
+    GtkWindowBackend(GtkApplication* application, const std::string& title, int width, int height);
 
     void setTitle(const std::string& title) override;
     std::string title() const override;
@@ -19,7 +18,7 @@ public:
 
     GtkWindow* native() const { return m_window.get(); }
 
-private:
+  private:
     glib::ObjectPtr<GtkWindow> m_window;
 };
 
