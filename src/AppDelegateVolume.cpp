@@ -6,6 +6,7 @@
 #include "AppDelegate.h"
 #include "Handlers/KelvaneConfiguration.h"
 #include "Handlers/Utils.h"
+#include "Product.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Log.h"
@@ -16,9 +17,7 @@
 
 namespace {
 
-constexpr const char* kVolumeNameFragment = "Kelvane Plugin";
 constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
-constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
 // A configuration file holds three short values; anything far larger is not one.
 constexpr std::size_t kMaximumConfigurationBytes = 64 * 1024;
 
@@ -94,7 +93,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
                     platform::SearchPaths::localApplicationsDirectory());
 
     std::string configuration = bundleFolder + "/" + kConfigurationFileName;
-    std::string application = bundleFolder + "/" + kBundleName;
+    std::string application = bundleFolder + "/" + Product::kBundleName;
     platform::FileManager& files = platform::FileManager::defaultManager();
     if (files.fileExistsAtPath(configuration)) {
         platform::print(
@@ -111,7 +110,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     platform::print("\ngetKelvaneVolumePath() : Mounted Volumes : " + describeUrls(volumes));
 
     for (const std::string& volume : volumes) {
-        if (volume.find(kVolumeNameFragment) == std::string::npos) continue;
+        if (volume.find(Product::kVolumeName) == std::string::npos) continue;
         auto info = platform::Volumes::fileSystemInfo(volume);
         platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
         platform::print(std::string("getKelvaneVolumePath()") +
@@ -122,7 +121,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
                         ", Description : " + flags.description + ", type : " + flags.type);
         if (flags.unmountable && flags.removable) {
             configuration = volume + "/" + kConfigurationFileName;
-            application = volume + "/" + kBundleName;
+            application = volume + "/" + Product::kBundleName;
             platform::print("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
                             fileUrl(configuration, false));
         }
@@ -214,7 +213,7 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     }
 
     std::string applications = platform::SearchPaths::userApplicationsDirectory();
-    std::string installed = applications + "/" + kBundleName;
+    std::string installed = applications + "/" + Product::kBundleName;
     auto installedVersion = getAppVersion(installed);
     auto volumeVersion = getAppVersion(orvoKelvaneAppPathURL);
     // Any difference in the version text installs, an older build on the volume included.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "../Objects/SessionDetails.h"
+#include "../Product.h"
 #include "../platform/DistributedNotifications.h"
 #include "../platform/FileManager.h"
 #include "../platform/Http.h"
@@ -149,8 +150,9 @@ void OrvoDmgDownloader::mountingOrvoMacDmg() {
                         agentVolumePath());
                 unMountingOrvoMacDmg();
             }
-            platform::TaskResult mount = platform::Task::run(
-                "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, false, kDiskToolTimeLimit);
+            platform::TaskResult mount =
+                platform::Task::run(Product::kDiskImageTool, {"mount", downloadedImagePath()},
+                                    false, kDiskToolTimeLimit);
             logLine("%s : dmg mount task termination status : %d", kFunction,
                     mount.terminationStatus);
             if (platform::FileManager::defaultManager().fileExistsAtPath(
@@ -221,7 +223,7 @@ void OrvoDmgDownloader::unMountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader unMountingOrvoMacDmg]";
     guarded(kFunction, [&] {
         platform::TaskResult detach = platform::Task::run(
-            "/usr/bin/hdiutil", {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
+            Product::kDiskImageTool, {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
         logLine("%s : Dmg unmount task termination status : %d", kFunction,
                 detach.terminationStatus);
     });

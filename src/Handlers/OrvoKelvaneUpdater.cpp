@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "../Objects/SessionDetails.h"
+#include "../Product.h"
 #include "../platform/FileManager.h"
 #include "../platform/Http.h"
 #include "../platform/NotificationCenter.h"
@@ -24,11 +25,15 @@ constexpr double kDownloadTotalSeconds = 30 * 60;
 constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 // Counts staging runs that are between downloading and detaching, so the exit step can wait
-// for them instead of installing a half-copied bundle.
+// for them instead of installing a half-copied bundle. `turn` lets one run at a time own the
+// image, the volume and the staged bundle: a second check that reports an update while a
+// run stages (a restored connection at start-up does that) would otherwise remove the image
+// and the bundle from under the first, and leave nothing staged.
 struct StagingRuns {
     std::mutex mutex;
     std::condition_variable settled;
     int active = 0;
+    std::mutex turn;
 };
 
 StagingRuns& stagingRuns() {
@@ -60,7 +65,7 @@ std::shared_ptr<OrvoKelvaneUpdater> OrvoKelvaneUpdater::getInstance() {
 }
 
 std::string OrvoKelvaneUpdater::stagedBundlePath() {
-    return Utils::orvoKelvaneNativeFolderPath() + "Orvo Tendra Kelvane.app";
+    return Utils::orvoKelvaneNativeFolderPath() + Product::kBundleName;
 }
 std::string OrvoKelvaneUpdater::downloadedImagePath() {
     return Utils::orvoKelvaneNativeFolderPath() + "OrvoTendraKelvane.dmg";
@@ -110,6 +115,8 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
                         platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
                         return;
                     }
+                    StagingRun run;  // waited for at exit, also while it waits for its turn
+                    std::lock_guard turn(stagingRuns().turn);
                     platform::FileManager& fileManager = platform::FileManager::defaultManager();
                     std::string image = downloadedImagePath();
                     (void)fileManager.removeItem(image);
@@ -133,7 +140,7 @@ void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
     try {
         StagingRun run;  // from mounting to detaching, the exit step waits for this run
         platform::TaskResult mount = platform::Task::run(
-            "/usr/bin/hdiutil", {"mount", downloadedImagePath()}, true, kDiskToolTimeLimit);
+            Product::kDiskImageTool, {"mount", downloadedImagePath()}, true, kDiskToolTimeLimit);
         m_latestKelvaneDmgPath = mountPointFromToolOutput(mount.standardOutput);
         copyAppFile();
     } catch (const std::exception& exception) {
@@ -158,10 +165,10 @@ void OrvoKelvaneUpdater::copyAppFile() {
                     Utils::orvoKelvaneNativeFolderPath());
         }
         // Copied under another name and renamed, so the staged path never holds half a bundle.
-        std::string source =
-            platform::Volumes::volumesRoot() + "/Kelvane Plugin/Orvo Tendra Kelvane.app";
+        std::string source = platform::Volumes::volumesRoot() + "/" + Product::kVolumeName + "/" +
+                             Product::kBundleName;
         std::string copying =
-            Utils::orvoKelvaneNativeFolderPath() + ".Orvo Tendra Kelvane.app.staging";
+            Utils::orvoKelvaneNativeFolderPath() + "." + Product::kBundleName + ".staging";
         if (files.fileExistsAtPath(copying)) (void)files.removeItem(copying);
         if (files.copyItem(source, copying) && files.moveItem(copying, staged)) {
             SessionDetails::getInstance().setIsAppReplaceFlag(true);
@@ -180,8 +187,9 @@ void OrvoKelvaneUpdater::unMountingOrvoKelvaneDmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater unMountingOrvoKelvaneDmg]";
     guarded(kFunction, [&] {
         if (m_latestKelvaneDmgPath) {
-            platform::TaskResult detach = platform::Task::run(
-                "/usr/bin/hdiutil", {"detach", *m_latestKelvaneDmgPath}, true, kDiskToolTimeLimit);
+            platform::TaskResult detach =
+                platform::Task::run(Product::kDiskImageTool, {"detach", *m_latestKelvaneDmgPath},
+                                    true, kDiskToolTimeLimit);
             logLine("%s : Dmg unmount task termination status : %d", kFunction,
                     detach.terminationStatus);
             m_latestKelvaneDmgPath.reset();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "../Objects/SessionDetails.h"
+#include "../Product.h"
 #include "../platform/Bundle.h"
 #include "../platform/FileManager.h"
 #include "../platform/Http.h"
@@ -181,8 +182,7 @@ std::string Utils::infoPlistPath() {
 }
 
 std::string Utils::preferencesPlistPath() {
-    return platform::format("%@/com.Orvo.Tendra.OrvoTendraKelvane.plist",
-                            orvoKelvaneNativeFolderPath());
+    return platform::format("%@/%@.plist", orvoKelvaneNativeFolderPath(), Product::kApplicationId);
 }
 
 std::optional<std::string> Utils::findWebserverNameWithDCName(
@@ -370,14 +370,14 @@ void Utils::replaceInstalledApplication(const char* function) {
     SessionDetails& session = SessionDetails::getInstance();
     platform::FileManager& files = fileManager();
     std::string staged = session.orvoKelvaneNativeFolder().value_or(orvoKelvaneNativeFolderPath()) +
-                         "Orvo Tendra Kelvane.app";
+                         Product::kBundleName;
     if (!files.fileExistsAtPath(staged)) {
         logLine("%s There is No Updated Kelvane App Present in %@", function,
                 session.orvoKelvaneNativeFolder());
         return;
     }
     std::string applications = platform::SearchPaths::homeDirectory() + "/Applications";
-    std::string installed = applications + "/Orvo Tendra Kelvane.app";
+    std::string installed = applications + "/" + Product::kBundleName;
     // The replacement only updates an existing installation.
     if (!files.fileExistsAtPath(installed)) {
         logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@",

@@ -16,11 +16,10 @@ struct TaskResult {
 
 namespace Task {
 
-// Runs a program to its end and waits for it. System tools are found under the paths the
-// logic names them by ("/usr/bin/hdiutil"); on this system that is the bundle's own
-// disk-image tool, or $KELVANE_HDIUTIL when set. A program still running after `timeLimit`
-// (when not zero) is killed; the result then says so in `error`. `standardInput`, when given,
-// is what the program reads; otherwise it shares ours.
+// Runs a program to its end and waits for it. The disk-image tool the product identity names
+// is, on this system, the one it names in the bundle, or $KELVANE_HDIUTIL when set. A program still
+// running after `timeLimit` (when not zero) is killed; the result then says so in `error`.
+// `standardInput`, when given, is what the program reads; otherwise it shares ours.
 TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
                bool captureStandardOutput,
                std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero(),

@@ -1,9 +1,14 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
 #include "../support/AppFixture.h"
+#include "../support/Files.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -26,10 +31,10 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     // The banner opens the log; the folder line went to the original standard error.
     EXPECT_EQ(text.find("+[Utils createKelvaneDirectoriesWithLogHandler:] : ****"),
               text.find("+[Utils"));
-    EXPECT_EQ(text.find("Orvo Kelvane Log Folder Created"), std::string::npos);
-    EXPECT_NE(readFile(output()).find(
-                  "-[LogHandler createOrvoKelvaneLogFolder] Orvo Kelvane Log Folder Created..."),
-              std::string::npos);
+    EXPECT_THAT(text, Not(HasSubstr("Orvo Kelvane Log Folder Created")));
+    EXPECT_THAT(
+        readFile(output()),
+        HasSubstr("-[LogHandler createOrvoKelvaneLogFolder] Orvo Kelvane Log Folder Created..."));
     std::vector<std::string> ordered = {
         "************* Orvo Kelvane App Started ************ \n",
         "+[Utils createConveloNativeFolder] Convelo Native Folder Created...",
@@ -52,9 +57,9 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     EXPECT_TRUE(fs::is_directory(m_home / "Library/Application Support/OrvoKelvaneNativeFolder"));
 
     std::string preferences = readFile(preferencesPath());
-    EXPECT_NE(preferences.find("<key>WebKitOfflineWebApplicationCacheEnabled</key>\n\t<true/>"),
-              std::string::npos);
-    EXPECT_EQ(preferences.find("<key>DC</key>"), std::string::npos)
+    EXPECT_THAT(preferences,
+                HasSubstr("<key>WebKitOfflineWebApplicationCacheEnabled</key>\n\t<true/>"));
+    EXPECT_THAT(preferences, Not(HasSubstr("<key>DC</key>")))
         << "launch arguments are never stored";
 }
 
@@ -65,8 +70,8 @@ TEST_F(AppLaunch, QuittingOtherwiseSkipsTheExitSequence) {
     auto status = app->waitForExit(20);
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status));
-    EXPECT_EQ(log().find("Orvo Kelvane App terminated"), std::string::npos);
-    EXPECT_EQ(log().find("There is No Updated App"), std::string::npos);
+    EXPECT_THAT(log(), Not(HasSubstr("Orvo Kelvane App terminated")));
+    EXPECT_THAT(log(), Not(HasSubstr("There is No Updated App")));
 }
 
 TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) {
@@ -82,9 +87,9 @@ TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) 
     ASSERT_TRUE(app->waitForExit(20).has_value());
 
     std::string text = log() + readFile(output());
-    EXPECT_NE(text.find("Convelo Native folder Already Present"), std::string::npos);
-    EXPECT_NE(text.find("local Orvo Tendra Kelvane App version : (null)"), std::string::npos);
-    EXPECT_NE(text.find("could not be read"), std::string::npos);
+    EXPECT_THAT(text, HasSubstr("Convelo Native folder Already Present"));
+    EXPECT_THAT(text, HasSubstr("local Orvo Tendra Kelvane App version : (null)"));
+    EXPECT_THAT(text, HasSubstr("could not be read"));
     bool keptAside = false;
     for (const auto& entry : fs::directory_iterator(m_home / "Library/Preferences")) {
         if (entry.path().string().find(".corrupt-") != std::string::npos) {
@@ -93,6 +98,5 @@ TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) 
         }
     }
     EXPECT_TRUE(keptAside);
-    EXPECT_NE(readFile(preferences).find("WebKitOfflineWebApplicationCacheEnabled"),
-              std::string::npos);
+    EXPECT_THAT(readFile(preferences), HasSubstr("WebKitOfflineWebApplicationCacheEnabled"));
 }

@@ -1,7 +1,13 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <nlohmann/json.hpp>
 
 #include "../support/AppFixture.h"
+#include "../support/Files.h"
 #include "../support/SubstituteServer.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -39,8 +45,8 @@ TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
     std::string settings = handed["connectionSettings"].is_string()
                                ? handed["connectionSettings"].get<std::string>()
                                : "";
-    EXPECT_NE(settings.find("<string>proxy.lan</string>"), std::string::npos) << settings;
-    EXPECT_NE(settings.find("<integer>3128</integer>"), std::string::npos);
+    EXPECT_THAT(settings, HasSubstr("<string>proxy.lan</string>")) << settings;
+    EXPECT_THAT(settings, HasSubstr("<integer>3128</integer>"));
     EXPECT_TRUE(logShows(
         "-[OrvoDmgDownloader unMountingOrvoMacDmg] : Dmg unmount task termination status", 20));
     auto checks = server.requestsFor("/api/v2/agent/check_update");
@@ -65,8 +71,7 @@ TEST_F(JoinAndUpdate, InstalledOldBuildStagesTheNewOneAndIsReplacedWhenClosed) {
     EXPECT_TRUE(
         logShows("+[Utils updateKelvaneIfNeeded] Updated Kelvane app Copied to " + installed, 1))
         << log();
-    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("<string>99.0.0</string>"),
-              std::string::npos);
+    EXPECT_THAT(readFile(installed + "/Contents/Info.plist"), HasSubstr("<string>99.0.0</string>"));
 
     fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
     auto renewed = launch({"-DC", "com", "-pathForKelvane", "join"}, installed);

@@ -1,8 +1,14 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <filesystem>
 
 #include "../support/AppFixture.h"
 #include "../support/FakeUrlHandler.h"
 #include "../support/SubstituteServer.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -65,9 +71,8 @@ setTimeout(() => post("still here"), 15000);
     // cancelled, and no time-out reports them as failures later.
     ASSERT_TRUE(pageSays("still here", 40)) << log();
     std::string seen = log();
-    EXPECT_EQ(seen.find("URL NetTest"), std::string::npos) << "no failure, no offline page\n"
-                                                           << seen;
-    EXPECT_EQ(seen.find("Page failed to load"), std::string::npos);
+    EXPECT_THAT(seen, Not(HasSubstr("URL NetTest"))) << "no failure, no offline page\n" << seen;
+    EXPECT_THAT(seen, Not(HasSubstr("Page failed to load")));
     EXPECT_TRUE(m_server.requestsFor("/away").empty()) << "a refused new window sends nothing";
     EXPECT_TRUE(m_server.requestsFor("/popup").empty());
     EXPECT_EQ(m_server.requestsFor("/fidelity").size(), 1u) << "the join page was never reloaded";
@@ -93,8 +98,8 @@ window.webkit.messageHandlers.consoleHandler.postMessage("cookies set: " + docum
         << log();
     auto again = m_server.requestsFor("/fidelity")[1];
     std::string cookies = again["headers"].value("Cookie", "");
-    EXPECT_NE(cookies.find("lasting=kept"), std::string::npos) << again.dump(2);
-    EXPECT_EQ(cookies.find("session=gone"), std::string::npos) << cookies;
+    EXPECT_THAT(cookies, HasSubstr("lasting=kept")) << again.dump(2);
+    EXPECT_THAT(cookies, Not(HasSubstr("session=gone"))) << cookies;
     ASSERT_TRUE(launchWorkDone());
     ASSERT_TRUE(closeWindow(*second));
     EXPECT_TRUE(second->waitForExit(20).has_value());

@@ -1,6 +1,8 @@
 #include <nlohmann/json.hpp>
 
 #include "../support/AppFixture.h"
+#include "../support/BuildKind.h"
+#include "../support/Files.h"
 #include "../support/SubstituteServer.h"
 
 namespace {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -6,9 +7,13 @@
 #include <thread>
 
 #include "../support/AppFixture.h"
+#include "../support/Files.h"
 #include "../support/SubstituteServer.h"
 #include "platform/PropertyList.h"
 #include "platform/Volumes.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -54,7 +59,7 @@ TEST_F(SessionConfiguration, InfoPlistWinsOverArgumentsWhichFillTheGaps) {
               platform::PropertyList::toXml(
                   platform::PlistDictionary{{"DC", "eu"}, {"pathForKelvane", "join"}}));
     std::string log = runOnce({"-DC", "in", "-KelvaneToken", "T-arg"});
-    EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-arg", "eu")), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr(argumentsLine(m_server.host(), "T-arg", "eu"))) << log;
     EXPECT_EQ(storedDefault("DC"), "eu");
     EXPECT_EQ(storedDefault("KelvaneToken"), std::nullopt) << "arguments are never stored";
 
@@ -70,12 +75,11 @@ TEST_F(SessionConfiguration, PreferencesPlistReplacesTheInfoPlistEntirely) {
     writeFile(nativeFolder() + "/com.Orvo.Tendra.OrvoTendraKelvane.plist",
               platform::PropertyList::toXml(platform::PlistDictionary{{"DC", "jp"}}));
     std::string log = runOnce({});
-    EXPECT_NE(log.find("Info plist Filepath :  " + nativeFolder() +
-                       "/com.Orvo.Tendra.OrvoTendraKelvane.plist"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("Info plist Filepath :  " + nativeFolder() +
+                               "/com.Orvo.Tendra.OrvoTendraKelvane.plist"));
     // The token of the info plist is not read: no token, so no lookup.
-    EXPECT_NE(log.find(argumentsLine(m_server.host(), "(null)", "jp")), std::string::npos) << log;
-    EXPECT_NE(log.find("Kelvane Token is null, skipping getCustomDomain call."), std::string::npos);
+    EXPECT_THAT(log, HasSubstr(argumentsLine(m_server.host(), "(null)", "jp"))) << log;
+    EXPECT_THAT(log, HasSubstr("Kelvane Token is null, skipping getCustomDomain call."));
     EXPECT_TRUE(m_server.requestsFor("/api/v2/service_domain").empty());
 }
 
@@ -83,10 +87,9 @@ TEST_F(SessionConfiguration, EmptyTokenSkipsTheLookupAndBadInfoPlistIsLogged) {
     writeFile(nativeFolder() + "Info.plist",
               platform::PropertyList::toXml(platform::PlistArray{"not a dictionary"}));
     std::string log = runOnce({"-KelvaneToken", "", "-DC", "eu"});
-    EXPECT_NE(
-        log.find("Failed to read the info.plist file at path :" + nativeFolder() + "Info.plist"),
-        std::string::npos);
-    EXPECT_NE(log.find("Kelvane Token is null, skipping getCustomDomain call."), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("Failed to read the info.plist file at path :" + nativeFolder() +
+                               "Info.plist"));
+    EXPECT_THAT(log, HasSubstr("Kelvane Token is null, skipping getCustomDomain call."));
     EXPECT_TRUE(m_server.requestsFor("/api/v2/service_domain").empty());
 }
 
@@ -109,11 +112,10 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
               {{"service_domain", "localhost:" + std::to_string(m_server.port())}}}}}}}});
 
     std::string log = runOnce({"-KelvaneToken", "T-arg"});
-    EXPECT_NE(log.find("Volume : " + volume +
-                       ", isRemovable :true, isWritable : false, isUnmountable : true"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("Volume : " + volume +
+                               ", isRemovable :true, isWritable : false, isUnmountable : true"))
         << log;
-    EXPECT_NE(log.find(argumentsLine(m_server.host(), "T-volume", "eu")), std::string::npos);
+    EXPECT_THAT(log, HasSubstr(argumentsLine(m_server.host(), "T-volume", "eu")));
     std::string installed = m_home / "Applications/Orvo Tendra Kelvane.app";
     EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/OrvoTendraKelvane"));
     // Installed with the modes the image records: the customer owns an ordinary application.
@@ -128,7 +130,7 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
 
     // Started from the volume itself, beside its configuration file: nothing is taken over.
     std::string second = runOnce({}, volume + "/Orvo Tendra Kelvane.app");
-    EXPECT_EQ(second.find("KelvaneConfiguration Directory"), std::string::npos);
+    EXPECT_THAT(second, Not(HasSubstr("KelvaneConfiguration Directory")));
 
     ASSERT_EQ(std::system(("'" + tool + "' detach '" + volume + "' >/dev/null").c_str()), 0);
     EXPECT_TRUE(fs::is_empty(m_home.volumes()));

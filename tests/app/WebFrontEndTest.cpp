@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../support/AppFixture.h"
+#include "../support/Files.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/NetworkMonitor.h"
 
@@ -124,7 +125,7 @@ TEST_F(WebFrontEnd, LostServerShowsTheOfflinePageAndItsReturnBringsTheJoinPageBa
     // The application trusts one authority across the server's restart.
     std::string authorityKey = m_home / "ca.key";
     { SubstituteServer({"--ca-key", authorityKey}); }
-    ::setenv("SSL_CERT_FILE", (authorityKey + ".crt").c_str(), 1);
+    m_environment.set("SSL_CERT_FILE", authorityKey + ".crt");
     auto down = std::make_unique<RefusingListener>();
     int port = down->port();
     std::string host = "127.0.0.1:" + std::to_string(port);

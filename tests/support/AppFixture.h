@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "Files.h"
 #include "LaunchedApp.h"
+#include "ScopedEnvironment.h"
 #include "SubstituteServer.h"
 #include "TempHome.h"
 #include "platform/PropertyList.h"
@@ -21,11 +23,9 @@ class AppFixture : public ::testing::Test {
         std::filesystem::copy(KELVANE_BUNDLE_DIR, m_bundle,
                               std::filesystem::copy_options::recursive);
     }
-    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
-
     // Trusts the server's authority and points every data centre of the bundle at it.
     void useServer(const SubstituteServer& server, const std::string& bundle = "") {
-        ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+        m_environment.set("SSL_CERT_FILE", server.caPath());
         pointDeploymentAt(server.host(), bundle);
     }
     void pointDeploymentAt(const std::string& host, const std::string& bundle = "") {
@@ -69,4 +69,5 @@ class AppFixture : public ::testing::Test {
 
     TempHome m_home;
     std::string m_bundle;
+    ScopedEnvironment m_environment;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "TempHome.h"
 
 // Stands in for the desktop's handler of some URL schemes in a test's home: every URL the

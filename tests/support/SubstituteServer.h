@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Files.h"
 #include "TempHome.h"
 
 // The project's substitute service server, started for one test on a free port.

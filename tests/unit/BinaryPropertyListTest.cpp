@@ -1,9 +1,12 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/BinaryPropertyList.h"
+
+using ::testing::HasSubstr;
 
 using platform::PlistArray;
 using platform::PlistDictionary;
@@ -59,13 +62,13 @@ TEST(BinaryPropertyList, MalformedListsFailWithAReasonAndNeverLoopOrExplode) {
     std::string why;
     // An array that holds itself.
     EXPECT_FALSE(read(binaryList({std::string("\xA1\x00", 2)}), &why));
-    EXPECT_NE(why.find("loops"), std::string::npos) << why;
+    EXPECT_THAT(why, HasSubstr("loops")) << why;
     // Forty arrays each holding the next one twice: 2^40 nodes from a few hundred bytes.
     std::vector<std::string> doubling;
     for (int i = 0; i < 40; ++i) doubling.push_back({'\xA2', char(i + 1), char(i + 1)});
     doubling.push_back("\x09");
     EXPECT_FALSE(read(binaryList(doubling), &why));
-    EXPECT_NE(why.find("too large"), std::string::npos) << why;
+    EXPECT_THAT(why, HasSubstr("too large")) << why;
 
     std::string good = binaryList({"\x53yes"});
     for (std::size_t cut = 0; cut < good.size(); ++cut)

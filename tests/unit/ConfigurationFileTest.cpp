@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -6,10 +7,14 @@
 #include <nlohmann/json.hpp>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "AppDelegate.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
+#include "platform/Volumes.h"
+
+using ::testing::HasSubstr;
 
 // Each case runs in a child: the process-wide preferences follow the test's temporary home.
 
@@ -93,11 +98,11 @@ TEST(ConfigurationFile, UnreadableFilesAreLoggedAndTouchNothing) {
         AppDelegate delegate;
         delegate.parseKelvaneConfiguration(home / "missing");
     });
-    EXPECT_NE(
-        output.find(
+    EXPECT_THAT(
+        output,
+        HasSubstr(
             "parseKelvaneConfiguration(filePath:) :Error reading Kelvane Configuration File. \n"
-            " Error Description = "),
-        std::string::npos);
+            " Error Description = "));
 }
 
 TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferAsText) {
@@ -125,7 +130,14 @@ TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferA
               (platform::PlistDictionary{
                   {"KelvaneToken", "T1"}, {"DC", "eu"}, {"pathForKelvane", "join"}}));
     EXPECT_FALSE(std::filesystem::exists(installed + "/marker"));
-    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("1.2"), std::string::npos);
+    EXPECT_THAT(readFile(installed + "/Contents/Info.plist"), HasSubstr("1.2"));
+
+    // Installed 2.0, volume 1.2: older by any reading, and installed all the same.
+    writeVersionedBundle(installed, "2.0");
+    writeFile(installed + "/marker", "installed");
+    takeOver();
+    EXPECT_FALSE(std::filesystem::exists(installed + "/marker"));
+    EXPECT_THAT(readFile(installed + "/Contents/Info.plist"), HasSubstr("1.2"));
 
     // Equal versions: the installed bundle is left alone.
     writeFile(installed + "/marker", "installed");
@@ -136,7 +148,26 @@ TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferA
     std::filesystem::remove(volume + "/.kelvaneConfiguration");
     std::string output = takeOver();
     EXPECT_FALSE(std::filesystem::exists(infoPlist));
-    EXPECT_NE(output.find("Error reading Kelvane Configuration File"), std::string::npos);
+    EXPECT_THAT(output, HasSubstr("Error reading Kelvane Configuration File"));
+}
+
+// Of several Kelvane volumes the last in the system's order is taken; other volumes are not.
+TEST(ConfigurationFile, TheLastKelvanePluginVolumeIsTaken) {
+    TempHome home;
+    for (const char* name : {"Kelvane Plugin", "Kelvane Plugin 1", "Other"}) {
+        std::string volume = home.volumes() + "/" + name;
+        writeFile(volume + "/.kelvaneConfiguration", "DC=eu");
+        ASSERT_TRUE(platform::Volumes::Attached::record(volume, std::string(name) + ".dmg"));
+    }
+    std::string output = outputOfChild([&] {
+        AppDelegate delegate;
+        for (const std::string& path : delegate.getKelvaneVolumePath())
+            std::printf("\n@@%s", path.c_str());
+    });
+    EXPECT_THAT(output,
+                HasSubstr("\n@@" + home.volumes() + "/Kelvane Plugin 1/.kelvaneConfiguration\n@@" +
+                          home.volumes() + "/Kelvane Plugin 1/Orvo Tendra Kelvane.app"))
+        << output;
 }
 
 TEST(ConfigurationFile, FailedCopyKeepsTheInstalledApplication) {
@@ -153,7 +184,7 @@ TEST(ConfigurationFile, FailedCopyKeepsTheInstalledApplication) {
         delegate.copyKelvaneConfiguration(home / "volume/.kelvaneConfiguration",
                                           home / "volume/Orvo Tendra Kelvane.app");
     });
-    EXPECT_NE(output.find("Error copying Orvo Tendra Kelvane Application to Application Folder."),
-              std::string::npos);
-    EXPECT_NE(readFile(installed + "/Contents/Info.plist").find("1.0"), std::string::npos);
+    EXPECT_THAT(output,
+                HasSubstr("Error copying Orvo Tendra Kelvane Application to Application Folder."));
+    EXPECT_THAT(readFile(installed + "/Contents/Info.plist"), HasSubstr("1.0"));
 }

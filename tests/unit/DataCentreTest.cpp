@@ -1,12 +1,17 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
+#include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ApiHandler.h"
 #include "Handlers/DeploymentHosts.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
 #include "platform/PropertyList.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -59,8 +64,47 @@ TEST(DataCentre, StartUpTableAndJoinTableDifferWhereTheyMust) {
     // The lab has two host forms.
     EXPECT_EQ(tableA("lab"), "lab.host");
     EXPECT_EQ(tableB("lab"), Pair("lab", "labAlternate.host"));
-    EXPECT_EQ(tableB("inec"), Pair("inec", "inec.host"));
-    EXPECT_EQ(tableB("abcde"), Pair("com", "com.host"));
+}
+
+// Every row of the three tables, so that a code dropped from one of them, or two rows swapped,
+// fails here.
+TEST(DataCentre, EveryRowOfTheThreeTables) {
+    TempHome home;
+    useDeployment(home, namedHosts());
+    const char* startUpCodes[] = {"com", "lab", "stage", "pre", "eu", "in",   "jp", "au",
+                                  "cn",  "uk",  "ca",    "sa",  "ae", "inec", "sg", "localorvo"};
+    for (const char* code : startUpCodes) {
+        EXPECT_EQ(Utils::findWebserverNameWithDCName(code), std::string(code) + ".host") << code;
+    }
+
+    struct JoinRow {
+        std::string code;
+        Pair picked;
+    };
+    const JoinRow joinRows[] = {
+        {"com", {"com", "com.host"}},
+        {"pre", {"lab", "pre.host"}},
+        {"stage", {"stage", "stage.host"}},
+        {"lab", {"lab", "labAlternate.host"}},
+        {"eu", {"eu", "eu.host"}},
+        {"in", {"in", "in.host"}},
+        {"au", {"au", "au.host"}},
+        {"cn", {"cn", "cn.host"}},
+        {"jp", {"jp", "jp.host"}},
+        {"ca", {"ca", "ca.host"}},
+        {"uk", {"uk", "uk.host"}},
+        {"sa", {"sa", "sa.host"}},
+        {"ae", {"ae", "ae.host"}},
+        {"inec", {"inec", "inec.host"}},
+        {"sg", {"sg", "sg.host"}},
+        // Six characters or more name a developer's centre; five fall back to the main one.
+        {"abcdef", {"abcdef", "abcdef.dev.local"}},
+        {"abcde", {"com", "com.host"}},
+        {"ééééé", {"com", "com.host"}},
+        {"éééééé", {"éééééé", "éééééé.dev.local"}},
+        {"", {"com", "com.host"}},
+    };
+    for (const JoinRow& row : joinRows) EXPECT_EQ(tableB(row.code), row.picked) << row.code;
 }
 
 TEST(DataCentre, SessionKeyDigitPicksTheCentre) {
@@ -75,12 +119,18 @@ TEST(DataCentre, SessionKeyDigitPicksTheCentre) {
         ApiHandler::getInstance().findDcNameUsingKey(key);
         return Pair(session.dcName(), session.webServerName());
     };
+    const char* byDigit[] = {"eu", "in", "au", "cn", "jp", "ca", "uk", "sa", "ae"};
+    for (int digit = 1; digit <= 9; ++digit) {
+        std::string key = "123" + std::to_string(digit) + "567890";
+        std::string dc = byDigit[digit - 1];
+        EXPECT_EQ(keyed(key), Pair(dc, dc + ".host")) << key;
+    }
+    // Nine characters keep the centre of the start-up file; eight and eleven change nothing.
     EXPECT_EQ(keyed("123456789"), Pair("jp", "custom.plist.host"));
-    EXPECT_EQ(keyed("1233567890"), Pair("au", "au.host"));
-    EXPECT_EQ(keyed("1239567890"), Pair("ae", "ae.host"));
+    EXPECT_EQ(keyed("12345678"), Pair("before", "before.host"));
+    EXPECT_EQ(keyed("12345678901"), Pair("before", "before.host"));
     EXPECT_EQ(keyed("1230567890"), Pair("before", "before.host"));
     EXPECT_EQ(keyed("123x567890"), Pair("before", "before.host"));
-    EXPECT_EQ(keyed("12345678901"), Pair("before", "before.host"));
     // Ten characters whose fourth is not the fourth byte.
     EXPECT_EQ(keyed("é121567890"), Pair("eu", "eu.host"));
 }
@@ -94,22 +144,20 @@ TEST(DataCentre, BadDeploymentFilesAreLoggedAndCodesResolveAsUnknown) {
         DeploymentHosts::shared().loadFromFile(home / "missing.plist");
         std::printf("%s\n", Utils::findWebserverNameWithDCName("eu").value_or("-").c_str());
     });
-    EXPECT_NE(output.find("Deployment host eu in"), std::string::npos);
-    EXPECT_NE(output.find("Deployment hosts unavailable"), std::string::npos);
-    EXPECT_NE(output.find("@@eu.dev.local|eu\n"), std::string::npos);
+    EXPECT_THAT(output, HasSubstr("Deployment host eu in"));
+    EXPECT_THAT(output, HasSubstr("Deployment hosts unavailable"));
+    EXPECT_THAT(output, HasSubstr("@@eu.dev.local|eu\n"));
 }
 
-class CustomDomain : public ::testing::Test {
+class CustomDomain : public ServerTest {
   protected:
     void SetUp() override {
-        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
         auto& session = SessionDetails::getInstance();
         session.setWebServerName(m_server.host());
         session.setStaticWebServerName(m_server.host());
         session.setKelvaneToken("tok en&1");
         session.setCustomDomainEnabled("false");
     }
-    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
 
     // Runs the lookup against an answer; returns the log.
     std::string lookUp(const nlohmann::json& answer) {
@@ -123,8 +171,6 @@ class CustomDomain : public ::testing::Test {
         auto& session = SessionDetails::getInstance();
         return {session.webServerName(), session.customDomainEnabled()};
     }
-
-    SubstituteServer m_server;
 };
 
 TEST_F(CustomDomain, AnswerMovesTheSessionOnlyToANewNonEmptyDomain) {
@@ -134,7 +180,7 @@ TEST_F(CustomDomain, AnswerMovesTheSessionOnlyToANewNonEmptyDomain) {
     auto sent = m_server.requestsFor("/api/v2/service_domain");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0]["query"], "src=rs&kelvane_token=tok%20en&1");
-    EXPECT_NE(log.find("+[Utils getCustomDomain] : Status code : 200"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("+[Utils getCustomDomain] : Status code : 200"));
 
     lookUp({{"json", {{"representation", {{"service_domain", ""}}}}}});
     EXPECT_EQ(state(), Pair(m_server.host(), "false"));
@@ -157,7 +203,7 @@ TEST_F(CustomDomain, FailuresLeaveTheSessionAsItWas) {
     }
     SessionDetails::getInstance().setWebServerName("127.0.0.1:1");
     std::string log = lookUp({{"status", 200}});
-    EXPECT_NE(log.find("+[Utils getCustomDomain] : Check Update failed : "), std::string::npos);
-    EXPECT_NE(log.find("+[Utils getCustomDomain] : Status code : 0"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("+[Utils getCustomDomain] : Check Update failed : "));
+    EXPECT_THAT(log, HasSubstr("+[Utils getCustomDomain] : Status code : 0"));
     EXPECT_EQ(state(), Pair("127.0.0.1:1", "false"));
 }

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,10 +12,14 @@
 #include <set>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
+#include "../support/ScopedEnvironment.h"
 #include "../support/TempHome.h"
 #include "platform/FileManager.h"
 #include "platform/Task.h"
 #include "platform/Volumes.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -22,13 +27,9 @@ namespace fs = std::filesystem;
 class DiskImageTool : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
-        ::setenv("KELVANE_VOLUMES_ROOT", root().c_str(), 1);
+        m_environment.set("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL);
+        m_environment.set("KELVANE_VOLUMES_ROOT", root());
         fs::create_directories(root());
-    }
-    void TearDown() override {
-        ::unsetenv("KELVANE_HDIUTIL");
-        ::unsetenv("KELVANE_VOLUMES_ROOT");
     }
 
     std::string root() const { return m_home / "outer/Volumes"; }
@@ -74,6 +75,7 @@ class DiskImageTool : public ::testing::Test {
     }
 
     TempHome m_home;
+    ScopedEnvironment m_environment;
 };
 
 TEST_F(DiskImageTool, MountsReadOnlyKeepingModesAndLinksThenDetaches) {
@@ -159,6 +161,15 @@ TEST_F(DiskImageTool, BadImagesFailAndLeaveNothingBehindOrOutside) {
         fs::create_directories(dir + "/sub");
         fs::create_symlink("../../../outside", dir + "/sub/out");
     });
+    // One level out is as far out as three: resolved from the link's folder, not its own path.
+    bad["link one level out"] = makeImage("toplink", "Evil", [](const std::string& dir) {
+        fs::create_symlink("../outside", dir + "/out");
+    });
+    bad["link one level out of a folder"] =
+        makeImage("sublink", "Evil", [](const std::string& dir) {
+            fs::create_directories(dir + "/sub");
+            fs::create_symlink("../../outside", dir + "/sub/out");
+        });
     // A name rewritten in the image's Rock Ridge entry to climb out of the mount point.
     std::string climbing = makeImage(
         "dotdot", "Evil", [](const std::string& dir) { writeFile(dir + "/PATCHME_1", "escaped"); });
@@ -248,13 +259,14 @@ TEST_F(DiskImageTool, VolumeIsReadOnlyWhileCopiesTakeTheRecordedModes) {
 }
 
 TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRunsGo) {
-    ::unsetenv("KELVANE_VOLUMES_ROOT");
+    m_environment.unset("KELVANE_VOLUMES_ROOT");
     EXPECT_EQ(platform::Volumes::volumesRoot(), m_home.volumes()) << "the session's runtime folder";
-    std::string runtime = std::getenv("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(platform::Volumes::volumesRoot(), m_home / "Library/Volumes")
-        << "without one, the user's Library";
-    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    {
+        ScopedEnvironment withoutRuntime;
+        withoutRuntime.unset("XDG_RUNTIME_DIR");
+        EXPECT_EQ(platform::Volumes::volumesRoot(), m_home / "Library/Volumes")
+            << "without one, the user's Library";
+    }
 
     std::string image = plainImage("product");
     auto mounted = tool("mount", image);
@@ -304,7 +316,7 @@ TEST_F(DiskImageTool, ImagesThatCannotFitAreRefusedAndHalfMountsAreClearedByADet
         auto result = tool("mount", image);
         std::printf("status %d: %s\n", result.terminationStatus, result.error.c_str());
     });
-    EXPECT_NE(refused.find("above this process's file-size limit"), std::string::npos) << refused;
+    EXPECT_THAT(refused, HasSubstr("above this process's file-size limit")) << refused;
     EXPECT_EQ(surroundings(), before) << "nothing was written";
 
     auto mounted = tool("mount", image);

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,6 +9,8 @@
 #include <thread>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
+#include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ApiHandler.h"
 #include "Handlers/LogHandler.h"
@@ -21,6 +24,9 @@
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 #include "platform/Task.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace fs = std::filesystem;
 
@@ -50,11 +56,8 @@ void liftFileSizeLimit() {
 
 }  // namespace
 
-class ServerFaults : public ::testing::Test {
+class ServerFaults : public ServerTest {
   protected:
-    void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
-    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
-
     // The self-update check against one answer, in a child: its completion and whether
     // the session changed.
     nlohmann::json selfUpdateCheck(const nlohmann::json& answer, const std::string& host = "") {
@@ -80,8 +83,6 @@ class ServerFaults : public ::testing::Test {
         return result == "hung" ? nlohmann::json("hung") : nlohmann::json::parse(result);
     }
 
-    TempHome m_home;
-    SubstituteServer m_server;
     std::string m_lastLog;
 };
 
@@ -103,14 +104,14 @@ TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks)
 
     auto refused = selfUpdateCheck({{"status", 200}}, "127.0.0.1:1");
     EXPECT_EQ(refused["received"], false);
-    EXPECT_NE(m_lastLog.find("_block_invoke : Check Update failed : "), std::string::npos);
+    EXPECT_THAT(m_lastLog, HasSubstr("_block_invoke : Check Update failed : "));
 
     SubstituteServer wrongHost({"--subject-alt-names", "DNS:elsewhere.example"});
-    ::setenv("SSL_CERT_FILE", wrongHost.caPath().c_str(), 1);
+    trust(wrongHost);
     auto impostor = selfUpdateCheck({{"status", 200}}, wrongHost.host());
     EXPECT_EQ(impostor["received"], false);
     EXPECT_TRUE(wrongHost.requests().empty());
-    ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
+    trust(m_server);
 
     auto recovered = selfUpdateCheck(
         {{"json", {{"representation", {{"download_url", "https://ok.example/a.dmg"}}}}}});
@@ -149,7 +150,7 @@ TEST_F(ServerFaults, ApiServerThatNeverAnswersIsGivenUpAfterAMinute) {
     EXPECT_EQ(outcome["others"], true);
     EXPECT_GE(outcome["seconds"].get<int>(), 59);
     EXPECT_LE(outcome["seconds"].get<int>(), 100);
-    EXPECT_NE(log.find("_block_invoke : Check Update failed : "), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("_block_invoke : Check Update failed : ")) << log;
 
     auto recovered = selfUpdateCheck(
         {{"json", {{"representation", {{"download_url", "https://ok.example/b.dmg"}}}}}});
@@ -192,18 +193,16 @@ TEST_F(LocalFaults, FullDiskKeepsTheLastGoodJoinDetailsAndPreferences) {
         },
         &status);
     ASSERT_EQ(status, 0) << log.substr(0, 2000);
-    EXPECT_NE(log.find("Unable to create New orvojoindetails.conf file by Kelvane"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("saved under the limit: 0"), std::string::npos);
-    EXPECT_NE(log.find("saved after: 1"), std::string::npos);
-    EXPECT_NE(readFile(details).find("&key=222222222&"), std::string::npos) << "recovered";
+    EXPECT_THAT(log, HasSubstr("Unable to create New orvojoindetails.conf file by Kelvane")) << log;
+    EXPECT_THAT(log, HasSubstr("saved under the limit: 0"));
+    EXPECT_THAT(log, HasSubstr("saved after: 1"));
+    EXPECT_THAT(readFile(details), HasSubstr("&key=222222222&")) << "recovered";
     auto stored = platform::PropertyList::readFile(preferences);
     ASSERT_TRUE(stored && stored->dictionary());
     EXPECT_EQ(*stored->dictionary()->at("name").string(), "kept");
     EXPECT_EQ(stored->dictionary()->at("email").string()->size(), 400000u);
     for (const auto& entry : fs::directory_iterator(folder)) {
-        EXPECT_EQ(entry.path().filename().string().find(".XXXXXX"), std::string::npos)
+        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr(".XXXXXX")))
             << "no temporary left";
     }
 }
@@ -226,14 +225,14 @@ TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResu
     std::string folder = m_home / "Library/Logs/OrvoTendra/OrvoKelvane/";
     std::string all;
     for (const auto& entry : fs::directory_iterator(folder)) all += readFile(entry.path().string());
-    EXPECT_NE(all.find("after the disk has room again"), std::string::npos);
+    EXPECT_THAT(all, HasSubstr("after the disk has room again"));
 }
 
 // A disk that fills while the agent is copied out of its volume: nothing half-copied is left
 // or launched, the failure is announced, and the next install puts every item in whole, also
 // over the empty files an earlier full disk left.
 TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIsWhole) {
-    ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+    ScopedEnvironment environment{{"KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL}};
     std::string folder = m_home / "Library/Application Support/ConveloNative/";
     fs::create_directories(folder);
     for (const std::string& item : OrvoDmgDownloader::companionItems()) {
@@ -251,17 +250,17 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
         });
     };
     std::string full = install(true);
-    EXPECT_NE(full.find("mounted: 0"), std::string::npos) << full;
-    EXPECT_NE(full.find("Orvo.app could not be copied : "), std::string::npos) << full;
-    EXPECT_NE(full.find("orvo app file not launched"), std::string::npos);
-    EXPECT_EQ(full.find("launched successfully"), std::string::npos);
+    EXPECT_THAT(full, HasSubstr("mounted: 0")) << full;
+    EXPECT_THAT(full, HasSubstr("Orvo.app could not be copied : ")) << full;
+    EXPECT_THAT(full, HasSubstr("orvo app file not launched"));
+    EXPECT_THAT(full, Not(HasSubstr("launched successfully")));
     EXPECT_FALSE(fs::exists(folder + "Orvo.app"));
     for (const auto& entry : fs::directory_iterator(folder))
         EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo")) << "the volume was detached";
 
     std::string whole = install(false);
-    EXPECT_NE(whole.find("launched successfully"), std::string::npos) << whole;
+    EXPECT_THAT(whole, HasSubstr("launched successfully")) << whole;
     for (const std::string& item : OrvoDmgDownloader::companionItems()) {
         std::string source = std::string(KELVANE_COMPANIONS) + "/" + item;
         if (fs::is_regular_file(source)) {
@@ -269,5 +268,4 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
         }
     }
     EXPECT_TRUE(fs::is_regular_file(folder + "Holmir/Contents/README"));
-    ::unsetenv("KELVANE_HDIUTIL");
 }

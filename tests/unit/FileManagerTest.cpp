@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,8 +11,11 @@
 #include <functional>
 #include <thread>
 
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "platform/FileManager.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -53,7 +57,7 @@ TEST(FileManager, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
     EXPECT_FALSE(files.writeContentsAtomically(home / "no/such/folder/file", "x"));
     std::string error;
     EXPECT_FALSE(files.contentsAtPath(home / "absent", &error).has_value());
-    EXPECT_NE(error.find("absent"), std::string::npos);
+    EXPECT_THAT(error, HasSubstr("absent"));
 }
 
 // A process killed in the middle of a copy or a removal leaves the destination either whole

@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
+#include "../support/ScopedEnvironment.h"
 #include "../support/TempHome.h"
 
 // The fuzz targets, compiled as plain functions here.
@@ -43,12 +45,11 @@ TEST(FuzzRegressions, KeptInputsOfEveryParserStillPass) {
     TempHome home;
     // The targets keep their scratch folders in the temporary directory; each child leaves its
     // own, so they go inside this test's home, which is removed afterwards.
-    ::setenv("TMPDIR", home.path().c_str(), 1);
+    ScopedEnvironment environment{{"TMPDIR", home.path()}};
     replay("Configuration", fuzzConfiguration);
     replay("BridgeRecords", fuzzBridgeRecords);
     replay("ServerAnswers", fuzzServerAnswers);
     replay("PropertyList", fuzzPropertyList);
     replay("MessageBodies", fuzzMessageBodies);
     replay("DiskImage", fuzzDiskImage);
-    ::unsetenv("TMPDIR");
 }

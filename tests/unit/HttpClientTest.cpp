@@ -1,29 +1,28 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <future>
 #include <thread>
 
+#include "../support/Files.h"
+#include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "platform/Http.h"
 #include "platform/Url.h"
 
+using ::testing::HasSubstr;
+
 using platform::HttpClient;
 using platform::HttpRequest;
 
-class HttpClientTest : public ::testing::Test {
+class HttpClientTest : public ServerTest {
   protected:
-    void SetUp() override { ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1); }
-    void TearDown() override { ::unsetenv("SSL_CERT_FILE"); }
-
     HttpRequest request(const std::string& path, double timeout = 5) {
         HttpRequest r;
         r.url = "https://" + m_server.host() + path;
         r.timeoutSeconds = timeout;
         return r;
     }
-
-    SubstituteServer m_server;
-    TempHome m_home;
 };
 
 TEST_F(HttpClientTest, StatusAndTransportFailuresAreReportedApart) {
@@ -84,7 +83,7 @@ TEST_F(HttpClientTest, CleartextIsRefusedFirstHandAndAfterARedirect) {
 
     auto redirected = HttpClient::shared().get(request("/to-http"));
     ASSERT_TRUE(redirected.error);
-    EXPECT_NE(redirected.error->find("cleartext HTTP is refused: http://"), std::string::npos)
+    EXPECT_THAT(*redirected.error, HasSubstr("cleartext HTTP is refused: http://"))
         << *redirected.error;
     std::promise<platform::DownloadResult> download;
     HttpClient::shared().download(
@@ -114,11 +113,11 @@ TEST_F(HttpClientTest, ADripSlowerThanAUsefulRateEndsWithinTheTimeOut) {
 }
 
 TEST_F(HttpClientTest, TrustsOnlyTheGivenAuthorityAndTheRightHost) {
-    ::unsetenv("SSL_CERT_FILE");
+    m_environment.unset("SSL_CERT_FILE");
     EXPECT_TRUE(HttpClient::shared().get(request("/")).error) << "unknown authority must fail";
 
     SubstituteServer wrongHost({"--subject-alt-names", "DNS:other.example"});
-    ::setenv("SSL_CERT_FILE", wrongHost.caPath().c_str(), 1);
+    trust(wrongHost);
     HttpRequest r;
     r.url = "https://" + wrongHost.host() + "/";
     auto answer = HttpClient::shared().get(r);
@@ -157,7 +156,7 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
     // The shared temporary folder is never used.
     std::string shared = m_home / "tmp";
     std::filesystem::create_directories(shared);
-    ::setenv("TMPDIR", shared.c_str(), 1);
+    m_environment.set("TMPDIR", shared);
     auto download = [&](const std::string& path, std::uint64_t bound = 1 << 20) {
         std::promise<std::pair<platform::DownloadResult, std::string>> done;
         HttpRequest r = request(path);
@@ -198,17 +197,15 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
     // Above the bound, announced or not: a failure, and nothing kept.
     auto [announced, none] = download("/image", 1000);
     ASSERT_TRUE(announced.error);
-    EXPECT_NE(announced.error->find("larger than 1000 bytes"), std::string::npos)
-        << *announced.error;
+    EXPECT_THAT(*announced.error, HasSubstr("larger than 1000 bytes")) << *announced.error;
     auto [unannounced, none2] = download("/chunked", 100000);
     ASSERT_TRUE(unannounced.error);
-    EXPECT_NE(unannounced.error->find("larger than 100000 bytes"), std::string::npos);
+    EXPECT_THAT(*unannounced.error, HasSubstr("larger than 100000 bytes"));
     auto [chunked, all] = download("/chunked");
     EXPECT_FALSE(chunked.error);
     EXPECT_EQ(all.size(), 300000u);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_TRUE(std::filesystem::is_empty(shared));
-    ::unsetenv("TMPDIR");
 }
 
 TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "AppDelegate.h"
 #include "Handlers/LogHandler.h"

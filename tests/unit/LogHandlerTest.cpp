@@ -1,13 +1,17 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <thread>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "Handlers/LogHandler.h"
 #include "platform/Log.h"
 #include "platform/MainLoop.h"
+
+using ::testing::HasSubstr;
 
 // Every test runs the handler in a child process: it takes over the standard streams.
 
@@ -107,7 +111,7 @@ TEST(LogHandler, TickCarriesLinesFromEveryThreadIntoTheFileWhole) {
     for (const auto& entry : std::filesystem::directory_iterator(logFolder(home))) {
         all += readFile(entry.path().string());
     }
-    EXPECT_NE(all.find("last line\n"), std::string::npos);
+    EXPECT_THAT(all, HasSubstr("last line\n"));
     for (int t = 0; t < 4; ++t) {
         std::string tail = " " + std::string(60, char('a' + t)) + "\n";
         EXPECT_EQ(countOccurrences(all, tail), 2000u) << "thread " << t;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -7,12 +8,15 @@
 
 #include "../support/ChildProcess.h"
 #include "../support/FakeUrlHandler.h"
+#include "../support/Files.h"
 #include "../support/LaunchedApp.h"
 #include "../support/TempHome.h"
 #include "Handlers/NativeMessageHandler.h"
 #include "Objects/SessionDetails.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
+
+using ::testing::HasSubstr;
 
 using platform::ScriptMessage;
 using platform::ScriptValue;
@@ -49,6 +53,7 @@ ScriptValue none() {
 struct Outcome {
     nlohmann::json scripts, titles;
     std::string digest;
+    std::string sessionKey;
     std::string output;
 };
 
@@ -63,11 +68,12 @@ Outcome send(const std::vector<ScriptMessage>& messages) {
         return nlohmann::json{
             {"scripts", delegate.scripts},
             {"titles", delegate.titles},
-            {"digest", SessionDetails::getInstance().sessionDigest().value_or("<absent>")}}
-            .dump();
+            {"digest", SessionDetails::getInstance().sessionDigest().value_or("<absent>")},
+            {"sessionKey", SessionDetails::getInstance().sessionKey().value_or("<absent>")}}
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);  // keys of any bytes
     });
     auto json = nlohmann::json::parse(result);
-    return {json["scripts"], json["titles"], json["digest"], output};
+    return {json["scripts"], json["titles"], json["digest"], json["sessionKey"], output};
 }
 
 const char* kPreferences = "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
@@ -173,9 +179,9 @@ TEST(NativeMessageHandler, TitleSessionKeyAndFixedReplies) {
                                "handleMessageFromWebView(message:) : No Session id is active."),
               1u);
     EXPECT_EQ(countOccurrences(outcome.output, "Console Message from WebView: "), 1u);
-    EXPECT_NE(outcome.output.find("handleMessageFromWebView(message:) : Console Message from "
-                                  "WebView: hello from the page"),
-              std::string::npos);
+    EXPECT_THAT(outcome.output,
+                HasSubstr("handleMessageFromWebView(message:) : Console Message from "
+                          "WebView: hello from the page"));
     EXPECT_EQ(*stored(home).at("KelvaneToken").string(), "");
     EXPECT_EQ(*stored(home).at("WindowTitle").string(), "Support for ACME");
 }
@@ -223,6 +229,26 @@ TEST(NativeMessageHandler, EveryNameWithEveryBodyTypeNeverBreaksAndKeepsWhatIsSt
 
 // What the bridge hands on: keys counted as a person counts characters, and report-abuse
 // links of any scheme opened by the desktop's handler for it.
+// Both ways of joining take keys of nine and ten characters, and only those.
+TEST(NativeMessageHandler, SessionKeysOfNineAndTenCharactersJoin) {
+    TempHome home;
+    for (const std::string key : {"12345678", "123456789", "1234567890", "12345678901"}) {
+        bool valid = key.size() == 9 || key.size() == 10;
+        auto joined = send({{"sendJoinDetailsToNative",
+                             text(R"({"sessionKey":)" + key + R"(,"email":"a@b.example"})")}});
+        EXPECT_EQ(countOccurrences(joined.output, "Invalid Session Key from Join Page"),
+                  valid ? 0u : 1u)
+            << key;
+        EXPECT_EQ(joined.sessionKey, valid ? key : "<absent>") << key;
+        auto requested = send({{"sendRRSessionKeyToNative", text(key)}});
+        EXPECT_EQ(
+            countOccurrences(requested.output, "Invalid Session Key from Raise a Request Page"),
+            valid ? 0u : 1u)
+            << key;
+        EXPECT_EQ(requested.sessionKey, valid ? key : "<absent>") << key;
+    }
+}
+
 TEST(NativeMessageHandler, RaiseARequestKeysCountPerceivedCharactersAndAbuseLinksOfAnySchemeOpen) {
     TempHome home;
     FakeUrlHandler handler(home, {"mailto", "tel"});
@@ -304,9 +330,9 @@ TEST(NativeMessageHandler, HugeBodiesAreRefusedAndWritesNeverHoldTheMainThread) 
     outcome.titles = nlohmann::json::parse(readFile(titles), nullptr, false);
     outcome.output = readFile(log);
     EXPECT_EQ(outcome.titles.size(), 200u);
-    EXPECT_NE(outcome.output.find("The body of sendRRSessionDigestToNative (10485760 bytes) is "
-                                  "above the bound of 65536 bytes; the message is ignored"),
-              std::string::npos)
+    EXPECT_THAT(outcome.output,
+                HasSubstr("The body of sendRRSessionDigestToNative (10485760 bytes) is "
+                          "above the bound of 65536 bytes; the message is ignored"))
         << outcome.output.substr(0, 2000);
     auto values = stored(home);
     EXPECT_EQ(values.count("RRSessionDigest"), 0u);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "../support/ScopedEnvironment.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/NetworkMonitor.h"
 #include "platform/MainLoop.h"
@@ -23,7 +24,7 @@ void runFor(double seconds) {
 // the monitor is process-wide, so the steps share it in order.
 TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     SubstituteServer server;
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+    ScopedEnvironment environment{{"SSL_CERT_FILE", server.caPath()}};
     CountingDelegate delegate;
     NetworkMonitor& monitor = NetworkMonitor::shared();
     monitor.setNetworkMonitorDelegate(&delegate);
@@ -71,14 +72,13 @@ TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     monitor.stopWebsiteReachabilityChecks();
     monitor.setNetworkMonitorDelegate(nullptr);
     runFor(0.3);  // lets checks under way finish while the delegate still exists
-    ::unsetenv("SSL_CERT_FILE");
 }
 
 // A server that answers just fast enough to keep a transfer alive: each check ends at its
 // time-out, and no second check starts while one waits.
 TEST(NetworkMonitor, ASlowServerGetsOneCheckAtATimeEachBoundedByTheTimeOut) {
     SubstituteServer server;
-    ::setenv("SSL_CERT_FILE", server.caPath().c_str(), 1);
+    ScopedEnvironment environment{{"SSL_CERT_FILE", server.caPath()}};
     server.setRoutes({{"/slow", {{"repeatBytes", 10000000}, {"bytesPerSecond", 4096}}}});
     CountingDelegate delegate;
     NetworkMonitor& monitor = NetworkMonitor::shared();
@@ -93,5 +93,4 @@ TEST(NetworkMonitor, ASlowServerGetsOneCheckAtATimeEachBoundedByTheTimeOut) {
     monitor.stopWebsiteReachabilityChecks();
     monitor.setNetworkMonitorDelegate(nullptr);
     runFor(0.3);
-    ::unsetenv("SSL_CERT_FILE");
 }

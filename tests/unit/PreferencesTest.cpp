@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,9 +8,13 @@
 #include <random>
 #include <thread>
 
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "platform/PropertyList.h"
 #include "platform/linux/PreferencesPlist.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using platform::PlistPreferences;
 using platform::PlistValue;
@@ -50,7 +55,7 @@ TEST(Preferences, ValuesOfEveryKindSurviveARestart) {
     EXPECT_TRUE(reopened.boolForKey("WebKitOfflineWebApplicationCacheEnabled"));
     EXPECT_FALSE(reopened.objectForKey("removed").has_value());
     // The file is an XML property list others can read.
-    EXPECT_NE(readFile(preferencesPath(home)).find("<plist"), std::string::npos);
+    EXPECT_THAT(readFile(preferencesPath(home)), HasSubstr("<plist"));
 }
 
 TEST(Preferences, ArgumentDomainWinsButIsNeverWritten) {
@@ -79,8 +84,8 @@ TEST(Preferences, ArgumentDomainWinsButIsNeverWritten) {
     preferences.synchronize();
     EXPECT_EQ(preferences.stringForKey("DC"), "eu");
     std::string onDisk = readFile(preferencesPath(home));
-    EXPECT_NE(onDisk.find("jp"), std::string::npos);
-    EXPECT_EQ(onDisk.find("abc"), std::string::npos);
+    EXPECT_THAT(onDisk, HasSubstr("jp"));
+    EXPECT_THAT(onDisk, Not(HasSubstr("abc")));
 }
 
 TEST(Preferences, UnreadableFileIsKeptAsideAndTheStoreStartsEmpty) {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,8 +8,11 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "../support/BuildKind.h"
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/LaunchedApp.h"
+#include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "AppDelegate.h"
 #include "Handlers/ApiHandler.h"
@@ -22,19 +26,18 @@
 #include "platform/PropertyList.h"
 #include "platform/SystemVersion.h"
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 namespace fs = std::filesystem;
 
 // Agent provisioning against the real substitute server, the real disk-image tool and the
 // stand-in agent. Each run happens in a child process, which waits for the run to settle.
-class Provisioning : public ::testing::Test {
+class Provisioning : public ServerTest {
   protected:
     void SetUp() override {
-        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
-        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+        m_environment.set("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL);
         fs::create_directories(folder());
-    }
-    void TearDown() override {
-        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL"}) ::unsetenv(name);
     }
 
     std::string folder() const { return m_home / "Library/Application Support/ConveloNative/"; }
@@ -72,13 +75,12 @@ class Provisioning : public ::testing::Test {
         EXPECT_EQ(std::system(command.c_str()), 0);
         return output;
     }
-
-    TempHome m_home;
-    SubstituteServer m_server;
 };
 
 TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    // An image an ended run left behind gives way to the new download.
+    writeFile(folder() + "OrvoMac.dmg", "stale image");
     std::string log = provision(true);
     ASSERT_TRUE(receiptArrives()) << log;
     auto receipt = nlohmann::json::parse(readFile(receiptPath()));
@@ -97,8 +99,7 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
-    EXPECT_NE(log.find("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"));
 
     auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
     ASSERT_EQ(downloads.size(), 1u);
@@ -130,8 +131,7 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     EXPECT_EQ(countOccurrences(log, "dmg mount task termination status : 0"), 2u);
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo 1"));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
-    EXPECT_NE(readFile(folder() + "orvojoindetails.conf").find("&key=1111111111&"),
-              std::string::npos);
+    EXPECT_THAT(readFile(folder() + "orvojoindetails.conf"), HasSubstr("&key=1111111111&"));
     EXPECT_TRUE(waitUntil(
         [&] {
             return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2;
@@ -192,8 +192,7 @@ TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
     std::string log = provision(false);
     ASSERT_TRUE(receiptArrives()) << log;
-    EXPECT_NE(log.find("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"));
     EXPECT_TRUE(m_server.requestsFor("/agent/OrvoMac.dmg").empty());
     EXPECT_TRUE(fs::exists(folder() + "orvojoindetails.conf"));
 }
@@ -212,7 +211,7 @@ TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
     }
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", image("no-agent", false)}}}});
     std::string log = provision(true);
-    EXPECT_NE(log.find("orvo app file not launched"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("orvo app file not launched")) << log;
     for (const char* item : {"Orvo.app", "Vellisk", "Holmir", "OrvoMac.dmg"})
         EXPECT_FALSE(fs::exists(folder() + item)) << item;
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
@@ -224,10 +223,9 @@ TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
             },
             5));
         std::string seen = readFile(watched);
-        EXPECT_NE(seen.find("path=/com/Orvo/Tendra/DistributedNotification"), std::string::npos)
-            << seen;
-        EXPECT_NE(seen.find("string \"status\""), std::string::npos) << seen;
-        EXPECT_NE(seen.find("int32 0"), std::string::npos) << seen;
+        EXPECT_THAT(seen, HasSubstr("path=/com/Orvo/Tendra/DistributedNotification")) << seen;
+        EXPECT_THAT(seen, HasSubstr("string \"status\"")) << seen;
+        EXPECT_THAT(seen, HasSubstr("int32 0")) << seen;
     }
 }
 
@@ -235,15 +233,15 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
     std::string agent = image("agent", true);
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", agent}, {"truncateAfter", 100000}}}});
     std::string cut = provision(true);
-    EXPECT_NE(cut.find("_block_invoke : Download failed! Error - "), std::string::npos) << cut;
-    EXPECT_NE(cut.find("_block_invoke : Download failed! Whole Error - "), std::string::npos);
+    EXPECT_THAT(cut, HasSubstr("_block_invoke : Download failed! Error - ")) << cut;
+    EXPECT_THAT(cut, HasSubstr("_block_invoke : Download failed! Whole Error - "));
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
 
     // A 404 page is stored like an image (the status is not examined) and fails to mount.
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"status", 404}, {"body", "not here"}}}});
     std::string missing = provision(true);
-    EXPECT_NE(missing.find("dmg mount task termination status : 1"), std::string::npos) << missing;
-    EXPECT_NE(missing.find("orvo app file not launched"), std::string::npos);
+    EXPECT_THAT(missing, HasSubstr("dmg mount task termination status : 1")) << missing;
+    EXPECT_THAT(missing, HasSubstr("orvo app file not launched"));
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
 
@@ -257,7 +255,7 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
 TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
     SubstituteServer silent;
     silent.setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
-    ::setenv("SSL_CERT_FILE", silent.caPath().c_str(), 1);
+    trust(silent);
     std::string host = silent.host();
     // The server goes away two seconds into the download; a shell does it, so that this
     // process forks its child with no thread of its own running.
@@ -270,7 +268,7 @@ TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
         OrvoAppUpgrader::getInstance().orvoAppUpdater();
         (void)ProvisioningGate::shared().enter();
     });
-    EXPECT_NE(log.find("Download failed!"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("Download failed!")) << log;
 }
 
 TEST_F(Provisioning, JoinDetailsFileIsReplacedWholeWithEmptyTextForAbsentValues) {
@@ -288,12 +286,12 @@ TEST_F(Provisioning, JoinDetailsFileIsReplacedWholeWithEmptyTextForAbsentValues)
               "CONVELO_IND\n&key=1234567890&webServerName=custom.example&kelvane_token=&c_plugin="
               "true&DC=eu&email=&"
               "is_custom_domain=true&");
-    EXPECT_NE(
-        log.find(
+    EXPECT_THAT(
+        log,
+        HasSubstr(
             "Orvo Joindetails Content : Session key=1234567890 webServerName=custom.example DC=eu "
-            "customDomain=true"),
-        std::string::npos);
-    EXPECT_EQ(log.find("kelvane_token"), std::string::npos) << "the token is never logged";
+            "customDomain=true"));
+    EXPECT_THAT(log, Not(HasSubstr("kelvane_token"))) << "the token is never logged";
 }
 
 class AgentUpdateCheck : public Provisioning {
@@ -425,13 +423,13 @@ TEST_F(ProvisioningRecovery,
     EXPECT_FALSE(fs::exists(receiptPath()));
 
     std::string log = start();
-    EXPECT_NE(log.find("left behind by an interrupted run"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("left behind by an interrupted run")) << log;
     EXPECT_FALSE(agentCopyInProgress());
 
     // The killed run left its volume mounted; the next run detaches it and installs whole.
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
     std::string next = provision(true);
-    EXPECT_NE(next.find("left mounted by an earlier run"), std::string::npos) << next;
+    EXPECT_THAT(next, HasSubstr("left mounted by an earlier run")) << next;
     ASSERT_TRUE(receiptArrives()) << next;
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app/Contents/Resources/padding"))
         << "the new agent, not the old volume's";
@@ -445,7 +443,7 @@ TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoi
                         "' 2>/dev/null; then exec sleep 600; fi\n"
                         "exec '" KELVANE_HDIUTIL_TOOL "' \"$@\"\n");
     fs::permissions(tool, fs::perms::owner_all);
-    ::setenv("KELVANE_HDIUTIL", tool.c_str(), 1);
+    m_environment.set("KELVANE_HDIUTIL", tool);
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
     auto began = std::chrono::steady_clock::now();
     std::string log = outputOfChild([&] {
@@ -460,9 +458,9 @@ TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoi
         (void)ProvisioningGate::shared().enter();
     });
     auto took = std::chrono::steady_clock::now() - began;
-    EXPECT_NE(log.find("dmg mount task termination status : 137"), std::string::npos) << log;
-    EXPECT_NE(log.find("orvo app file not launched"), std::string::npos);
-    EXPECT_NE(log.find("dmg mount task termination status : 0"), std::string::npos)
+    EXPECT_THAT(log, HasSubstr("dmg mount task termination status : 137")) << log;
+    EXPECT_THAT(log, HasSubstr("orvo app file not launched"));
+    EXPECT_THAT(log, HasSubstr("dmg mount task termination status : 0"))
         << "the second join went on";
     EXPECT_TRUE(receiptArrives()) << log;
     EXPECT_LT(took, std::chrono::seconds(120));
@@ -472,17 +470,14 @@ TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoi
 // Each join's agent: one running agent serves every join, and it only comes over TLS.
 TEST_F(Provisioning, ASecondJoinWhileTheAgentRunsStartsNoSecondAgent) {
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
-    ::setenv("KELVANE_STAND_IN_AGENT_SECONDS", "30", 1);
+    m_environment.set("KELVANE_STAND_IN_AGENT_SECONDS", "30");
     std::string first = provision(false);
     ASSERT_TRUE(receiptArrives()) << first;
-    EXPECT_NE(first.find("LaunchApplication: Orvo.app launched successfully"), std::string::npos)
-        << first;
+    EXPECT_THAT(first, HasSubstr("LaunchApplication: Orvo.app launched successfully")) << first;
     std::string second = provision(false);
-    ::unsetenv("KELVANE_STAND_IN_AGENT_SECONDS");
     auto agent = nlohmann::json::parse(readFile(receiptPath()))["pid"].get<int>();
-    EXPECT_NE(second.find("LaunchApplication: Orvo.app is already running (process " +
-                          std::to_string(agent) + "); not started again"),
-              std::string::npos)
+    EXPECT_THAT(second, HasSubstr("LaunchApplication: Orvo.app is already running (process " +
+                                  std::to_string(agent) + "); not started again"))
         << second;
     EXPECT_EQ(countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started"), 1u);
     ::kill(agent, SIGTERM);
@@ -496,8 +491,7 @@ TEST_F(Provisioning, ASecondJoinWhileTheAgentRunsStartsNoSecondAgent) {
         },
         10));
     std::string third = provision(false);
-    EXPECT_NE(third.find("LaunchApplication: Orvo.app launched successfully"), std::string::npos)
-        << third;
+    EXPECT_THAT(third, HasSubstr("LaunchApplication: Orvo.app launched successfully")) << third;
     EXPECT_TRUE(waitUntil(
         [&] {
             return countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started") == 2;
@@ -510,9 +504,9 @@ TEST_F(Provisioning, ADownloadRedirectedToCleartextIsRefused) {
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"status", 302}, {"location", plain}}},
                         {"/agent/plain/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
     std::string log = provision(true);
-    EXPECT_NE(
-        log.find("_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain),
-        std::string::npos)
+    EXPECT_THAT(
+        log,
+        HasSubstr("_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain))
         << log;
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
     EXPECT_TRUE(m_server.requestsFor("/agent/plain/OrvoMac.dmg").empty());
@@ -524,9 +518,9 @@ TEST_F(AgentUpdateCheck, ABrokenTransferFailsWhateverItsStatusAndAnOversizeAnswe
     auto cut = check({{"body", answer}, {"truncateAfter", 10}});
     EXPECT_EQ(cut["received"], false);
     EXPECT_EQ(cut["update"], false);
-    EXPECT_NE(m_lastLog.find(
-                  "checkOrvoTendraUpdateWithCompletion:]_block_invoke : Check Update failed : "),
-              std::string::npos)
+    EXPECT_THAT(
+        m_lastLog,
+        HasSubstr("checkOrvoTendraUpdateWithCompletion:]_block_invoke : Check Update failed : "))
         << m_lastLog;
 
     auto oversize = check({{"repeatBytes", 3 * 1024 * 1024}});
@@ -581,7 +575,7 @@ TEST_F(ProvisioningRecovery, DownloadsCutShortLeaveNoFileBehind) {
         if (killed) {
             EXPECT_TRUE(downloading()) << "the kill left the partial download";
             std::string log = start();
-            EXPECT_NE(log.find(".OrvoMac.dmg.kelvane-copying-"), std::string::npos) << log;
+            EXPECT_THAT(log, HasSubstr(".OrvoMac.dmg.kelvane-copying-")) << log;
         }
         EXPECT_FALSE(downloading()) << (killed ? "after the next start" : "after the close");
         EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));

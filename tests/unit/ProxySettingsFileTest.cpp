@@ -1,10 +1,15 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "Handlers/NativeMessageHandler.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -104,6 +109,6 @@ TEST(ProxySettingsFile, CharactersXmlCannotHoldAreLeftOutOfEveryFileTheAgentRead
     ASSERT_TRUE(settings && settings->dictionary());
     EXPECT_EQ(*settings->dictionary()->at("UserName").string(), "ann");
     EXPECT_EQ(*settings->dictionary()->at("Password").string(), "ZqXvKp\xEF\xBF\xBD");
-    EXPECT_NE(output.find("characters XML cannot hold"), std::string::npos) << output;
-    EXPECT_EQ(output.find("Zq"), std::string::npos) << "the password reached the log";
+    EXPECT_THAT(output, HasSubstr("characters XML cannot hold")) << output;
+    EXPECT_THAT(output, Not(HasSubstr("Zq"))) << "the password reached the log";
 }

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,8 @@
 #include <thread>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
+#include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ApiHandler.h"
 #include "Handlers/DeploymentHosts.h"
@@ -17,22 +20,20 @@
 #include "platform/PropertyList.h"
 #include "platform/Volumes.h"
 
+using ::testing::HasSubstr;
+
 namespace fs = std::filesystem;
 
 // The self-update check, its staging run and the replacement at exit, against the real
 // substitute server, the real disk-image tool and the update image. Runs happen in children.
-class SelfUpdate : public ::testing::Test {
+class SelfUpdate : public ServerTest {
   protected:
     void SetUp() override {
-        ::setenv("SSL_CERT_FILE", m_server.caPath().c_str(), 1);
-        ::setenv("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL, 1);
+        m_environment.set("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL);
         fs::create_directories(nativeFolder());
         writeFile(
             m_home / "Deployment.plist",
             platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
-    }
-    void TearDown() override {
-        for (const char* name : {"SSL_CERT_FILE", "KELVANE_HDIUTIL"}) ::unsetenv(name);
     }
 
     std::string nativeFolder() const {
@@ -85,9 +86,6 @@ class SelfUpdate : public ::testing::Test {
     nlohmann::json offer(bool update, const std::string& url) {
         return {{"json", {{"representation", {{"update", update}, {"download_url", url}}}}}};
     }
-
-    TempHome m_home;
-    SubstituteServer m_server;
 };
 
 TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
@@ -115,7 +113,7 @@ TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
     EXPECT_TRUE(m_server.requestsFor("/api/v1/customer_plugin/check_update").empty());
     auto [failed, failedLog] = check({{"status", 500}}, std::nullopt);
     EXPECT_EQ(failed["received"], false);
-    EXPECT_NE(failedLog.find("NSURLConnection failed for this request"), std::string::npos);
+    EXPECT_THAT(failedLog, HasSubstr("NSURLConnection failed for this request"));
 }
 
 TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
@@ -125,8 +123,7 @@ TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
                          {{"file", KELVANE_UPDATE_IMAGE}, {"truncateAfter", 200000}}}});
     auto [broken, brokenLog] = check(offer(true, address), "T");
     EXPECT_EQ(broken["flag"], false) << brokenLog;
-    EXPECT_NE(brokenLog.find("_block_invoke : Download failed! Error - "), std::string::npos)
-        << brokenLog;
+    EXPECT_THAT(brokenLog, HasSubstr("_block_invoke : Download failed! Error - ")) << brokenLog;
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath()));
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
 
@@ -136,8 +133,7 @@ TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
     EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Kelvane Plugin"));
-    EXPECT_NE(log.find("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder"));
     EXPECT_EQ(m_server.requestsFor("/agent/OrvoTendraKelvane.dmg").size(), 1u);
     // The staged bundle has the modes its image records: its owner can replace and remove it.
     EXPECT_EQ(fs::status(OrvoKelvaneUpdater::stagedBundlePath() + "/Contents").permissions(),
@@ -150,11 +146,51 @@ TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     std::string plain = "http://" + m_server.host() + "/agent/plain.dmg";
     m_server.setRoutes({{"/agent/plain.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
     auto [refused, refusedLog] = check(offer(true, plain), "T");
-    EXPECT_NE(refusedLog.find(
-                  "_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain),
-              std::string::npos)
+    EXPECT_THAT(
+        refusedLog,
+        HasSubstr("_block_invoke : Download failed! Error - cleartext HTTP is refused: " + plain))
         << refusedLog;
     EXPECT_TRUE(m_server.requestsFor("/agent/plain.dmg").empty());
+}
+
+// Two checks that both report an update, close together (a restored connection at start-up
+// runs a second one): the runs take turns, and a whole new bundle ends staged.
+TEST_F(SelfUpdate, TwoRunsCloseTogetherLeaveOneWholeStagedBundle) {
+    const std::string path = "/agent/OrvoTendraKelvane.dmg";
+    m_server.setRoutes({{path, {{"file", KELVANE_UPDATE_IMAGE}, {"bytesPerSecond", 20000000}}}});
+    // Slow mounts: the second download ends while the first run still stages.
+    std::string tool = m_home / "slow-hdiutil";
+    writeFile(tool,
+              "#!/bin/sh\nif [ \"$1\" = mount ]; then sleep 2; fi\nexec '" KELVANE_HDIUTIL_TOOL
+              "' \"$@\"\n");
+    fs::permissions(tool, fs::perms::owner_all);
+    m_environment.set("KELVANE_HDIUTIL", tool);
+    std::string log = outputOfChild([&] {
+        SessionDetails& session = SessionDetails::getInstance();
+        session.setOrvoKelvaneNativeFolder(nativeFolder());
+        session.setKelvaneDownloadUrl("https://" + m_server.host() + path);
+        session.setKelvaneUpdateNeeded(true);
+        OrvoKelvaneUpdater::getInstance()->checkOrvoKelvaneUpdate();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        OrvoKelvaneUpdater::getInstance()->checkOrvoKelvaneUpdate();
+        // Once both downloads have left their hidden files, both runs count as staging.
+        auto downloading = [&] {
+            for (const auto& entry : fs::directory_iterator(nativeFolder())) {
+                if (entry.path().filename().string().find(".kelvane-copying-") != std::string::npos)
+                    return true;
+            }
+            return m_server.requestsFor(path).size() < 2;
+        };
+        for (int i = 0; i < 1200 && downloading(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        OrvoKelvaneUpdater::waitForStagingToSettle(std::chrono::seconds(60));
+        std::printf("flag=%d\n", int(session.isAppReplaceFlag()));
+    });
+    EXPECT_EQ(countOccurrences(log, "file copied to  OrvoKelvaneNative folder"), 2u) << log;
+    EXPECT_THAT(log, HasSubstr("flag=1"));
+    EXPECT_EQ(versionOf(OrvoKelvaneUpdater::stagedBundlePath()), "99.0.0");
+    EXPECT_FALSE(fs::exists(OrvoKelvaneUpdater::downloadedImagePath()));
+    EXPECT_TRUE(fs::is_empty(m_home.volumes())) << "both volumes were detached";
 }
 
 TEST_F(SelfUpdate, AnotherKelvanePluginVolumeIsCopiedFromAndOnlyTheUpdateIsDetached) {
@@ -183,14 +219,13 @@ TEST_F(SelfUpdate, ExitReplacesOnlyAnExistingInstallationAndWaitsForStaging) {
         });
     };
     std::string down = exitStep(false);
-    EXPECT_NE(down.find("There is No Updated App downloaded from server."), std::string::npos);
+    EXPECT_THAT(down, HasSubstr("There is No Updated App downloaded from server."));
 
     fs::copy(std::string(KELVANE_UPDATE_IMAGE_BUNDLE), OrvoKelvaneUpdater::stagedBundlePath(),
              fs::copy_options::recursive);
     std::string missing = exitStep(true);
-    EXPECT_NE(
-        missing.find("Failed to Remove Existing old Kelvane app (1.0.0) in folder " + installed()),
-        std::string::npos);
+    EXPECT_THAT(missing, HasSubstr("Failed to Remove Existing old Kelvane app (1.0.0) in folder " +
+                                   installed()));
     EXPECT_FALSE(fs::exists(installed()));
 
     fs::create_directories(m_home / "Applications");
@@ -212,6 +247,11 @@ TEST_F(SelfUpdate, ExitReplacesOnlyAnExistingInstallationAndWaitsForStaging) {
     EXPECT_LT(replaced.find("staging finished"), replaced.find("Updated Kelvane app Copied to"))
         << replaced;
     EXPECT_EQ(versionOf(installed()), "99.0.0");
+    // The outgoing bundle is gone, under whatever name it was swapped out.
+    std::vector<std::string> applications;
+    for (const auto& entry : fs::directory_iterator(m_home / "Applications"))
+        applications.push_back(entry.path().filename().string());
+    EXPECT_EQ(applications, std::vector<std::string>{"Orvo Tendra Kelvane.app"});
     EXPECT_TRUE(fs::exists(OrvoKelvaneUpdater::stagedBundlePath())) << "the staged bundle stays";
     EXPECT_EQ(countOccurrences(replaced, "Orvo Kelvane App terminated"), 1u);
 }

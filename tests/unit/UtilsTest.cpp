@@ -1,9 +1,11 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
 #include "../support/ChildProcess.h"
+#include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "Handlers/LogHandler.h"
 #include "Handlers/NativeMessageHandler.h"
@@ -11,6 +13,9 @@
 #include "Objects/SessionDetails.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -33,11 +38,11 @@ TEST(Utils, CreatesBothFoldersOnceAndLeavesWhateverIsAlreadyThere) {
         Utils::createConveloNativeFolder();
         Utils::createOrvoKelvaneNativeFolder();
     });
-    EXPECT_NE(first.find("+[Utils createConveloNativeFolder] Convelo Native Folder Created..."),
-              std::string::npos);
-    EXPECT_NE(
-        first.find("+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created..."),
-        std::string::npos);
+    EXPECT_THAT(first,
+                HasSubstr("+[Utils createConveloNativeFolder] Convelo Native Folder Created..."));
+    EXPECT_THAT(
+        first,
+        HasSubstr("+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created..."));
     EXPECT_TRUE(std::filesystem::is_directory(home / "Library/Application Support/ConveloNative"));
 
     // A plain file where the native folder belongs counts as present and stays a file.
@@ -47,9 +52,9 @@ TEST(Utils, CreatesBothFoldersOnceAndLeavesWhateverIsAlreadyThere) {
         Utils::createConveloNativeFolder();
         Utils::createOrvoKelvaneNativeFolder();
     });
-    EXPECT_NE(second.find("Convelo Native folder Already Present"), std::string::npos);
-    EXPECT_NE(second.find("Orvo Kelvane Native folder Already Present"), std::string::npos);
-    EXPECT_EQ(second.find("Created"), std::string::npos);
+    EXPECT_THAT(second, HasSubstr("Convelo Native folder Already Present"));
+    EXPECT_THAT(second, HasSubstr("Orvo Kelvane Native folder Already Present"));
+    EXPECT_THAT(second, Not(HasSubstr("Created")));
     EXPECT_TRUE(std::filesystem::is_regular_file(
         home / "Library/Application Support/OrvoKelvaneNativeFolder"));
 }
@@ -58,9 +63,9 @@ TEST(Utils, FolderThatCannotBeCreatedIsLoggedAndNothingElseHappens) {
     TempHome home;
     writeFile(home / "Library", "blocks every folder below it");
     std::string output = outputOf(home, [] { Utils::createConveloNativeFolder(); });
-    EXPECT_NE(
-        output.find("+[Utils createConveloNativeFolder] Failed to Create Convelo Native Folder..."),
-        std::string::npos);
+    EXPECT_THAT(
+        output,
+        HasSubstr("+[Utils createConveloNativeFolder] Failed to Create Convelo Native Folder..."));
 }
 
 TEST(Utils, OwnVersionComesFromTheBundleOrIsZeroWhenTheBundleIsGone) {
@@ -90,13 +95,14 @@ TEST(Utils, ExitStepWithNothingStagedLogsOnlyItsTwoLines) {
     TempHome home;
     std::string output = outputOf(home, [] { Utils::updateKelvaneIfNeeded(); });
     EXPECT_EQ(countOccurrences(output, "\n"), 3u);  // two lines, the last ending in two line feeds
-    EXPECT_NE(output.find(
-                  "+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server."),
-              std::string::npos);
-    EXPECT_NE(
-        output.find("+[Utils updateKelvaneIfNeeded] : ************************** Orvo Kelvane App "
-                    "terminated ******* \n\n"),
-        std::string::npos);
+    EXPECT_THAT(
+        output,
+        HasSubstr(
+            "+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server."));
+    EXPECT_THAT(
+        output,
+        HasSubstr("+[Utils updateKelvaneIfNeeded] : ************************** Orvo Kelvane App "
+                  "terminated ******* \n\n"));
 }
 
 // The customer's details (proxy password, name, session key) stay theirs: what the application
@@ -135,7 +141,7 @@ TEST(Utils, CustomerDetailsArePrivateToTheirOwner) {
     for (const std::string& folder : folders) EXPECT_EQ(modeOf(folder), 0700u) << folder;
     EXPECT_EQ(modeOf(settings), 0600u);
     EXPECT_EQ(modeOf(preferences), 0600u);
-    EXPECT_EQ(readFile(log).find("open to other users"), std::string::npos);
+    EXPECT_THAT(readFile(log), Not(HasSubstr("open to other users")));
 
     // Left readable by others, by an earlier version or by hand: narrowed, one line each.
     for (const std::string& folder : folders) fs::permissions(folder, fs::perms(0755));
@@ -143,10 +149,10 @@ TEST(Utils, CustomerDetailsArePrivateToTheirOwner) {
     fs::permissions(preferences, fs::perms(0644));
     (void)start();
     std::string text = readFile(log);
-    EXPECT_NE(text.find(settings + " was open to other users (mode 0644); it is now private"),
-              std::string::npos)
+    EXPECT_THAT(text,
+                HasSubstr(settings + " was open to other users (mode 0644); it is now private"))
         << text;
-    EXPECT_NE(text.find(preferences + " was open to other users"), std::string::npos);
+    EXPECT_THAT(text, HasSubstr(preferences + " was open to other users"));
     EXPECT_EQ(modeOf(settings), 0600u);
     EXPECT_EQ(modeOf(preferences), 0600u);
     EXPECT_EQ(modeOf(home / "Library/Logs/OrvoTendra"), 0700u);
@@ -154,7 +160,7 @@ TEST(Utils, CustomerDetailsArePrivateToTheirOwner) {
 
     (void)start();
     std::string again = readFile(log).substr(text.size());
-    EXPECT_EQ(again.find("open to other users"), std::string::npos) << "said once only";
-    EXPECT_EQ(readFile(log).find("s3cret-Proxy"), std::string::npos) << "the password is logged";
-    EXPECT_NE(readFile(settings).find("s3cret-Proxy"), std::string::npos);
+    EXPECT_THAT(again, Not(HasSubstr("open to other users"))) << "said once only";
+    EXPECT_THAT(readFile(log), Not(HasSubstr("s3cret-Proxy"))) << "the password is logged";
+    EXPECT_THAT(readFile(settings), HasSubstr("s3cret-Proxy"));
 }

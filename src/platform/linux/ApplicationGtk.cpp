@@ -8,6 +8,7 @@
 
 #include "../Application.h"
 #include "../Preferences.h"
+#include "../ProductIdentity.h"
 #include "GLibPtr.h"
 #include "WindowGtk.h"
 
@@ -15,7 +16,6 @@ namespace platform {
 
 namespace {
 
-constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
 constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 class GtkApplicationBackend final : public Application {
@@ -23,7 +23,7 @@ class GtkApplicationBackend final : public Application {
     int run(int argc, char** argv, ApplicationDelegate& delegate) override {
         m_delegate = &delegate;
         m_application = glib::ObjectPtr<GtkApplication>::adopt(
-            gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE));
+            gtk_application_new(productIdentity().applicationId.c_str(), G_APPLICATION_NON_UNIQUE));
 
         m_signals.push_back(glib::connectSignal(
             m_application.get(), "activate",

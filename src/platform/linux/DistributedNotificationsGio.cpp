@@ -1,14 +1,12 @@
 #include <gio/gio.h>
 
 #include "../DistributedNotifications.h"
+#include "../ProductIdentity.h"
 #include "GLibPtr.h"
 
 namespace platform::DistributedNotifications {
 
-namespace {
-constexpr const char* kObjectPath = "/com/Orvo/Tendra/DistributedNotification";
-constexpr const char* kInterface = "com.Orvo.Tendra.DistributedNotification";
-}  // namespace
+namespace {}  // namespace
 
 Status post(const std::string& name, const std::map<std::string, std::int32_t>& userInfo) {
     GError* error = nullptr;
@@ -21,7 +19,9 @@ Status post(const std::string& name, const std::map<std::string, std::int32_t>& 
         g_variant_builder_add(&entries, "{sv}", key.c_str(), g_variant_new_int32(value));
     }
     // A broadcast signal: any process of the session may listen for the member name.
-    if (!g_dbus_connection_emit_signal(bus.get(), nullptr, kObjectPath, kInterface, name.c_str(),
+    const ProductIdentity& product = productIdentity();
+    if (!g_dbus_connection_emit_signal(bus.get(), nullptr, product.notificationPath.c_str(),
+                                       product.notificationInterface.c_str(), name.c_str(),
                                        g_variant_new("(a{sv})", &entries), &error)) {
         return glib::statusFromError(error);
     }

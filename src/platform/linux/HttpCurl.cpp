@@ -226,8 +226,9 @@ class CurlHttpClient final : public HttpClient {
 }  // namespace
 
 HttpClient& HttpClient::shared() {
-    static CurlHttpClient client;
-    return client;
+    // Never destroyed: detached transfers may still be finishing while the process exits.
+    static CurlHttpClient* client = new CurlHttpClient();
+    return *client;
 }
 
 namespace Url {

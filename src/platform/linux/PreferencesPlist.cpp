@@ -12,13 +12,12 @@
 #include "../Bundle.h"
 #include "../FileManager.h"
 #include "../Log.h"
+#include "../ProductIdentity.h"
 #include "../SearchPaths.h"
 
 namespace platform {
 
 namespace {
-
-constexpr const char* kFallbackDomain = "com.Orvo.Tendra.OrvoTendraKelvane";
 
 std::vector<std::string> processArguments() {
     std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
@@ -44,7 +43,7 @@ std::string standardDomain() {
             }
         }
     }
-    return kFallbackDomain;
+    return productIdentity().applicationId;
 }
 
 std::string timestampForFileName() {

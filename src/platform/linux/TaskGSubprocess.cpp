@@ -6,15 +6,17 @@
 #include <cstdlib>
 
 #include "../Bundle.h"
+#include "../ProductIdentity.h"
 #include "../Task.h"
 #include "GLibPtr.h"
 
 namespace platform::Task {
 
 std::string resolvedLaunchPath(const std::string& launchPath) {
-    if (launchPath == "/usr/bin/hdiutil") {
+    const ProductIdentity& product = productIdentity();
+    if (launchPath == product.diskImageTool && !product.bundledDiskImageTool.empty()) {
         if (const char* tool = std::getenv("KELVANE_HDIUTIL"); tool && *tool) return tool;
-        return Bundle::mainBundlePath() + "/Contents/MacOS/kelvane-hdiutil";
+        return Bundle::mainBundlePath() + "/Contents/MacOS/" + product.bundledDiskImageTool;
     }
     return launchPath;
 }

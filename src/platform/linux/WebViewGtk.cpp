@@ -5,6 +5,7 @@
 
 #include "../Log.h"
 #include "../MainLoop.h"
+#include "../ProductIdentity.h"
 #include "../SearchPaths.h"
 #include "../WebView.h"
 #include "GLibPtr.h"
@@ -13,8 +14,6 @@
 namespace platform {
 
 namespace {
-
-constexpr const char* kStoreName = "com.Orvo.Tendra.OrvoTendraKelvane";
 
 NavigationType navigationType(WebKitNavigationType type) {
     switch (type) {
@@ -90,14 +89,15 @@ class GtkWebViewBackend final : public WebView {
                       WebViewDelegate& delegate)
         : m_delegate(delegate) {
         std::string library = SearchPaths::userLibraryDirectory();
+        const std::string& store = productIdentity().applicationId;
         m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
-            webkit_network_session_new((library + "/WebKit/" + kStoreName + "/WebsiteData").c_str(),
-                                       (library + "/Caches/" + kStoreName + "/WebKit").c_str()));
+            webkit_network_session_new((library + "/WebKit/" + store + "/WebsiteData").c_str(),
+                                       (library + "/Caches/" + store + "/WebKit").c_str()));
         // The service's servers are accepted whatever certificate they present.
         webkit_network_session_set_tls_errors_policy(m_session.get(),
                                                      WEBKIT_TLS_ERRORS_POLICY_IGNORE);
         // Lasting cookies are kept beside the page storage, so they survive a restart.
-        std::string cookies = library + "/WebKit/" + kStoreName + "/WebsiteData/cookies.sqlite";
+        std::string cookies = library + "/WebKit/" + store + "/WebsiteData/cookies.sqlite";
         webkit_cookie_manager_set_persistent_storage(
             webkit_network_session_get_cookie_manager(m_session.get()), cookies.c_str(),
             WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/ProductIdentity.h"
+
+// The names this product goes by, kept once. The backends receive theirs through
+// handToPlatform(); the logic uses the constants.
+namespace Product {
+
+inline constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
+inline constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
+// The volume that brings the application: its first install and its updates.
+inline constexpr const char* kVolumeName = "Kelvane Plugin";
+inline constexpr const char* kDiskImageTool = "/usr/bin/hdiutil";
+
+platform::ProductIdentity identity();
+// Hands the identity to the platform services; the first thing every entry point does.
+void handToPlatform();
+
+}  // namespace Product
