@@ -35,8 +35,8 @@ received_at() {
 copy_bundle() {  # sets BUNDLE: the built bundle, its data centre pointing at the server
   BUNDLE="$WORK/Orvo Tendra Kelvane.app"
   cp -a "$BUILD/Orvo Tendra Kelvane.app" "$BUNDLE"
-  echo "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>com</key><string>$HOST</string></dict></plist>" \
-    >"$BUNDLE/Contents/Resources/Deployment.plist"
+  "$(dirname "${BASH_SOURCE[0]}")/../scripts/write-deployment.sh" \
+    "$BUNDLE/Contents/Resources/Deployment.plist" "$HOST"
 }
 
 resident_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }

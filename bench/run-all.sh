@@ -5,8 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build >/dev/null
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
 if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" dbus-run-session -- "$0" "$@"; fi
 rows="$(mktemp)"
 trap 'rm -f "$rows"' EXIT

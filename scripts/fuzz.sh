@@ -16,11 +16,10 @@ done
 seconds="${1:-1800}"; shift || true
 runs="${KELVANE_FUZZ_RUNS:-1000000}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(Configuration BridgeRecords ServerAnswers PropertyList MessageBodies DiskImage)
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets < fuzz/targets.txt
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DKELVANE_SANITIZE=fuzzer -DKELVANE_FUZZ=ON \
-  -DKELVANE_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz --target $(printf 'fuzz-%s ' "${targets[@]}")
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target $(printf 'fuzz-%s ' "${targets[@]}")
 
 printf '%-16s %12s %8s %10s\n' target executions seconds findings
 for target in "${targets[@]}"; do

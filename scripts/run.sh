@@ -9,8 +9,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build
+cmake --preset default >/dev/null
+cmake --build --preset default
 
 work="$(mktemp -d -t kelvane-run-XXXXXX)"
 server_pid=""
@@ -34,16 +34,7 @@ echo "run: substitute server at https://$host (requests: https://$host/__admin/r
 bundle="build/dev/Orvo Tendra Kelvane.app"
 rm -rf "build/dev" && mkdir -p "build/dev"
 cp -a "build/Orvo Tendra Kelvane.app" "$bundle"
-{
-  echo '<?xml version="1.0" encoding="UTF-8"?>'
-  echo '<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">'
-  echo '<plist version="1.0"><dict>'
-  for key in com lab labAlternate stage pre eu in jp au cn uk ca sa ae inec sg localorvo; do
-    echo "  <key>$key</key><string>$host</string>"
-  done
-  echo '  <key>localDomain</key><string>localhost</string>'
-  echo '</dict></plist>'
-} >"$bundle/Contents/Resources/Deployment.plist"
+./scripts/write-deployment.sh "$bundle/Contents/Resources/Deployment.plist" "$host"
 
 export SSL_CERT_FILE="$work/ca.pem"
 if [ $# -eq 0 ]; then set -- -KelvaneToken DEV-TOKEN -DC com -pathForKelvane join; fi

@@ -44,8 +44,8 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${KELVANE_TESTS_DROPPED:-}" ]; then
   exit "$status"
 fi
 
-cmake -S . -B "$build" -G Ninja -DKELVANE_SANITIZE="$sanitize" >/dev/null
-cmake --build "$build"
+cmake --preset "${sanitize:-default}" >/dev/null
+cmake --build --preset "${sanitize:-default}"
 
 export GTK_A11Y=none
 if [ "$sanitize" = thread ]; then

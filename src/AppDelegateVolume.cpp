@@ -13,6 +13,8 @@
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 #include "platform/SearchPaths.h"
+#include "platform/Text.h"
+#include "platform/Url.h"
 #include "platform/Volumes.h"
 
 namespace {
@@ -25,56 +27,13 @@ std::string trueFalse(bool value) {
     return value ? "true" : "false";
 }
 
-// The file URL form in which the system prints locations.
-std::string fileUrl(const std::string& path, bool isFolder) {
-    std::string url = "file://";
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::string_view("/-._~!$&'()*+,;=:@").find(static_cast<char>(c)) !=
-                                   std::string_view::npos) {
-            url += static_cast<char>(c);
-        } else {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            url += '%';
-            url += kHex[c >> 4];
-            url += kHex[c & 0x0F];
-        }
-    }
-    if (isFolder && url.back() != '/') url += '/';
-    return url;
-}
-
 std::string describeUrls(const std::vector<std::string>& folders) {
     std::string text = "(\n";
     for (std::size_t i = 0; i < folders.size(); ++i) {
-        text +=
-            "    \"" + fileUrl(folders[i], true) + "\"" + (i + 1 < folders.size() ? ",\n" : "\n");
+        text += "    \"" + platform::Url::fileUrl(folders[i], true) + "\"" +
+                (i + 1 < folders.size() ? ",\n" : "\n");
     }
     return text + ")";
-}
-
-bool isValidUtf8(const std::string& text) {
-    std::size_t i = 0;
-    const std::size_t size = text.size();
-    while (i < size) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra;
-        if (lead < 0x80)
-            extra = 0;
-        else if (lead >= 0xC2 && lead <= 0xDF)
-            extra = 1;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            extra = 2;
-        else if (lead >= 0xF0 && lead <= 0xF4)
-            extra = 3;
-        else
-            return false;
-        if (extra > size - i - 1) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += extra + 1;
-    }
-    return true;
 }
 
 void removeDefault(platform::Preferences& defaults, const char* key) {
@@ -90,7 +49,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     namespace fs = std::filesystem;
     std::string bundleFolder = fs::path(platform::Bundle::mainBundlePath()).parent_path().string();
     platform::print("getKelvaneVolumePath() : Application folder : " +
-                    platform::SearchPaths::localApplicationsDirectory());
+                    platform::SearchPaths::shared().localApplicationsDirectory());
 
     std::string configuration = bundleFolder + "/" + kConfigurationFileName;
     std::string application = bundleFolder + "/" + Product::kBundleName;
@@ -102,7 +61,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
         return {};
     }
 
-    std::vector<std::string> volumes = platform::Volumes::mountedVolumePaths();
+    std::vector<std::string> volumes = platform::Volumes::shared().mountedVolumePaths();
     if (volumes.empty()) {
         platform::print("getKelvaneVolumePath() : No mounted volumes found");
         return {};
@@ -111,7 +70,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
 
     for (const std::string& volume : volumes) {
         if (volume.find(Product::kVolumeName) == std::string::npos) continue;
-        auto info = platform::Volumes::fileSystemInfo(volume);
+        auto info = platform::Volumes::shared().fileSystemInfo(volume);
         platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
         platform::print(std::string("getKelvaneVolumePath()") +
                         " : Result : " + trueFalse(info.has_value()) + " Volume : " + volume +
@@ -123,7 +82,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
             configuration = volume + "/" + kConfigurationFileName;
             application = volume + "/" + Product::kBundleName;
             platform::print("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
-                            fileUrl(configuration, false));
+                            platform::Url::fileUrl(configuration, false));
         }
     }
     return {configuration, application};
@@ -131,13 +90,13 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
 
 std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
     const std::string& filePath) {
-    std::string error;
-    std::string text =
-        platform::FileManager::defaultManager().contentsAtPath(filePath, &error).value_or("");
+    auto contents = platform::FileManager::defaultManager().contentsAtPath(filePath);
+    std::string error = contents ? "" : contents.error();
+    std::string text = contents.value_or("");
     if (error.empty() && text.size() > kMaximumConfigurationBytes) {
         error = "\"" + filePath + "\" is " + std::to_string(text.size()) +
                 " bytes, too large for a configuration file";
-    } else if (error.empty() && !isValidUtf8(text)) {
+    } else if (error.empty() && !platform::Text::isValidUtf8(text)) {
         error = "\"" + filePath + "\" is not UTF-8 text";
     }
     if (!error.empty()) {
@@ -212,7 +171,7 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
         saveParametersToPlist(*parameters, infoPlist);
     }
 
-    std::string applications = platform::SearchPaths::userApplicationsDirectory();
+    std::string applications = platform::SearchPaths::shared().userApplicationsDirectory();
     std::string installed = applications + "/" + Product::kBundleName;
     auto installedVersion = getAppVersion(installed);
     auto volumeVersion = getAppVersion(orvoKelvaneAppPathURL);
@@ -220,7 +179,9 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     bool install = installedVersion ? installedVersion != volumeVersion : volumeVersion.has_value();
     if (!install) return;
 
-    // Copied beside and swapped in: a failure at any step leaves the installed application.
+    // Copied beside, then swapped in with one rename where the file system exchanges two names;
+    // elsewhere the old bundle is moved aside first, and the next start puts it back should
+    // this process die before the new one is in place.
     if (!files.directoryExistsAtPath(applications)) (void)files.createDirectory(applications, true);
     platform::ReplaceResult replaced = files.replaceItem(orvoKelvaneAppPathURL, installed);
     if (replaced.copied && !replaced.status) {

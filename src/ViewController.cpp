@@ -126,7 +126,7 @@ void ViewController::didRequestNewWindow(const platform::NavigationAction& actio
 
 void ViewController::handleDeepLink(const std::string& url) {
     platform::print("handleDeepLink(_:) : Handling deep link: " + url);
-    if (platform::Status opened = platform::Workspace::openURL(url); !opened)
+    if (platform::Status opened = platform::Workspace::shared().openURL(url); !opened)
         platform::print("handleDeepLink(_:) : The link could not be opened: " +
                         opened.errorDescription());
 }

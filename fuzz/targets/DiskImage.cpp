@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "../../tools/hdiutil/DiskImage.h"
+#include "DiskImage.h"
 #include "FuzzTarget.h"
 
 namespace fs = std::filesystem;

@@ -26,7 +26,9 @@ KELVANE_FUZZ_TARGET(MessageBodies) {
     const auto& names = ViewController::scriptMessageNames();
     platform::ScriptMessage message;
     message.name = data[0] < names.size() ? names[data[0]] : "unknown";
-    // The two join messages start network requests; their decoding is reached through the records.
+    // Four messages reach outside the process: the two joins start network requests, the
+    // report-abuse link and the proxy settings open desktop handlers. Their bodies' decoding is
+    // fuzzed through the records target.
     if (message.name == "sendJoinDetailsToNative" || message.name == "sendRRSessionKeyToNative" ||
         message.name == "sendJoinReportAbuseLinkToNative" || message.name == "openProxy") {
         return 0;

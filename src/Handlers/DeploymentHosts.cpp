@@ -16,13 +16,12 @@ DeploymentHosts::DeploymentHosts() {
 void DeploymentHosts::loadFromFile(const std::string& path) {
     static constexpr const char* kFunction = "-[DeploymentHosts loadFromFile:]";
     std::map<std::string, std::string> hosts;
-    std::string error;
-    auto root = platform::PropertyList::readFile(path, &error);
+    auto root = platform::PropertyList::readFile(path);
     if (!root || !root->dictionary()) {
         logLine(
             "%s : Deployment hosts unavailable (%@: %@); data centres resolve as unrecognised "
             "codes",
-            kFunction, path, root ? std::string("not a dictionary") : error);
+            kFunction, path, root ? std::string("not a dictionary") : root.error());
     } else {
         for (const auto& [key, value] : *root->dictionary()) {
             if (const std::string* host = value.string(); host && !host->empty()) {

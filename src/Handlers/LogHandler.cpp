@@ -28,8 +28,8 @@ std::string LogHandler::backupLogPath(std::int32_t index) const {
 void LogHandler::createOrvoKelvaneLogFolder() {
     static constexpr const char* kFunction = "-[LogHandler createOrvoKelvaneLogFolder]";
     guarded(kFunction, [&] {
-        m_orvoKelvaneLogFolder =
-            platform::SearchPaths::userLibraryDirectory() + "/Logs/" + "/OrvoTendra/OrvoKelvane/";
+        m_orvoKelvaneLogFolder = platform::SearchPaths::shared().userLibraryDirectory() + "/Logs/" +
+                                 "/OrvoTendra/OrvoKelvane/";
         platform::Status created = fileManager().createDirectory(*m_orvoKelvaneLogFolder, true);
         if (created) {
             logLine("%s Orvo Kelvane Log Folder Created...", kFunction);

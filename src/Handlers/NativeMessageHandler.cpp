@@ -6,6 +6,7 @@
 #include "../platform/Log.h"
 #include "../platform/MainLoop.h"
 #include "../platform/Preferences.h"
+#include "../platform/Text.h"
 #include "../platform/Url.h"
 #include "../platform/Workspace.h"
 #include "ApiHandler.h"
@@ -27,28 +28,37 @@ platform::Preferences& defaults() {
     return platform::Preferences::standardUserDefaults();
 }
 
-// A stored value as JSON, as the system's JSON writer turns property-list values into JSON.
+// A stored value as JSON, as macOS's JSON writer turns property-list values into JSON.
 // Values JSON cannot hold (data, dates) make the conversion fail.
-nlohmann::json toJson(const platform::PlistValue& value) {
+platform::Result<nlohmann::json> toJson(const platform::PlistValue& value) {
+    using Converted = platform::Result<nlohmann::json>;
     struct Visitor {
-        nlohmann::json operator()(const std::string& v) const { return v; }
-        nlohmann::json operator()(std::int64_t v) const { return v; }
-        nlohmann::json operator()(bool v) const { return v; }
-        nlohmann::json operator()(double v) const { return v; }
-        nlohmann::json operator()(const platform::PlistData&) const {
-            throw std::invalid_argument("data cannot be written as JSON");
+        Converted operator()(const std::string& v) const { return v; }
+        Converted operator()(std::int64_t v) const { return v; }
+        Converted operator()(bool v) const { return v; }
+        Converted operator()(double v) const { return v; }
+        Converted operator()(const platform::PlistData&) const {
+            return platform::unexpected("data cannot be written as JSON");
         }
-        nlohmann::json operator()(const platform::PlistDate&) const {
-            throw std::invalid_argument("a date cannot be written as JSON");
+        Converted operator()(const platform::PlistDate&) const {
+            return platform::unexpected("a date cannot be written as JSON");
         }
-        nlohmann::json operator()(const platform::PlistArray& v) const {
+        Converted operator()(const platform::PlistArray& v) const {
             nlohmann::json array = nlohmann::json::array();
-            for (const auto& item : v) array.push_back(toJson(item));
+            for (const auto& item : v) {
+                auto converted = toJson(item);
+                if (!converted) return converted;
+                array.push_back(std::move(*converted));
+            }
             return array;
         }
-        nlohmann::json operator()(const platform::PlistDictionary& v) const {
+        Converted operator()(const platform::PlistDictionary& v) const {
             nlohmann::json object = nlohmann::json::object();
-            for (const auto& [key, item] : v) object[key] = toJson(item);
+            for (const auto& [key, item] : v) {
+                auto converted = toJson(item);
+                if (!converted) return converted;
+                object[key] = std::move(*converted);
+            }
             return object;
         }
     };
@@ -56,18 +66,40 @@ nlohmann::json toJson(const platform::PlistValue& value) {
 }
 
 // The values of several keys at once; a missing key is JSON null.
-nlohmann::json valuesForKeys(std::initializer_list<const char*> keys) {
+platform::Result<nlohmann::json> valuesForKeys(std::initializer_list<const char*> keys) {
     nlohmann::json values = nlohmann::json::object();
     for (const char* key : keys) {
         auto value = defaults().objectForKey(key);
-        values[key] = value ? toJson(*value) : nlohmann::json(nullptr);
+        if (!value) {
+            values[key] = nullptr;
+            continue;
+        }
+        auto converted = toJson(*value);
+        if (!converted) return converted;
+        values[key] = std::move(*converted);
     }
     return values;
 }
 
-// Compact JSON text; throws when the text would not be valid UTF-8.
-std::string compactJson(const nlohmann::json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+// True when every text of the value, keys included, is UTF-8, which JSON text must be.
+bool holdsOnlyUtf8(const nlohmann::json& value) {
+    if (value.is_string()) return platform::Text::isValidUtf8(value.get_ref<const std::string&>());
+    if (value.is_object()) {
+        for (const auto& [key, item] : value.items()) {
+            if (!platform::Text::isValidUtf8(key) || !holdsOnlyUtf8(item)) return false;
+        }
+    } else if (value.is_array()) {
+        for (const auto& item : value) {
+            if (!holdsOnlyUtf8(item)) return false;
+        }
+    }
+    return true;
+}
+
+// Compact JSON text; fails when a text is no UTF-8.
+platform::Result<std::string> compactJson(const nlohmann::json& value) {
+    if (!holdsOnlyUtf8(value)) return platform::unexpected("a text is not UTF-8");
+    return value.dump();
 }
 
 }  // namespace
@@ -163,18 +195,16 @@ void NativeMessageHandler::getRRSessionDigest() {
 }
 
 void NativeMessageHandler::getCustomerDetails() {
-    std::string text;
-    try {
-        nlohmann::json details = valuesForKeys({"name", "company", "email", "language"});
-        nlohmann::json& language = details["language"];
+    auto details = valuesForKeys({"name", "company", "email", "language"});
+    if (details) {
+        nlohmann::json& language = (*details)["language"];
         if (language.is_null() ||
             (language.is_string() && language.get_ref<const std::string&>().empty())) {
             language = "en";
         }
-        text = compactJson(details);
-    } catch (const std::exception&) {
-        text.clear();  // the page is called without an argument
     }
+    // Details that cannot be written as JSON call the page without an argument.
+    std::string text = details ? compactJson(*details).value_or("") : "";
     reply("window.receiveCustomerDetails(" + text + ");");
 }
 
@@ -193,7 +223,7 @@ void NativeMessageHandler::sendCustomerDetailsToNative(const std::string& body) 
 
 void NativeMessageHandler::sendJoinReportAbuseLinkToNative(const std::string& body) {
     if (!platform::Url::isURLReference(body)) return;
-    if (platform::Status opened = platform::Workspace::openURL(body); !opened) {
+    if (platform::Status opened = platform::Workspace::shared().openURL(body); !opened) {
         log(" The Report Abuse Page could not be opened in the Default browser: " +
             opened.errorDescription());
         return;
@@ -223,14 +253,10 @@ void NativeMessageHandler::sendKelvaneTitleToNative(const platform::ScriptValue&
 }
 
 void NativeMessageHandler::getProxyDetails() {
-    std::string text;
-    try {
-        text = compactJson(valuesForKeys({"host", "port", "authRequired", "userName", "password"}));
-    } catch (const std::exception& exception) {
-        log(std::string(" : Unable to convert dictionary to JSON: ") + exception.what());
-        text.clear();
-    }
-    reply("window.receiveProxyDetails(" + text + ");");
+    auto values = valuesForKeys({"host", "port", "authRequired", "userName", "password"});
+    auto text = values ? compactJson(*values) : platform::unexpected(values.error());
+    if (!text) log(" : Unable to convert dictionary to JSON: " + text.error());
+    reply("window.receiveProxyDetails(" + text.value_or("") + ");");
 }
 
 void NativeMessageHandler::sendProxyDetailsToNative(const std::string& body) {
@@ -257,7 +283,7 @@ void NativeMessageHandler::getActiveSessionKey() {
 }
 
 void NativeMessageHandler::openProxy() {
-    if (platform::Status opened = platform::Workspace::openProxySettings(); !opened)
+    if (platform::Status opened = platform::Workspace::shared().openProxySettings(); !opened)
         log(" The proxy settings could not be shown: " + opened.errorDescription());
 }
 

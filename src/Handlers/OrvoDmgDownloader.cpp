@@ -28,7 +28,7 @@ constexpr double kDownloadTotalSeconds = 30 * 60;
 constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 void postSessionStatusFailure() {
-    if (platform::Status posted = platform::DistributedNotifications::post(
+    if (platform::Status posted = platform::DistributedNotifications::shared().post(
             "SendSessionStatusToTendraKelvane", {{"status", 0}});
         !posted) {
         logLine("%s : The session status could not be announced : %@",
@@ -80,7 +80,7 @@ std::string OrvoDmgDownloader::installedAgentPath() {
     return Utils::conveloNativeFolderPath() + "Orvo.app";
 }
 std::string OrvoDmgDownloader::agentVolumePath() {
-    return platform::Volumes::volumesRoot() + "/Orvo";
+    return platform::Volumes::shared().volumesRoot() + "/Orvo";
 }
 
 void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
@@ -94,7 +94,7 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
                 ? session.cdnUrl().value_or("")
                 : "https://" + session.webServerName().value_or("") + "/agent/OrvoMac.dmg";
         logLine("%s : Orvo Dmg Url : %@", kFunction, address);
-        platform::SystemVersion system = platform::SystemVersion::current();
+        platform::SystemVersion system = platform::OperatingSystem::shared().version();
         logLine("%s : System version details %@", kFunction, system.productName);
         logLine("%s : System version : %@", kFunction, system.productVersion);
 
@@ -150,13 +150,13 @@ void OrvoDmgDownloader::mountingOrvoMacDmg() {
                         agentVolumePath());
                 unMountingOrvoMacDmg();
             }
-            platform::TaskResult mount =
-                platform::Task::run(Product::kDiskImageTool, {"mount", downloadedImagePath()},
-                                    false, kDiskToolTimeLimit);
+            platform::TaskResult mount = platform::Task::shared().run(
+                Product::kDiskImageTool, {"mount", downloadedImagePath()}, false,
+                kDiskToolTimeLimit);
             logLine("%s : dmg mount task termination status : %d", kFunction,
                     mount.terminationStatus);
             if (platform::FileManager::defaultManager().fileExistsAtPath(
-                    platform::SearchPaths::homeDirectory() +
+                    platform::SearchPaths::shared().homeDirectory() +
                     "/Library/Application Support/ConveloNative/Orvo.app")) {
                 return true;
             }
@@ -222,7 +222,7 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
 void OrvoDmgDownloader::unMountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader unMountingOrvoMacDmg]";
     guarded(kFunction, [&] {
-        platform::TaskResult detach = platform::Task::run(
+        platform::TaskResult detach = platform::Task::shared().run(
             Product::kDiskImageTool, {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
         logLine("%s : Dmg unmount task termination status : %d", kFunction,
                 detach.terminationStatus);
@@ -235,13 +235,13 @@ bool OrvoDmgDownloader::workspaceLaunchApplication(const std::string& path) {
         std::string name = path.substr(path.find_last_of('/') + 1);
         // As the desktop brings a running application forward instead of starting it twice,
         // one agent serves every join.
-        if (auto running = platform::Workspace::runningApplicationProcess(path)) {
+        if (auto running = platform::Workspace::shared().runningApplicationProcess(path)) {
             logLine("%s : LaunchApplication: %@ is already running (process %d); not started again",
                     kFunction, name, *running);
             return true;
         }
         if (platform::Status started =
-                platform::Workspace::launchApplication(path, launchArguments());
+                platform::Workspace::shared().launchApplication(path, launchArguments());
             !started) {
             logLine("%s : LaunchApplication: %@ could not be started : %@", kFunction, name,
                     started.errorDescription());

@@ -139,7 +139,7 @@ void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
     // This step reports an exception in a short line of its own.
     try {
         StagingRun run;  // from mounting to detaching, the exit step waits for this run
-        platform::TaskResult mount = platform::Task::run(
+        platform::TaskResult mount = platform::Task::shared().run(
             Product::kDiskImageTool, {"mount", downloadedImagePath()}, true, kDiskToolTimeLimit);
         m_latestKelvaneDmgPath = mountPointFromToolOutput(mount.standardOutput);
         copyAppFile();
@@ -165,8 +165,8 @@ void OrvoKelvaneUpdater::copyAppFile() {
                     Utils::orvoKelvaneNativeFolderPath());
         }
         // Copied under another name and renamed, so the staged path never holds half a bundle.
-        std::string source = platform::Volumes::volumesRoot() + "/" + Product::kVolumeName + "/" +
-                             Product::kBundleName;
+        std::string source = platform::Volumes::shared().volumesRoot() + "/" +
+                             Product::kVolumeName + "/" + Product::kBundleName;
         std::string copying =
             Utils::orvoKelvaneNativeFolderPath() + "." + Product::kBundleName + ".staging";
         if (files.fileExistsAtPath(copying)) (void)files.removeItem(copying);
@@ -187,9 +187,9 @@ void OrvoKelvaneUpdater::unMountingOrvoKelvaneDmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater unMountingOrvoKelvaneDmg]";
     guarded(kFunction, [&] {
         if (m_latestKelvaneDmgPath) {
-            platform::TaskResult detach =
-                platform::Task::run(Product::kDiskImageTool, {"detach", *m_latestKelvaneDmgPath},
-                                    true, kDiskToolTimeLimit);
+            platform::TaskResult detach = platform::Task::shared().run(
+                Product::kDiskImageTool, {"detach", *m_latestKelvaneDmgPath}, true,
+                kDiskToolTimeLimit);
             logLine("%s : Dmg unmount task termination status : %d", kFunction,
                     detach.terminationStatus);
             m_latestKelvaneDmgPath.reset();

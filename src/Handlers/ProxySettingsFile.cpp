@@ -10,7 +10,7 @@
 #include "NativeMessageHandler.h"
 
 std::string NativeMessageHandler::connectionSettingsPath() {
-    return platform::SearchPaths::userLibraryDirectory() + "/Logs/OrvoTendra" +
+    return platform::SearchPaths::shared().userLibraryDirectory() + "/Logs/OrvoTendra" +
            "/ConnectionSettings.plist";
 }
 

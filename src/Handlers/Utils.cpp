@@ -64,12 +64,13 @@ std::string versionText(const platform::PlistValue* value) {
 }  // namespace
 
 std::string Utils::orvoKelvaneNativeFolderPath() {
-    return platform::SearchPaths::homeDirectory() +
+    return platform::SearchPaths::shared().homeDirectory() +
            "/Library/Application Support/OrvoKelvaneNativeFolder/";
 }
 
 std::string Utils::conveloNativeFolderPath() {
-    return platform::SearchPaths::homeDirectory() + "/Library/Application Support/ConveloNative/";
+    return platform::SearchPaths::shared().homeDirectory() +
+           "/Library/Application Support/ConveloNative/";
 }
 
 void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
@@ -86,8 +87,9 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
         // hidden half-finished work beside the agent, the staged update or the installed
         // application; it is never used, only removed.
         platform::FileManager& files = fileManager();
-        for (const std::string& folder : {conveloNativeFolderPath(), orvoKelvaneNativeFolderPath(),
-                                          platform::SearchPaths::userApplicationsDirectory()}) {
+        for (const std::string& folder :
+             {conveloNativeFolderPath(), orvoKelvaneNativeFolderPath(),
+              platform::SearchPaths::shared().userApplicationsDirectory()}) {
             for (const std::string& leftover : files.removeLeftoversOfEndedProcesses(folder)) {
                 logLine("%s : Cleared %@, left behind by an interrupted run", kFunction, leftover);
             }
@@ -97,7 +99,7 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
 
 void Utils::keepCustomerDetailsPrivate(const char* function) {
     platform::FileManager& files = fileManager();
-    std::string library = platform::SearchPaths::userLibraryDirectory();
+    std::string library = platform::SearchPaths::shared().userLibraryDirectory();
     struct Item {
         std::string path;
         unsigned permissions;
@@ -376,7 +378,7 @@ void Utils::replaceInstalledApplication(const char* function) {
                 session.orvoKelvaneNativeFolder());
         return;
     }
-    std::string applications = platform::SearchPaths::homeDirectory() + "/Applications";
+    std::string applications = platform::SearchPaths::shared().homeDirectory() + "/Applications";
     std::string installed = applications + "/" + Product::kBundleName;
     // The replacement only updates an existing installation.
     if (!files.fileExistsAtPath(installed)) {
@@ -385,7 +387,8 @@ void Utils::replaceInstalledApplication(const char* function) {
                 "no application is installed there");
         return;
     }
-    // Copied beside and swapped in: at every moment an application stays installed.
+    // Copied beside, then swapped in (see FileManager::replaceItem for the one moment, on file
+    // systems without an exchange, when no bundle is in place).
     platform::ReplaceResult replaced = files.replaceItem(staged, installed);
     if (!replaced.copied) {
         logLine("%s Failed to copy Updated Kelvane app to folder %@", function, installed);

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "Replaceable.h"
+
 namespace platform {
 
 class Window;
@@ -25,7 +27,7 @@ class ApplicationDelegate {
 
 // The application object: runs the main loop and drives the delegate through launch in a
 // fixed order (awake, will-finish, main window, did-finish).
-class Application {
+class Application : public Replaceable<Application> {
   public:
     virtual ~Application() = default;
 

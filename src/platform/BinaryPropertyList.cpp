@@ -248,9 +248,11 @@ bool isBinary(const std::string& bytes) {
     return bytes.size() >= sizeof kMagic - 1 && bytes.compare(0, sizeof kMagic - 1, kMagic) == 0;
 }
 
-std::optional<PlistValue> parse(const std::string& bytes, std::string& error) {
-    error.clear();
-    return Reader(bytes, error).read();
+Result<PlistValue> parse(const std::string& bytes) {
+    std::string error;
+    auto value = Reader(bytes, error).read();
+    if (!value) return unexpected(error.empty() ? "binary property list: unreadable" : error);
+    return *value;
 }
 
 }  // namespace platform::BinaryPropertyList

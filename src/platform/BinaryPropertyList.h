@@ -12,8 +12,8 @@ bool isBinary(const std::string& bytes);
 
 // Reads a binary property list. Every offset, count and reference is checked against the
 // input, references that loop are refused, and what shared references may expand to is bounded,
-// so no input can crash, hang or exhaust the process; anything else fails with `error` set.
+// so no input can crash, hang or exhaust the process; anything else fails, saying why.
 // Values the property-list model here has no place for (null, UIDs, sets) fail as well.
-std::optional<PlistValue> parse(const std::string& bytes, std::string& error);
+Result<PlistValue> parse(const std::string& bytes);
 
 }  // namespace platform::BinaryPropertyList

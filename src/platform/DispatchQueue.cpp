@@ -5,7 +5,7 @@
 namespace platform {
 
 void dispatchBackground(std::function<void()> work) {
-    // Detached: the process may end while an item still runs, as with the system's queues.
+    // Detached: the process may end while an item still runs, as with macOS's dispatch queues.
     std::thread(std::move(work)).detach();
 }
 

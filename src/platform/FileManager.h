@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Replaceable.h"
 #include "Status.h"
 
 namespace platform {
@@ -17,7 +18,7 @@ struct ReplaceResult {
 
 // File-system access used by the logic. Copies never overwrite: callers remove the
 // destination first where they mean to replace it.
-class FileManager {
+class FileManager : public Replaceable<FileManager> {
   public:
     virtual ~FileManager() = default;
 
@@ -57,8 +58,7 @@ class FileManager {
     virtual std::optional<unsigned> permissionsOfItem(const std::string& path) const = 0;
     virtual Status setPermissions(const std::string& path, unsigned permissions) = 0;
 
-    virtual std::optional<std::string> contentsAtPath(const std::string& path,
-                                                      std::string* error = nullptr) const = 0;
+    virtual Result<std::string> contentsAtPath(const std::string& path) const = 0;
     // Plain write that replaces whatever was at the path.
     virtual Status writeContents(const std::string& path, const std::string& bytes) = 0;
     // Writes beside the destination and renames over it, so a process that dies leaves either

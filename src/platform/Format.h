@@ -7,7 +7,7 @@
 
 namespace platform {
 
-// Textual form of a value as the system's format strings print it: absent values read
+// Textual form of a value as macOS's format strings print it: absent values read
 // "(null)", booleans 1 or 0.
 inline std::string describe(const std::string& value) {
     return value;

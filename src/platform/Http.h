@@ -7,12 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "Replaceable.h"
+
 namespace platform {
 
 struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
-    // Idle time-out: the request fails when no byte arrives for this long (as the system's
+    // Idle time-out: the request fails when no byte arrives for this long (as macOS's
     // URL sessions count it), including while connecting, and also when fewer than a useful
     // 1 KiB a second arrive for this long.
     double timeoutSeconds = 60;
@@ -45,7 +47,7 @@ struct DownloadResult {
 // The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
 // names the certificate authorities to trust. Cleartext http:// is refused, also when a
 // redirect leads there. A transfer slower than a useful rate for the whole time-out fails.
-class HttpClient {
+class HttpClient : public Replaceable<HttpClient> {
   public:
     virtual ~HttpClient() = default;
 

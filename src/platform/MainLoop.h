@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 
+#include "Replaceable.h"
+
 namespace platform {
 
 // A timer on the main loop; it fires until invalidated or destroyed.
@@ -14,7 +16,7 @@ class Timer {
 };
 
 // The main thread's event loop: timers, and work posted from other threads.
-class MainLoop {
+class MainLoop : public Replaceable<MainLoop> {
   public:
     virtual ~MainLoop() = default;
 

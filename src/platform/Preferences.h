@@ -1,25 +1,30 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "PropertyList.h"
+#include "Replaceable.h"
 
 namespace platform {
 
 // The per-user preferences store. Launch arguments of the form "-Key value" form an argument
 // domain that wins over stored values and is never written back. Safe from any thread.
-class Preferences {
+class Preferences : public Replaceable<Preferences> {
   public:
     virtual ~Preferences() = default;
 
     static Preferences& standardUserDefaults();
+    // A store of its own kept in `path`, without an argument domain; tests put one in the
+    // shared store's place.
+    static std::unique_ptr<Preferences> atPath(const std::string& path);
 
     // The value that a read sees: argument domain first, then the stored value.
     virtual std::optional<PlistValue> objectForKey(const std::string& key) const = 0;
     std::optional<std::string> stringForKey(const std::string& key) const;
-    // 0 when absent; text is read as a number where it holds one, as the system does.
+    // 0 when absent; text is read as a number where it holds one, as macOS does.
     std::int64_t integerForKey(const std::string& key) const;
     // false when absent; "YES"/"true"/non-zero numbers read as true.
     bool boolForKey(const std::string& key) const;

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "Status.h"
+
 namespace platform {
 
 struct PlistValue;
@@ -47,14 +49,13 @@ struct PlistValue {
 
 namespace PropertyList {
 
-// Parses property-list bytes, XML or binary. On failure the result is absent and `error` says
-// why; no input can stop or hang the process.
-std::optional<PlistValue> parse(const std::string& bytes, std::string* error = nullptr);
+// Parses property-list bytes, XML or binary; a failure says why. No input can stop or hang
+// the process.
+Result<PlistValue> parse(const std::string& bytes);
 
 // Reads and parses a property-list file.
-std::optional<PlistValue> readFile(const std::string& path, std::string* error = nullptr);
+Result<PlistValue> readFile(const std::string& path);
 
-// The value as an XML property list.
 // The value as an XML property list. Text is written as XML can hold it: characters XML
 // forbids are left out and bytes that are no UTF-8 become U+FFFD, with a log line saying so.
 std::string toXml(const PlistValue& value);

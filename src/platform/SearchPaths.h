@@ -2,20 +2,24 @@
 
 #include <string>
 
+#include "Replaceable.h"
+
 namespace platform {
 
 // Standard per-user and machine-wide folders. Per-user folders derive from $HOME so that a
 // test can run in a temporary home.
-namespace SearchPaths {
+class SearchPaths : public Replaceable<SearchPaths> {
+  public:
+    virtual ~SearchPaths() = default;
+    static SearchPaths& shared();
 
-std::string homeDirectory();
-// <home>/Library
-std::string userLibraryDirectory();
-// <home>/Applications
-std::string userApplicationsDirectory();
-// The machine-wide applications folder.
-std::string localApplicationsDirectory();
-
-}  // namespace SearchPaths
+    virtual std::string homeDirectory() const = 0;
+    // <home>/Library
+    virtual std::string userLibraryDirectory() const = 0;
+    // <home>/Applications
+    virtual std::string userApplicationsDirectory() const = 0;
+    // The machine-wide applications folder.
+    virtual std::string localApplicationsDirectory() const = 0;
+};
 
 }  // namespace platform

@@ -8,8 +8,11 @@ namespace platform {
 namespace Url {
 
 // Percent-encodes every byte outside the set of characters allowed in a URL query
-// (letters, digits and !$&'()*+,-./:;=?@_~), as the system does for a whole query string.
+// (letters, digits and !$&'()*+,-./:;=?@_~), as macOS does for a whole query string.
 std::string encodeForQuery(const std::string& text);
+
+// The file URL of an absolute path, as macOS prints locations; a folder's ends in "/".
+std::string fileUrl(const std::string& path, bool isFolder);
 
 // True when the text parses as an absolute URL with a scheme and a host.
 bool isValid(const std::string& text);

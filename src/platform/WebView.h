@@ -10,7 +10,7 @@ namespace platform {
 
 class Window;
 
-// How a navigation started, with the values the system's web view reports.
+// How a navigation started, with the values macOS's web view reports.
 enum class NavigationType {
     LinkActivated = 0,
     FormSubmitted = 1,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "Deployment.h"
 #include "Files.h"
 #include "LaunchedApp.h"
 #include "ScopedEnvironment.h"
@@ -29,10 +30,8 @@ class AppFixture : public ::testing::Test {
         pointDeploymentAt(server.host(), bundle);
     }
     void pointDeploymentAt(const std::string& host, const std::string& bundle = "") {
-        platform::PlistDictionary hosts{{"localDomain", "localhost"}};
-        for (const char* dc : {"com", "eu", "in", "jp", "au"}) hosts.emplace(dc, host);
-        writeFile((bundle.empty() ? m_bundle : bundle) + "/Contents/Resources/Deployment.plist",
-                  platform::PropertyList::toXml(hosts));
+        ASSERT_TRUE(writeDeployment(
+            (bundle.empty() ? m_bundle : bundle) + "/Contents/Resources/Deployment.plist", host));
     }
     std::unique_ptr<LaunchedApp> launch(const std::vector<std::string>& arguments,
                                         const std::string& bundle = "") {

@@ -34,11 +34,11 @@ std::string binaryList(const std::vector<std::string>& objects, std::size_t top 
     return bytes + trailer;
 }
 
-std::optional<PlistValue> read(const std::string& bytes, std::string* why = nullptr) {
-    std::string error;
-    auto value = platform::BinaryPropertyList::parse(bytes, error);
-    if (why) *why = error;
-    EXPECT_EQ(value.has_value(), error.empty()) << error;
+platform::Result<PlistValue> read(const std::string& bytes) {
+    auto value = platform::BinaryPropertyList::parse(bytes);
+    if (!value) {
+        EXPECT_FALSE(value.error().empty()) << "a refusal says why";
+    }
     return value;
 }
 
@@ -59,16 +59,17 @@ TEST(BinaryPropertyList, ReadsEveryKindAndUtf16Text) {
 }
 
 TEST(BinaryPropertyList, MalformedListsFailWithAReasonAndNeverLoopOrExplode) {
-    std::string why;
     // An array that holds itself.
-    EXPECT_FALSE(read(binaryList({std::string("\xA1\x00", 2)}), &why));
-    EXPECT_THAT(why, HasSubstr("loops")) << why;
+    auto looping = read(binaryList({std::string("\xA1\x00", 2)}));
+    ASSERT_FALSE(looping);
+    EXPECT_THAT(looping.error(), HasSubstr("loops"));
     // Forty arrays each holding the next one twice: 2^40 nodes from a few hundred bytes.
     std::vector<std::string> doubling;
     for (int i = 0; i < 40; ++i) doubling.push_back({'\xA2', char(i + 1), char(i + 1)});
     doubling.push_back("\x09");
-    EXPECT_FALSE(read(binaryList(doubling), &why));
-    EXPECT_THAT(why, HasSubstr("too large")) << why;
+    auto exploding = read(binaryList(doubling));
+    ASSERT_FALSE(exploding);
+    EXPECT_THAT(exploding.error(), HasSubstr("too large"));
 
     std::string good = binaryList({"\x53yes"});
     for (std::size_t cut = 0; cut < good.size(); ++cut)

@@ -6,41 +6,39 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "../support/ChildProcess.h"
 #include "../support/Files.h"
+#include "../support/InProcess.h"
 #include "../support/TempHome.h"
 #include "AppDelegate.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 #include "platform/Volumes.h"
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// Each case runs in a child: the process-wide preferences follow the test's temporary home.
+// The code under test reaches the process-wide preferences; each case puts a store of its
+// temporary home in their place.
 
 namespace {
 
-const char* kPreferences = "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
-
 void storeDefaults(const TempHome& home, const platform::PlistDictionary& values) {
-    writeFile(home / kPreferences, platform::PropertyList::toXml(values));
+    writeFile(home / PreferencesInHome::path(), platform::PropertyList::toXml(values));
 }
 
 platform::PlistDictionary storedDefaults(const TempHome& home) {
-    auto root = platform::PropertyList::readFile(home / kPreferences);
+    auto root = platform::PropertyList::readFile(home / PreferencesInHome::path());
     return root && root->dictionary() ? *root->dictionary() : platform::PlistDictionary{};
 }
 
-// The parsed pairs as JSON (null when absent), followed by whatever was printed.
+// The parsed pairs as JSON (null when absent).
 nlohmann::json parse(const TempHome& home, const std::string& contents) {
     std::string path = home / "conf";
     writeFile(path, contents);
-    std::string output = outputOfChild([&] {
-        AppDelegate delegate;
-        auto parameters = delegate.parseKelvaneConfiguration(path);
-        std::printf("\n@@%s\n", parameters ? nlohmann::json(*parameters).dump().c_str() : "null");
-    });
-    return nlohmann::json::parse(output.substr(output.rfind("@@") + 2));
+    PreferencesInHome preferences(home);  // made after the test stored its values
+    std::optional<AppDelegate::Parameters> parameters;
+    printedBy([&] { parameters = AppDelegate().parseKelvaneConfiguration(path); });
+    return parameters ? nlohmann::json(*parameters) : nlohmann::json();
 }
 
 void writeVersionedBundle(const std::string& path, const std::optional<std::string>& version) {
@@ -94,10 +92,9 @@ TEST(ConfigurationFile, UnreadableFilesAreLoggedAndTouchNothing) {
         EXPECT_TRUE(parse(home, contents).is_null());
         EXPECT_EQ(storedDefaults(home).count("KelvaneToken"), 1u);
     }
-    std::string output = outputOfChild([&] {
-        AppDelegate delegate;
-        delegate.parseKelvaneConfiguration(home / "missing");
-    });
+    PreferencesInHome preferences(home);
+    std::string output =
+        printedBy([&] { AppDelegate().parseKelvaneConfiguration(home / "missing"); });
     EXPECT_THAT(
         output,
         HasSubstr(
@@ -112,10 +109,10 @@ TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferA
     std::string infoPlist = home / "Library/Application Support/OrvoKelvaneNativeFolder/Info.plist";
     writeFile(volume + "/.kelvaneConfiguration", "KelvaneToken=T1&DC=eu&pathForKelvane=join");
     auto takeOver = [&] {
-        return outputOfChild([&] {
-            AppDelegate delegate;
-            delegate.copyKelvaneConfiguration(volume + "/.kelvaneConfiguration",
-                                              volume + "/Orvo Tendra Kelvane.app");
+        PreferencesInHome preferences(home);
+        return printedBy([&] {
+            AppDelegate().copyKelvaneConfiguration(volume + "/.kelvaneConfiguration",
+                                                   volume + "/Orvo Tendra Kelvane.app");
         });
     };
 
@@ -151,22 +148,19 @@ TEST(ConfigurationFile, TakeOverWritesTheInfoPlistAndInstallsWhenVersionsDifferA
     EXPECT_THAT(output, HasSubstr("Error reading Kelvane Configuration File"));
 }
 
-// Of several Kelvane volumes the last in the system's order is taken; other volumes are not.
+// Of several Kelvane volumes the last in the order the volumes are listed is taken; other volumes
+// are not.
 TEST(ConfigurationFile, TheLastKelvanePluginVolumeIsTaken) {
     TempHome home;
     for (const char* name : {"Kelvane Plugin", "Kelvane Plugin 1", "Other"}) {
         std::string volume = home.volumes() + "/" + name;
         writeFile(volume + "/.kelvaneConfiguration", "DC=eu");
-        ASSERT_TRUE(platform::Volumes::Attached::record(volume, std::string(name) + ".dmg"));
+        ASSERT_TRUE(platform::AttachedImages::shared().record(volume, std::string(name) + ".dmg"));
     }
-    std::string output = outputOfChild([&] {
-        AppDelegate delegate;
-        for (const std::string& path : delegate.getKelvaneVolumePath())
-            std::printf("\n@@%s", path.c_str());
-    });
-    EXPECT_THAT(output,
-                HasSubstr("\n@@" + home.volumes() + "/Kelvane Plugin 1/.kelvaneConfiguration\n@@" +
-                          home.volumes() + "/Kelvane Plugin 1/Orvo Tendra Kelvane.app"))
+    std::vector<std::string> found;
+    std::string output = printedBy([&] { found = AppDelegate().getKelvaneVolumePath(); });
+    EXPECT_THAT(found, ElementsAre(home.volumes() + "/Kelvane Plugin 1/.kelvaneConfiguration",
+                                   home.volumes() + "/Kelvane Plugin 1/Orvo Tendra Kelvane.app"))
         << output;
 }
 
@@ -179,10 +173,10 @@ TEST(ConfigurationFile, FailedCopyKeepsTheInstalledApplication) {
     // A special file inside the new bundle makes the copy fail half-way.
     std::string fifo = home / "volume/Orvo Tendra Kelvane.app/Contents/zz-fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    std::string output = outputOfChild([&] {
-        AppDelegate delegate;
-        delegate.copyKelvaneConfiguration(home / "volume/.kelvaneConfiguration",
-                                          home / "volume/Orvo Tendra Kelvane.app");
+    PreferencesInHome preferences(home);
+    std::string output = printedBy([&] {
+        AppDelegate().copyKelvaneConfiguration(home / "volume/.kelvaneConfiguration",
+                                               home / "volume/Orvo Tendra Kelvane.app");
     });
     EXPECT_THAT(output,
                 HasSubstr("Error copying Orvo Tendra Kelvane Application to Application Folder."));

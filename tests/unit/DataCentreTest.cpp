@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "../support/ChildProcess.h"
+#include "../support/Deployment.h"
 #include "../support/Files.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
@@ -24,11 +25,8 @@ void useDeployment(const TempHome& home, platform::PlistDictionary hosts) {
 
 platform::PlistDictionary namedHosts() {
     platform::PlistDictionary hosts;
-    for (const char* key : {"com", "lab", "labAlternate", "stage", "pre", "eu", "in", "jp", "au",
-                            "cn", "uk", "ca", "sa", "ae", "inec", "sg", "localorvo"}) {
-        hosts.emplace(key, std::string(key) + ".host");
-    }
-    hosts.emplace("localDomain", "dev.local");
+    for (const std::string& key : deploymentKeys()) hosts.emplace(key, key + ".host");
+    hosts.insert_or_assign("localDomain", "dev.local");
     return hosts;
 }
 

@@ -57,7 +57,7 @@ class DiskImageTool : public ::testing::Test {
     }
 
     platform::TaskResult tool(const std::string& verb, const std::string& argument) {
-        return platform::Task::run("/usr/bin/hdiutil", {verb, argument}, true);
+        return platform::Task::shared().run("/usr/bin/hdiutil", {verb, argument}, true);
     }
     std::string mountPointOf(const platform::TaskResult& result) {
         std::string output = result.standardOutput;
@@ -92,15 +92,15 @@ TEST_F(DiskImageTool, MountsReadOnlyKeepingModesAndLinksThenDetaches) {
     EXPECT_EQ(mode & fs::perms::owner_write, fs::perms::none);
     EXPECT_NE(fs::status(mountPoint).permissions() & fs::perms::others_read, fs::perms::none);
 
-    auto volumes = platform::Volumes::mountedVolumePaths();
+    auto volumes = platform::Volumes::shared().mountedVolumePaths();
     EXPECT_NE(std::find(volumes.begin(), volumes.end(), mountPoint), volumes.end());
-    auto info = platform::Volumes::fileSystemInfo(mountPoint);
+    auto info = platform::Volumes::shared().fileSystemInfo(mountPoint);
     ASSERT_TRUE(info);
     EXPECT_TRUE(info->removable && info->unmountable && !info->writable);
 
     EXPECT_EQ(tool("detach", mountPoint).terminationStatus, 0);
     EXPECT_FALSE(fs::exists(mountPoint));
-    EXPECT_FALSE(platform::Volumes::Attached::isAttached(mountPoint));
+    EXPECT_FALSE(platform::AttachedImages::shared().isAttached(mountPoint));
     auto again = tool("detach", mountPoint);
     EXPECT_NE(again.terminationStatus, 0);
 }
@@ -260,11 +260,12 @@ TEST_F(DiskImageTool, VolumeIsReadOnlyWhileCopiesTakeTheRecordedModes) {
 
 TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRunsGo) {
     m_environment.unset("KELVANE_VOLUMES_ROOT");
-    EXPECT_EQ(platform::Volumes::volumesRoot(), m_home.volumes()) << "the session's runtime folder";
+    EXPECT_EQ(platform::Volumes::shared().volumesRoot(), m_home.volumes())
+        << "the session's runtime folder";
     {
         ScopedEnvironment withoutRuntime;
         withoutRuntime.unset("XDG_RUNTIME_DIR");
-        EXPECT_EQ(platform::Volumes::volumesRoot(), m_home / "Library/Volumes")
+        EXPECT_EQ(platform::Volumes::shared().volumesRoot(), m_home / "Library/Volumes")
             << "without one, the user's Library";
     }
 

@@ -241,7 +241,7 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
     auto install = [&](bool fullDisk) {
         return outputOfChild([&] {
             fs::copy_file(KELVANE_AGENT_IMAGE, OrvoDmgDownloader::downloadedImagePath());
-            auto mounted = platform::Task::run(
+            auto mounted = platform::Task::shared().run(
                 "/usr/bin/hdiutil", {"mount", OrvoDmgDownloader::downloadedImagePath()}, false);
             std::printf("mounted: %d\n", mounted.terminationStatus);
             if (fullDisk) limitFileSize(64 * 1024);  // the agent's executable is larger

@@ -55,9 +55,9 @@ TEST(FileManager, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
               1);
 
     EXPECT_FALSE(files.writeContentsAtomically(home / "no/such/folder/file", "x"));
-    std::string error;
-    EXPECT_FALSE(files.contentsAtPath(home / "absent", &error).has_value());
-    EXPECT_THAT(error, HasSubstr("absent"));
+    auto absent = files.contentsAtPath(home / "absent");
+    ASSERT_FALSE(absent.has_value());
+    EXPECT_THAT(absent.error(), HasSubstr("absent"));
 }
 
 // A process killed in the middle of a copy or a removal leaves the destination either whole

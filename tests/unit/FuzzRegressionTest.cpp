@@ -7,13 +7,10 @@
 #include "../support/ScopedEnvironment.h"
 #include "../support/TempHome.h"
 
-// The fuzz targets, compiled as plain functions here.
-int fuzzConfiguration(const std::uint8_t*, std::size_t);
-int fuzzBridgeRecords(const std::uint8_t*, std::size_t);
-int fuzzServerAnswers(const std::uint8_t*, std::size_t);
-int fuzzPropertyList(const std::uint8_t*, std::size_t);
-int fuzzMessageBodies(const std::uint8_t*, std::size_t);
-int fuzzDiskImage(const std::uint8_t*, std::size_t);
+// The fuzz targets of fuzz/targets.txt, compiled as plain functions here.
+#define KELVANE_FUZZ_TARGET_ENTRY(name) int fuzz##name(const std::uint8_t*, std::size_t);
+#include "FuzzTargets.inc"
+#undef KELVANE_FUZZ_TARGET_ENTRY
 
 namespace {
 
@@ -46,10 +43,7 @@ TEST(FuzzRegressions, KeptInputsOfEveryParserStillPass) {
     // The targets keep their scratch folders in the temporary directory; each child leaves its
     // own, so they go inside this test's home, which is removed afterwards.
     ScopedEnvironment environment{{"TMPDIR", home.path()}};
-    replay("Configuration", fuzzConfiguration);
-    replay("BridgeRecords", fuzzBridgeRecords);
-    replay("ServerAnswers", fuzzServerAnswers);
-    replay("PropertyList", fuzzPropertyList);
-    replay("MessageBodies", fuzzMessageBodies);
-    replay("DiskImage", fuzzDiskImage);
+#define KELVANE_FUZZ_TARGET_ENTRY(name) replay(#name, fuzz##name);
+#include "FuzzTargets.inc"
+#undef KELVANE_FUZZ_TARGET_ENTRY
 }

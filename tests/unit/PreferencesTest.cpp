@@ -172,14 +172,13 @@ TEST(Preferences, BinaryListsAreReadAndMalformedOnesOnlyRefused) {
 
     std::string hostile = readFile(std::string(KELVANE_SOURCE_DIR) +
                                    "/fuzz/regressions/PropertyList/binary-string-with-nul");
-    std::string error;
-    auto value = platform::PropertyList::parse(hostile, &error);
+    auto value = platform::PropertyList::parse(hostile);
     EXPECT_TRUE(!value || value->dictionary()) << "read, or refused with a reason";
     std::string whole = readFile(preferencesPath(home));
     std::string cut = whole.substr(0, whole.size() - 12);  // the trailer's end is gone
-    error.clear();
-    EXPECT_FALSE(platform::PropertyList::parse(cut, &error));
-    EXPECT_FALSE(error.empty());
+    auto refused = platform::PropertyList::parse(cut);
+    ASSERT_FALSE(refused);
+    EXPECT_FALSE(refused.error().empty());
 }
 
 // Two instances sharing one home: each keeps what the other stored, removals included.

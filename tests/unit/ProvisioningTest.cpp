@@ -103,7 +103,7 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
 
     auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
     ASSERT_EQ(downloads.size(), 1u);
-    auto system = platform::SystemVersion::current();
+    auto system = platform::OperatingSystem::shared().version();
     EXPECT_EQ(downloads[0]["headers"]["User-Agent"], system.productName.value_or("(null)") + " " +
                                                          system.productVersion.value_or("(null)"));
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "../support/ChildProcess.h"
+#include "../support/Deployment.h"
 #include "../support/Files.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
@@ -31,9 +32,7 @@ class SelfUpdate : public ServerTest {
     void SetUp() override {
         m_environment.set("KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL);
         fs::create_directories(nativeFolder());
-        writeFile(
-            m_home / "Deployment.plist",
-            platform::PropertyList::toXml(platform::PlistDictionary{{"com", m_server.host()}}));
+        ASSERT_TRUE(writeDeployment(m_home / "Deployment.plist", m_server.host()));
     }
 
     std::string nativeFolder() const {
@@ -194,12 +193,12 @@ TEST_F(SelfUpdate, TwoRunsCloseTogetherLeaveOneWholeStagedBundle) {
 }
 
 TEST_F(SelfUpdate, AnotherKelvanePluginVolumeIsCopiedFromAndOnlyTheUpdateIsDetached) {
-    // As on the desktop this comes from, the copy reads the fixed volume path: here an older
+    // As on macOS, the copy reads the fixed volume path: here an older
     // volume already mounted there.
     std::string older = m_home.volumes() + "/Kelvane Plugin";
     fs::create_directories(older);
     fs::copy(KELVANE_BUNDLE_DIR, older + "/Orvo Tendra Kelvane.app", fs::copy_options::recursive);
-    ASSERT_TRUE(platform::Volumes::Attached::record(older, "older.dmg"));
+    ASSERT_TRUE(platform::AttachedImages::shared().record(older, "older.dmg"));
     m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg", {{"file", KELVANE_UPDATE_IMAGE}}}});
     auto [report, log] =
         check(offer(true, "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg"), "T");

@@ -220,8 +220,8 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
 }
 
 // The modes the image gave each entry, before the volume is made read-only.
-platform::Volumes::Attached::RecordedModes recordModes(const fs::path& root) {
-    platform::Volumes::Attached::RecordedModes modes;
+platform::RecordedModes recordModes(const fs::path& root) {
+    platform::RecordedModes modes;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -310,7 +310,7 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
                                   std::uint64_t maximumBytes) {
     auto name = volumeName(imagePath, error);
     if (!name) return std::nullopt;
-    std::string root = platform::Volumes::volumesRoot();
+    std::string root = platform::Volumes::shared().volumesRoot();
     std::error_code ec;
     if (!fs::exists(root, ec)) {
         fs::create_directories(root, ec);
@@ -343,8 +343,8 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
         std::string mountPoint = root + "/" + *name + (suffix ? " " + std::to_string(suffix) : "");
         if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(),
                         RENAME_NOREPLACE) == 0) {
-            if (!platform::Volumes::Attached::record(mountPoint, fs::absolute(imagePath).string(),
-                                                     modes)) {
+            if (!platform::AttachedImages::shared().record(
+                    mountPoint, fs::absolute(imagePath).string(), modes)) {
                 error = "cannot record the attached volume " + mountPoint;
                 removeTree(mountPoint);
                 return std::nullopt;
@@ -365,7 +365,7 @@ bool detach(const std::string& mountPoint, std::string& error) {
     // What a mount killed half-way left beside the volumes goes too.
     (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(
         fs::path(mountPoint).parent_path().string());
-    if (!platform::Volumes::Attached::isAttached(mountPoint)) {
+    if (!platform::AttachedImages::shared().isAttached(mountPoint)) {
         error = "detach failed - No such volume attached: " + mountPoint;
         return false;
     }
@@ -375,7 +375,7 @@ bool detach(const std::string& mountPoint, std::string& error) {
         error = "detach failed - " + removed.errorDescription();
         return false;
     }
-    platform::Volumes::Attached::forget(mountPoint);
+    platform::AttachedImages::shared().forget(mountPoint);
     return true;
 }
 

@@ -117,7 +117,7 @@ class GtkApplicationBackend final : public Application {
 
 Application& Application::shared() {
     static GtkApplicationBackend application;
-    return application;
+    return replacedOr(application);
 }
 
 }  // namespace platform

@@ -4,11 +4,20 @@
 #include "../ProductIdentity.h"
 #include "GLibPtr.h"
 
-namespace platform::DistributedNotifications {
+namespace platform {
 
-namespace {}  // namespace
+namespace {
 
-Status post(const std::string& name, const std::map<std::string, std::int32_t>& userInfo) {
+class GioDistributedNotifications final : public DistributedNotifications {
+  public:
+    Status post(const std::string& name,
+                const std::map<std::string, std::int32_t>& userInfo) override;
+};
+
+}  // namespace
+
+Status GioDistributedNotifications::post(const std::string& name,
+                                         const std::map<std::string, std::int32_t>& userInfo) {
     GError* error = nullptr;
     auto bus = glib::ObjectPtr<GDBusConnection>::adopt(
         g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error));
@@ -31,4 +40,9 @@ Status post(const std::string& name, const std::map<std::string, std::int32_t>& 
     return Status::ok();
 }
 
-}  // namespace platform::DistributedNotifications
+DistributedNotifications& DistributedNotifications::shared() {
+    static GioDistributedNotifications backend;
+    return replacedOr(backend);
+}
+
+}  // namespace platform

@@ -141,9 +141,9 @@ class ModeSource {
   public:
     explicit ModeSource(const std::string& source) {
         m_source = fs::absolute(source).lexically_normal();
-        if (auto mountPoint = Volumes::Attached::mountPointContaining(m_source.string())) {
+        if (auto mountPoint = AttachedImages::shared().mountPointContaining(m_source.string())) {
             m_mountPoint = fs::path(*mountPoint);
-            m_recorded = Volumes::Attached::recordedModes(*mountPoint);
+            m_recorded = AttachedImages::shared().recordedModes(*mountPoint);
         }
     }
     mode_t modeFor(const fs::path& relativeToSource, const struct stat& st) const {
@@ -161,7 +161,7 @@ class ModeSource {
   private:
     fs::path m_source;
     fs::path m_mountPoint;
-    Volumes::Attached::RecordedModes m_recorded;
+    RecordedModes m_recorded;
 };
 
 // Copies one entry and everything below it. Folders are made private and writable while they
@@ -204,7 +204,7 @@ Status copyTree(const fs::path& from, const fs::path& to, const fs::path& relati
 
 FileManager& FileManager::defaultManager() {
     static LinuxFileManager manager;
-    return manager;
+    return replacedOr(manager);
 }
 
 bool LinuxFileManager::fileExistsAtPath(const std::string& path) const {
@@ -352,22 +352,18 @@ Status LinuxFileManager::truncateFile(const std::string& path) {
     return Status::ok();
 }
 
-std::optional<std::string> LinuxFileManager::contentsAtPath(const std::string& path,
-                                                            std::string* error) const {
+Result<std::string> LinuxFileManager::contentsAtPath(const std::string& path) const {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = errnoFailure("Cannot read", path, errno).errorDescription();
-        return std::nullopt;
-    }
+    if (fd < 0) return unexpected(errnoFailure("Cannot read", path, errno).errorDescription());
     std::string contents;
     char buffer[64 * 1024];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (error) *error = errnoFailure("Cannot read", path, errno).errorDescription();
+            Status failed = errnoFailure("Cannot read", path, errno);
             ::close(fd);
-            return std::nullopt;
+            return unexpected(failed.errorDescription());
         }
         if (n == 0) break;
         contents.append(buffer, static_cast<std::size_t>(n));
@@ -389,6 +385,8 @@ Status LinuxFileManager::writeContents(const std::string& path, const std::strin
     return Status::ok();
 }
 
+// Not g_file_set_contents_full: its temporary file is "<name>.XXXXXX", which the start-up
+// sweep could not tell from a customer's own file after a kill, and its mode passes the umask.
 Status LinuxFileManager::writeContentsAtomically(const std::string& path, const std::string& bytes,
                                                  bool durable) {
     std::string temporary = workingSibling(path, kCopyingMark);

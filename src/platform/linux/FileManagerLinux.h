@@ -18,8 +18,7 @@ class LinuxFileManager final : public FileManager {
     Status truncateFile(const std::string& path) override;
     std::optional<unsigned> permissionsOfItem(const std::string& path) const override;
     Status setPermissions(const std::string& path, unsigned permissions) override;
-    std::optional<std::string> contentsAtPath(const std::string& path,
-                                              std::string* error) const override;
+    Result<std::string> contentsAtPath(const std::string& path) const override;
     Status writeContents(const std::string& path, const std::string& bytes) override;
     Status writeContentsAtomically(const std::string& path, const std::string& bytes,
                                    bool durable) override;

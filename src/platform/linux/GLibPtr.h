@@ -89,9 +89,10 @@ template <typename First, typename... Rest>
 struct LastIsUserData<First, Rest...> : LastIsUserData<Rest...> {};
 }  // namespace detail
 
-// Connects a typed handler: its first parameter must be the emitting instance's own type and
-// its last the user data, so a handler written for another object does not compile (G_CALLBACK
-// would cast anything). `data` must outlive the connection.
+// Connects a typed handler. Its first parameter must be the emitting instance's own type and
+// its last gpointer, or it does not compile (G_CALLBACK would cast anything). The parameters
+// between are the signal's and are not checked: nothing at compile time knows them. `data`
+// must outlive the connection.
 template <typename Instance, typename Return, typename... Args>
 [[nodiscard]] SignalConnection connectSignal(Instance* instance, const char* signal,
                                              Return (*handler)(Instance*, Args...), gpointer data) {

@@ -228,7 +228,7 @@ class CurlHttpClient final : public HttpClient {
 HttpClient& HttpClient::shared() {
     // Never destroyed: detached transfers may still be finishing while the process exits.
     static CurlHttpClient* client = new CurlHttpClient();
-    return *client;
+    return replacedOr(*client);
 }
 
 namespace Url {

@@ -97,7 +97,7 @@ class GLibMainLoop final : public MainLoop {
 
 MainLoop& MainLoop::main() {
     static GLibMainLoop loop;
-    return loop;
+    return replacedOr(loop);
 }
 
 #if !defined(NDEBUG) || defined(KELVANE_THREAD_CHECKS)

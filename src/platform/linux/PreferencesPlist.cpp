@@ -58,10 +58,17 @@ std::string timestampForFileName() {
 }  // namespace
 
 Preferences& Preferences::standardUserDefaults() {
-    static PlistPreferences preferences(
-        SearchPaths::userLibraryDirectory() + "/Preferences/" + standardDomain() + ".plist",
-        processArguments());
-    return preferences;
+    // Made when first needed, so a test's store in its place leaves the user's file unread.
+    return replacedOrMade([]() -> Preferences& {
+        static PlistPreferences preferences(SearchPaths::shared().userLibraryDirectory() +
+                                                "/Preferences/" + standardDomain() + ".plist",
+                                            processArguments());
+        return preferences;
+    });
+}
+
+std::unique_ptr<Preferences> Preferences::atPath(const std::string& path) {
+    return std::make_unique<PlistPreferences>(path, std::vector<std::string>{});
 }
 
 PlistPreferences::PlistPreferences(std::string path, const std::vector<std::string>& arguments)
@@ -101,13 +108,12 @@ PlistDictionary PlistPreferences::parseArgumentDomain(const std::vector<std::str
 void PlistPreferences::load() {
     FileManager& files = FileManager::defaultManager();
     if (!files.fileExistsAtPath(m_path)) return;
-    std::string error;
-    auto root = PropertyList::readFile(m_path, &error);
+    auto root = PropertyList::readFile(m_path);
     if (root && root->dictionary()) {
         m_stored = *root->dictionary();
         return;
     }
-    if (root) error = "its root is not a dictionary";
+    std::string error = root ? "its root is not a dictionary" : root.error();
     // Keep the unreadable file for inspection instead of overwriting it at the next save.
     std::string aside = m_path + ".corrupt-" + timestampForFileName();
     Status moved = files.moveItem(m_path, aside);

@@ -28,7 +28,7 @@ class PlistPreferences final : public Preferences {
 
     std::string storePath() const override { return m_path; }
 
-    // "-Key value" pairs, as the system's argument domain reads them.
+    // "-Key value" pairs, as macOS's argument domain reads them.
     static PlistDictionary parseArgumentDomain(const std::vector<std::string>& arguments);
 
   private:

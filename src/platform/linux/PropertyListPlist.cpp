@@ -170,39 +170,26 @@ plist_t toNode(const PlistValue& value, XmlWriting& writing, const std::string& 
 
 }  // namespace
 
-std::optional<PlistValue> parse(const std::string& bytes, std::string* error) {
-    if (bytes.empty() || bytes.size() > UINT32_MAX) {
-        if (error) *error = bytes.empty() ? "empty property list" : "property list too large";
-        return std::nullopt;
-    }
-    if (BinaryPropertyList::isBinary(bytes)) {
-        std::string why;
-        auto value = BinaryPropertyList::parse(bytes, why);
-        if (!value && error) *error = why;
-        return value;
-    }
+Result<PlistValue> parse(const std::string& bytes) {
+    if (bytes.empty()) return unexpected("empty property list");
+    if (bytes.size() > UINT32_MAX) return unexpected("property list too large");
+    if (BinaryPropertyList::isBinary(bytes)) return BinaryPropertyList::parse(bytes);
     // XML has no NUL character; libplist 2.2 lets a raw one into a string or key and then
     // aborts when the value is read (found by fuzzing).
-    if (bytes.find('\0') != std::string::npos) {
-        if (error) *error = "property list holds a NUL byte";
-        return std::nullopt;
-    }
+    if (bytes.find('\0') != std::string::npos) return unexpected("property list holds a NUL byte");
     plist_t raw = nullptr;
     plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
     PlistPtr root(raw);
-    if (!root) {
-        if (error) *error = "not a property list";
-        return std::nullopt;
-    }
+    if (!root) return unexpected("not a property list");
     auto value = fromNode(root.get(), 0);
-    if (!value && error) *error = "property list holds unsupported or too deeply nested values";
-    return value;
+    if (!value) return unexpected("property list holds unsupported or too deeply nested values");
+    return *value;
 }
 
-std::optional<PlistValue> readFile(const std::string& path, std::string* error) {
-    auto bytes = FileManager::defaultManager().contentsAtPath(path, error);
-    if (!bytes) return std::nullopt;
-    return parse(*bytes, error);
+Result<PlistValue> readFile(const std::string& path) {
+    auto bytes = FileManager::defaultManager().contentsAtPath(path);
+    if (!bytes) return unexpected(bytes.error());
+    return parse(*bytes);
 }
 
 std::string toXml(const PlistValue& value) {

@@ -5,24 +5,41 @@
 
 #include <cstdlib>
 
-namespace platform::SearchPaths {
+namespace platform {
 
-std::string homeDirectory() {
+namespace {
+
+class LinuxSearchPaths final : public SearchPaths {
+  public:
+    std::string homeDirectory() const override;
+    std::string userLibraryDirectory() const override;
+    std::string userApplicationsDirectory() const override;
+    std::string localApplicationsDirectory() const override;
+};
+
+}  // namespace
+
+std::string LinuxSearchPaths::homeDirectory() const {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
     if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;
     return "/";
 }
 
-std::string userLibraryDirectory() {
+std::string LinuxSearchPaths::userLibraryDirectory() const {
     return homeDirectory() + "/Library";
 }
 
-std::string userApplicationsDirectory() {
+std::string LinuxSearchPaths::userApplicationsDirectory() const {
     return homeDirectory() + "/Applications";
 }
 
-std::string localApplicationsDirectory() {
+std::string LinuxSearchPaths::localApplicationsDirectory() const {
     return "/Applications";
 }
 
-}  // namespace platform::SearchPaths
+SearchPaths& SearchPaths::shared() {
+    static LinuxSearchPaths backend;
+    return replacedOr(backend);
+}
+
+}  // namespace platform

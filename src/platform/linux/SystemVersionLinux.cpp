@@ -1,4 +1,4 @@
-#include <fstream>
+#include <glib.h>
 
 #include "../SystemVersion.h"
 
@@ -6,34 +6,31 @@ namespace platform {
 
 namespace {
 
-std::string unquoted(std::string value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-    }
-    return value;
+std::optional<std::string> osInfo(const char* key) {
+    g_autofree gchar* value = g_get_os_info(key);
+    if (!value) return std::nullopt;
+    return std::string(value);
 }
+
+class GLibOperatingSystem final : public OperatingSystem {
+  public:
+    SystemVersion version() const override;
+};
 
 }  // namespace
 
-SystemVersion SystemVersion::current() {
+SystemVersion GLibOperatingSystem::version() const {
     // os-release is this system's version file: NAME and VERSION_ID play the parts of the
     // product name and version.
     SystemVersion version;
-    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-        std::ifstream file(path);
-        if (!file) continue;
-        std::string line;
-        while (std::getline(file, line)) {
-            auto equals = line.find('=');
-            if (equals == std::string::npos) continue;
-            std::string key = line.substr(0, equals);
-            if (key == "NAME") version.productName = unquoted(line.substr(equals + 1));
-            if (key == "VERSION_ID") version.productVersion = unquoted(line.substr(equals + 1));
-        }
-        break;
-    }
+    version.productName = osInfo(G_OS_INFO_KEY_NAME);
+    version.productVersion = osInfo(G_OS_INFO_KEY_VERSION_ID);
     return version;
+}
+
+OperatingSystem& OperatingSystem::shared() {
+    static GLibOperatingSystem backend;
+    return replacedOr(backend);
 }
 
 }  // namespace platform

@@ -10,9 +10,21 @@
 #include "../Task.h"
 #include "GLibPtr.h"
 
-namespace platform::Task {
+namespace platform {
 
-std::string resolvedLaunchPath(const std::string& launchPath) {
+namespace {
+
+class GSubprocessTask final : public Task {
+  public:
+    TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
+                   bool captureStandardOutput, std::chrono::milliseconds timeLimit,
+                   const std::optional<std::string>& standardInput) override;
+    std::string resolvedLaunchPath(const std::string& launchPath) const override;
+};
+
+}  // namespace
+
+std::string GSubprocessTask::resolvedLaunchPath(const std::string& launchPath) const {
     const ProductIdentity& product = productIdentity();
     if (launchPath == product.diskImageTool && !product.bundledDiskImageTool.empty()) {
         if (const char* tool = std::getenv("KELVANE_HDIUTIL"); tool && *tool) return tool;
@@ -33,9 +45,10 @@ struct Wait {
 
 }  // namespace
 
-TaskResult run(const std::string& launchPath, const std::vector<std::string>& arguments,
-               bool captureStandardOutput, std::chrono::milliseconds timeLimit,
-               const std::optional<std::string>& standardInput) {
+TaskResult GSubprocessTask::run(const std::string& launchPath,
+                                const std::vector<std::string>& arguments,
+                                bool captureStandardOutput, std::chrono::milliseconds timeLimit,
+                                const std::optional<std::string>& standardInput) {
     TaskResult result;
     std::string program = resolvedLaunchPath(launchPath);
     std::vector<const char*> argv{program.c_str()};
@@ -124,4 +137,9 @@ TaskResult run(const std::string& launchPath, const std::vector<std::string>& ar
     return result;
 }
 
-}  // namespace platform::Task
+Task& Task::shared() {
+    static GSubprocessTask backend;
+    return replacedOr(backend);
+}
+
+}  // namespace platform

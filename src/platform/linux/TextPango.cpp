@@ -38,4 +38,8 @@ std::vector<std::string> characters(const std::string& text) {
     return result;
 }
 
+bool isValidUtf8(const std::string& text) {
+    return g_utf8_validate_len(text.data(), text.size(), nullptr);
+}
+
 }  // namespace platform::Text

@@ -17,7 +17,7 @@
 
 namespace fs = std::filesystem;
 
-namespace platform::Volumes {
+namespace platform {
 
 namespace {
 
@@ -29,7 +29,8 @@ std::string normalised(const std::string& path) {
 
 // One file name per mount point; the mount point's last component is unique in the root.
 std::string recordPath(const std::string& mountPoint) {
-    return Attached::registryFolder() + "/" + fs::path(normalised(mountPoint)).filename().string();
+    return AttachedImages::shared().registryFolder() + "/" +
+           fs::path(normalised(mountPoint)).filename().string();
 }
 
 // Record lines hold paths; a line feed or backslash inside one is escaped.
@@ -70,9 +71,28 @@ struct MountList {
     ~MountList() { g_list_free_full(entries, reinterpret_cast<GDestroyNotify>(g_unix_mount_free)); }
 };
 
+class LinuxVolumes final : public Volumes {
+  public:
+    std::string volumesRoot() const override;
+    std::vector<std::string> mountedVolumePaths() const override;
+    std::optional<VolumeInfo> fileSystemInfo(const std::string& mountPoint) const override;
+};
+
+class LinuxAttachedImages final : public AttachedImages {
+  public:
+    std::string registryFolder() const override;
+    bool isAttached(const std::string& mountPoint) const override;
+    std::vector<std::string> mountPoints() const override;
+    bool record(const std::string& mountPoint, const std::string& imagePath,
+                const RecordedModes& modes) override;
+    bool forget(const std::string& mountPoint) override;
+    std::optional<std::string> mountPointContaining(const std::string& path) const override;
+    RecordedModes recordedModes(const std::string& mountPoint) const override;
+};
+
 }  // namespace
 
-std::string volumesRoot() {
+std::string LinuxVolumes::volumesRoot() const {
     if (const char* root = std::getenv("KELVANE_VOLUMES_ROOT"); root && *root)
         return normalised(root);
     if (isUsableFolder("/Volumes")) return "/Volumes";
@@ -82,25 +102,26 @@ std::string volumesRoot() {
         runtime && *runtime == '/' && isUsableFolder(runtime)) {
         return normalised(std::string(runtime) + "/Volumes");
     }
-    return normalised(SearchPaths::userLibraryDirectory() + "/Volumes");
+    return normalised(SearchPaths::shared().userLibraryDirectory() + "/Volumes");
 }
 
-std::string Attached::registryFolder() {
-    return volumesRoot() + "/.kelvane-attached";
+std::string LinuxAttachedImages::registryFolder() const {
+    return Volumes::shared().volumesRoot() + "/.kelvane-attached";
 }
 
-bool Attached::isAttached(const std::string& mountPoint) {
+bool LinuxAttachedImages::isAttached(const std::string& mountPoint) const {
     std::string path = normalised(mountPoint);
-    if (fs::path(path).parent_path().string() != volumesRoot()) return false;
+    if (fs::path(path).parent_path().string() != Volumes::shared().volumesRoot()) return false;
     std::error_code ec;
     return fs::is_regular_file(recordPath(path), ec) && fs::is_directory(path, ec);
 }
 
-std::vector<std::string> Attached::mountPoints() {
+std::vector<std::string> LinuxAttachedImages::mountPoints() const {
     std::vector<std::string> points;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(registryFolder(), ec)) {
-        std::string point = volumesRoot() + "/" + entry.path().filename().string();
+        std::string point =
+            Volumes::shared().volumesRoot() + "/" + entry.path().filename().string();
         if (fs::is_directory(point, ec)) points.push_back(point);
     }
     std::sort(points.begin(), points.end());
@@ -108,8 +129,8 @@ std::vector<std::string> Attached::mountPoints() {
 }
 
 // A record: the image's path on the first line, then one line per entry, "<octal mode>\t<path>".
-bool Attached::record(const std::string& mountPoint, const std::string& imagePath,
-                      const RecordedModes& modes) {
+bool LinuxAttachedImages::record(const std::string& mountPoint, const std::string& imagePath,
+                                 const RecordedModes& modes) {
     std::error_code ec;
     fs::create_directories(registryFolder(), ec);
     int fd = ::open(recordPath(mountPoint).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -132,16 +153,17 @@ bool Attached::record(const std::string& mountPoint, const std::string& imagePat
     return ::close(fd) == 0 && left == 0;
 }
 
-bool Attached::forget(const std::string& mountPoint) {
+bool LinuxAttachedImages::forget(const std::string& mountPoint) {
     bool forgotten = ::unlink(recordPath(mountPoint).c_str()) == 0;
     // The last volume detached leaves the volumes root as it found it.
     ::rmdir(registryFolder().c_str());
     return forgotten;
 }
 
-std::optional<std::string> Attached::mountPointContaining(const std::string& path) {
+std::optional<std::string> LinuxAttachedImages::mountPointContaining(
+    const std::string& path) const {
     std::string absolute = normalised(fs::absolute(path).string());
-    std::string root = volumesRoot() + "/";
+    std::string root = Volumes::shared().volumesRoot() + "/";
     if (absolute.compare(0, root.size(), root) != 0) return std::nullopt;
     std::string name = absolute.substr(root.size(), absolute.find('/', root.size()) - root.size());
     std::string mountPoint = root + name;
@@ -149,7 +171,7 @@ std::optional<std::string> Attached::mountPointContaining(const std::string& pat
     return mountPoint;
 }
 
-Attached::RecordedModes Attached::recordedModes(const std::string& mountPoint) {
+RecordedModes LinuxAttachedImages::recordedModes(const std::string& mountPoint) const {
     RecordedModes modes;
     std::ifstream in(recordPath(mountPoint));
     std::string line;
@@ -165,7 +187,7 @@ Attached::RecordedModes Attached::recordedModes(const std::string& mountPoint) {
     return modes;
 }
 
-std::vector<std::string> mountedVolumePaths() {
+std::vector<std::string> LinuxVolumes::mountedVolumePaths() const {
     std::vector<std::string> paths;
     MountList mounts;
     for (GList* item = mounts.entries; item; item = item->next) {
@@ -174,15 +196,15 @@ std::vector<std::string> mountedVolumePaths() {
         if (g_unix_mount_is_system_internal(entry)) continue;
         paths.emplace_back(g_unix_mount_get_mount_path(entry));
     }
-    for (auto& point : Attached::mountPoints()) {
+    for (auto& point : AttachedImages::shared().mountPoints()) {
         if (std::find(paths.begin(), paths.end(), point) == paths.end()) paths.push_back(point);
     }
     return paths;
 }
 
-std::optional<VolumeInfo> fileSystemInfo(const std::string& mountPoint) {
-    if (Attached::isAttached(mountPoint)) {
-        // Attached disk images behave as on the desktop they come from: ejectable, read-only.
+std::optional<VolumeInfo> LinuxVolumes::fileSystemInfo(const std::string& mountPoint) const {
+    if (AttachedImages::shared().isAttached(mountPoint)) {
+        // Attached disk images behave as on macOS: ejectable, read-only.
         return VolumeInfo{true, false, true, "disk image", "iso9660"};
     }
     std::string path = normalised(mountPoint);
@@ -202,4 +224,14 @@ std::optional<VolumeInfo> fileSystemInfo(const std::string& mountPoint) {
     return std::nullopt;
 }
 
-}  // namespace platform::Volumes
+Volumes& Volumes::shared() {
+    static LinuxVolumes backend;
+    return replacedOr(backend);
+}
+
+AttachedImages& AttachedImages::shared() {
+    static LinuxAttachedImages backend;
+    return replacedOr(backend);
+}
+
+}  // namespace platform

@@ -88,7 +88,7 @@ class GtkWebViewBackend final : public WebView {
     GtkWebViewBackend(GtkWindowBackend& window, const std::vector<std::string>& messageNames,
                       WebViewDelegate& delegate)
         : m_delegate(delegate) {
-        std::string library = SearchPaths::userLibraryDirectory();
+        std::string library = SearchPaths::shared().userLibraryDirectory();
         const std::string& store = productIdentity().applicationId;
         m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
             webkit_network_session_new((library + "/WebKit/" + store + "/WebsiteData").c_str(),

@@ -9,16 +9,29 @@
 #include "../Workspace.h"
 #include "GLibPtr.h"
 
-namespace platform::Workspace {
+namespace platform {
 
-Status openURL(const std::string& url) {
+namespace {
+
+class GioWorkspace final : public Workspace {
+  public:
+    Status openURL(const std::string& url) override;
+    Status openProxySettings() override;
+    Status launchApplication(const std::string& bundlePath,
+                             const std::vector<std::string>& arguments) override;
+    std::optional<int> runningApplicationProcess(const std::string& bundlePath) override;
+};
+
+}  // namespace
+
+Status GioWorkspace::openURL(const std::string& url) {
     GError* error = nullptr;
     if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return Status::ok();
     if (!error) return Status::failure("no application opens " + url);
     return glib::statusFromError(error);
 }
 
-Status openProxySettings() {
+Status GioWorkspace::openProxySettings() {
     // Each desktop keeps its proxy settings in its own settings program; the first one
     // installed is used.
     static const std::vector<std::vector<const char*>> kSettings = {
@@ -59,7 +72,8 @@ std::optional<std::string> bundleExecutable(const std::string& bundlePath) {
 
 }  // namespace
 
-Status launchApplication(const std::string& bundlePath, const std::vector<std::string>& arguments) {
+Status GioWorkspace::launchApplication(const std::string& bundlePath,
+                                       const std::vector<std::string>& arguments) {
     auto executable = bundleExecutable(bundlePath);
     if (!executable)
         return Status::failure("\"" + bundlePath +
@@ -81,7 +95,7 @@ Status launchApplication(const std::string& bundlePath, const std::vector<std::s
     return glib::statusFromError(error);
 }
 
-std::optional<int> runningApplicationProcess(const std::string& bundlePath) {
+std::optional<int> GioWorkspace::runningApplicationProcess(const std::string& bundlePath) {
     auto executable = bundleExecutable(bundlePath);
     if (!executable) return std::nullopt;
     std::error_code ec;
@@ -100,4 +114,9 @@ std::optional<int> runningApplicationProcess(const std::string& bundlePath) {
     return std::nullopt;
 }
 
-}  // namespace platform::Workspace
+Workspace& Workspace::shared() {
+    static GioWorkspace backend;
+    return replacedOr(backend);
+}
+
+}  // namespace platform
