@@ -40,12 +40,11 @@ KELVANE_FUZZ_TARGET(DiskImage) {
     static Folders folders;
     std::ofstream(folders.image, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    std::string error;
     // Images that would expand beyond a few megabytes are refused by the same check as any
     // larger bound; writing gigabytes would only slow the search down.
-    if (auto mountPoint = diskimage::attach(folders.image, error, 16 << 20)) {
+    if (auto mountPoint = diskimage::attach(folders.image, 16 << 20)) {
         if (fs::path(*mountPoint).parent_path() != folders.root) __builtin_trap();
-        if (!diskimage::detach(*mountPoint, error)) __builtin_trap();
+        if (!diskimage::detach(*mountPoint)) __builtin_trap();
     }
     for (const auto& entry : fs::directory_iterator(folders.root)) {
         if (entry.path().filename() != ".kelvane-attached")

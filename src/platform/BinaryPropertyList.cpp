@@ -26,8 +26,9 @@ constexpr std::uint64_t kMaxBytes = 16 << 20;
 
 class Reader {
   public:
-    Reader(const std::string& bytes, std::string& error) : m_bytes(bytes), m_error(error) {}
+    explicit Reader(const std::string& bytes) : m_bytes(bytes) {}
 
+    const std::string& error() const { return m_error; }
     std::optional<PlistValue> read() {
         if (m_bytes.size() < sizeof kMagic - 1 + kTrailerSize) return fail("too short");
         std::size_t trailer = m_bytes.size() - kTrailerSize;
@@ -232,7 +233,7 @@ class Reader {
     }
 
     const std::string& m_bytes;
-    std::string& m_error;
+    std::string m_error;  // the first reason the list was refused
     unsigned m_offsetSize = 0;
     unsigned m_referenceSize = 0;
     std::uint64_t m_tableStart = 0;
@@ -249,9 +250,12 @@ bool isBinary(const std::string& bytes) {
 }
 
 Result<PlistValue> parse(const std::string& bytes) {
-    std::string error;
-    auto value = Reader(bytes, error).read();
-    if (!value) return unexpected(error.empty() ? "binary property list: unreadable" : error);
+    Reader reader(bytes);
+    auto value = reader.read();
+    if (!value) {
+        return unexpected(reader.error().empty() ? "binary property list: unreadable"
+                                                 : reader.error());
+    }
     return *value;
 }
 

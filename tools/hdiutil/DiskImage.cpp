@@ -86,21 +86,17 @@ std::string refusal(archive_entry* entry) {
 }
 
 // Copies one entry's data, block by block, so memory does not grow with the file.
-bool copyData(archive* reader, archive* writer, std::string& error) {
+Status copyData(archive* reader, archive* writer) {
     const void* block = nullptr;
     size_t size = 0;
     la_int64_t offset = 0;
     for (;;) {
         int status = archive_read_data_block(reader, &block, &size, &offset);
-        if (status == ARCHIVE_EOF) return true;
-        if (status < ARCHIVE_WARN) {
-            error = std::string("damaged image: ") + archive_error_string(reader);
-            return false;
-        }
-        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN) {
-            error = std::string("cannot write: ") + archive_error_string(writer);
-            return false;
-        }
+        if (status == ARCHIVE_EOF) return Status::ok();
+        if (status < ARCHIVE_WARN)
+            return Status::failure(std::string("damaged image: ") + archive_error_string(reader));
+        if (archive_write_data_block(writer, block, size, offset) < ARCHIVE_WARN)
+            return Status::failure(std::string("cannot write: ") + archive_error_string(writer));
     }
 }
 
@@ -112,27 +108,22 @@ struct ContentSize {
     std::uint64_t largest = 0;
 };
 
-std::optional<ContentSize> contentSize(const std::string& imagePath, std::string& error) {
+Result<ContentSize> contentSize(const std::string& imagePath) {
     ReadArchive reader;
     archive_read_support_format_iso9660(reader.handle);
-    if (archive_read_open_filename(reader.handle, imagePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
-        error = std::string("cannot read image: ") + archive_error_string(reader.handle);
-        return std::nullopt;
-    }
+    if (archive_read_open_filename(reader.handle, imagePath.c_str(), 64 * 1024) != ARCHIVE_OK)
+        return unexpected(std::string("cannot read image: ") + archive_error_string(reader.handle));
     ContentSize size;
     archive_entry* entry = nullptr;
     for (std::uint64_t entries = 0;; ++entries) {
         // Directory records can be made to repeat without end; the reader keeps every one.
-        if (entries > kMaximumEntries) {
-            error = "refusing image: more than " + std::to_string(kMaximumEntries) + " entries";
-            return std::nullopt;
-        }
+        if (entries > kMaximumEntries)
+            return unexpected("refusing image: more than " + std::to_string(kMaximumEntries) +
+                              " entries");
         int status = archive_read_next_header(reader.handle, &entry);
         if (status == ARCHIVE_EOF) return size;
-        if (status < ARCHIVE_WARN) {
-            error = std::string("damaged image: ") + archive_error_string(reader.handle);
-            return std::nullopt;
-        }
+        if (status < ARCHIVE_WARN)
+            return unexpected(std::string("damaged image: ") + archive_error_string(reader.handle));
         if (archive_entry_filetype(entry) == AE_IFREG && !archive_entry_hardlink(entry) &&
             archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
             auto bytes = static_cast<std::uint64_t>(archive_entry_size(entry));
@@ -144,41 +135,38 @@ std::optional<ContentSize> contentSize(const std::string& imagePath, std::string
 
 // Refuses, before anything is written, an image that cannot fit: more than the bound, more than
 // the free space of the volumes root, or a file above this process's file-size limit.
-bool fitsIn(const std::string& root, const ContentSize& size, std::uint64_t maximumBytes,
-            std::string& error) {
+Status fitsIn(const std::string& root, const ContentSize& size, std::uint64_t maximumBytes) {
     if (size.total > maximumBytes) {
-        error = "the image holds " + std::to_string(size.total) + " bytes, more than the " +
-                std::to_string(maximumBytes) + " an image may hold";
-        return false;
+        return Status::failure("the image holds " + std::to_string(size.total) +
+                               " bytes, more than the " + std::to_string(maximumBytes) +
+                               " an image may hold");
     }
     struct statvfs disk;
     if (::statvfs(root.c_str(), &disk) == 0) {
         // Each file takes at least part of a block more than its bytes.
         std::uint64_t available = std::uint64_t(disk.f_bavail) * disk.f_frsize;
         if (size.total > available) {
-            error = "not enough space in " + root + ": the image holds " +
-                    std::to_string(size.total) + " bytes, " + std::to_string(available) +
-                    " are free";
-            return false;
+            return Status::failure("not enough space in " + root + ": the image holds " +
+                                   std::to_string(size.total) + " bytes, " +
+                                   std::to_string(available) + " are free");
         }
     }
     struct rlimit limit;
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
         size.largest > limit.rlim_cur) {
-        error = "a file of " + std::to_string(size.largest) +
-                " bytes is above this process's file-size limit of " +
-                std::to_string(limit.rlim_cur) + " bytes";
-        return false;
+        return Status::failure("a file of " + std::to_string(size.largest) +
+                               " bytes is above this process's file-size limit of " +
+                               std::to_string(limit.rlim_cur) + " bytes");
     }
-    return true;
+    return Status::ok();
 }
 
-bool extract(const std::string& imagePath, const std::string& into, std::string& error) {
+Status extract(const std::string& imagePath, const std::string& into) {
     ReadArchive reader;
     archive_read_support_format_iso9660(reader.handle);
     if (archive_read_open_filename(reader.handle, imagePath.c_str(), 64 * 1024) != ARCHIVE_OK) {
-        error = std::string("cannot read image: ") + archive_error_string(reader.handle);
-        return false;
+        return Status::failure(std::string("cannot read image: ") +
+                               archive_error_string(reader.handle));
     }
     DiskWriter writer;
     archive_write_disk_set_options(writer.handle, ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME |
@@ -188,15 +176,13 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
     archive_entry* entry = nullptr;
     for (;;) {
         int status = archive_read_next_header(reader.handle, &entry);
-        if (status == ARCHIVE_EOF) return true;
+        if (status == ARCHIVE_EOF) return Status::ok();
         if (status < ARCHIVE_WARN) {
-            error = std::string("damaged image: ") + archive_error_string(reader.handle);
-            return false;
+            return Status::failure(std::string("damaged image: ") +
+                                   archive_error_string(reader.handle));
         }
-        if (std::string why = refusal(entry); !why.empty()) {
-            error = "refusing image: " + why;
-            return false;
-        }
+        if (std::string why = refusal(entry); !why.empty())
+            return Status::failure("refusing image: " + why);
         // Every written path is anchored in the staging folder.
         std::string path =
             into + "/" + fs::path(archive_entry_pathname(entry)).lexically_normal().string();
@@ -207,14 +193,15 @@ bool extract(const std::string& imagePath, const std::string& into, std::string&
         }
         archive_entry_set_mode(entry, archive_entry_mode(entry) & ~mode_t(S_ISUID | S_ISGID));
         if (archive_write_header(writer.handle, entry) < ARCHIVE_WARN) {
-            error = std::string("cannot write: ") + archive_error_string(writer.handle);
-            return false;
+            return Status::failure(std::string("cannot write: ") +
+                                   archive_error_string(writer.handle));
         }
-        if (archive_entry_size(entry) > 0 && !copyData(reader.handle, writer.handle, error))
-            return false;
+        if (archive_entry_size(entry) > 0) {
+            if (Status copied = copyData(reader.handle, writer.handle); !copied) return copied;
+        }
         if (archive_write_finish_entry(writer.handle) < ARCHIVE_WARN) {
-            error = std::string("cannot write: ") + archive_error_string(writer.handle);
-            return false;
+            return Status::failure(std::string("cannot write: ") +
+                                   archive_error_string(writer.handle));
         }
     }
 }
@@ -272,18 +259,14 @@ std::string cleanName(std::string name) {
 
 }  // namespace
 
-std::optional<std::string> volumeName(const std::string& imagePath, std::string& error) {
+Result<std::string> volumeName(const std::string& imagePath) {
     std::ifstream image(imagePath, std::ios::binary);
-    if (!image) {
-        error = "cannot open " + imagePath + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (!image) return unexpected("cannot open " + imagePath + ": " + std::strerror(errno));
     char descriptor[kSectorSize];
     image.seekg(static_cast<std::streamoff>(kPrimaryDescriptorOffset));
     if (!image.read(descriptor, sizeof descriptor) || descriptor[0] != 1 ||
         std::memcmp(descriptor + 1, "CD001", 5) != 0) {
-        error = imagePath + " is not an ISO 9660 disk image";
-        return std::nullopt;
+        return unexpected(imagePath + " is not an ISO 9660 disk image");
     }
     // The descriptor records the volume's size; a shorter file was cut off, for example by
     // an interrupted download, even when what remains happens to read well.
@@ -299,17 +282,15 @@ std::optional<std::string> volumeName(const std::string& imagePath, std::string&
     std::error_code ec;
     std::uint64_t actual = fs::file_size(imagePath, ec);
     if (ec || actual < expected) {
-        error = imagePath + " is truncated: " + std::to_string(actual) + " of " +
-                std::to_string(expected) + " bytes";
-        return std::nullopt;
+        return unexpected(imagePath + " is truncated: " + std::to_string(actual) + " of " +
+                          std::to_string(expected) + " bytes");
     }
     return cleanName(std::string(descriptor + 40, 32));
 }
 
-std::optional<std::string> attach(const std::string& imagePath, std::string& error,
-                                  std::uint64_t maximumBytes) {
-    auto name = volumeName(imagePath, error);
-    if (!name) return std::nullopt;
+Result<std::string> attach(const std::string& imagePath, std::uint64_t maximumBytes) {
+    auto name = volumeName(imagePath);
+    if (!name) return name;
     std::string root = platform::Volumes::shared().volumesRoot();
     std::error_code ec;
     if (!fs::exists(root, ec)) {
@@ -318,17 +299,17 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
         fs::permissions(root, fs::perms::owner_all, ec);
     }
     (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(root);
-    auto size = contentSize(imagePath, error);
-    if (!size || !fitsIn(root, *size, maximumBytes, error)) return std::nullopt;
+    auto size = contentSize(imagePath);
+    if (!size) return unexpected(size.error());
+    if (Status fits = fitsIn(root, *size, maximumBytes); !fits)
+        return unexpected(fits.errorDescription());
 
     std::string staging = stagingFolderPattern(root, *name);
-    if (!::mkdtemp(staging.data())) {
-        error = "cannot create a folder in " + root + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
-    if (!extract(imagePath, staging, error)) {
+    if (!::mkdtemp(staging.data()))
+        return unexpected("cannot create a folder in " + root + ": " + std::strerror(errno));
+    if (Status extracted = extract(imagePath, staging); !extracted) {
         removeTree(staging);
-        return std::nullopt;
+        return unexpected(extracted.errorDescription());
     }
     // mkdtemp made the folder private; the volume's root is readable by all, like the rest.
     fs::permissions(staging,
@@ -339,15 +320,15 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
     makeReadOnly(staging);
 
     // The rename is atomic and never replaces, so tools running at once never share a name.
+    std::string error;
     for (int suffix = 0; suffix < 1000; ++suffix) {
         std::string mountPoint = root + "/" + *name + (suffix ? " " + std::to_string(suffix) : "");
         if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, mountPoint.c_str(),
                         RENAME_NOREPLACE) == 0) {
             if (!platform::AttachedImages::shared().record(
                     mountPoint, fs::absolute(imagePath).string(), modes)) {
-                error = "cannot record the attached volume " + mountPoint;
                 removeTree(mountPoint);
-                return std::nullopt;
+                return unexpected("cannot record the attached volume " + mountPoint);
             }
             return mountPoint;
         }
@@ -358,25 +339,22 @@ std::optional<std::string> attach(const std::string& imagePath, std::string& err
     }
     if (error.empty()) error = "no free name for " + *name + " in " + root;
     removeTree(staging);
-    return std::nullopt;
+    return unexpected(error);
 }
 
-bool detach(const std::string& mountPoint, std::string& error) {
+Status detach(const std::string& mountPoint) {
     // What a mount killed half-way left beside the volumes goes too.
     (void)platform::FileManager::defaultManager().removeLeftoversOfEndedProcesses(
         fs::path(mountPoint).parent_path().string());
-    if (!platform::AttachedImages::shared().isAttached(mountPoint)) {
-        error = "detach failed - No such volume attached: " + mountPoint;
-        return false;
-    }
+    if (!platform::AttachedImages::shared().isAttached(mountPoint))
+        return Status::failure("detach failed - No such volume attached: " + mountPoint);
     // The volume leaves its name in one step, so it vanishes at once while its files go.
     if (platform::Status removed = platform::FileManager::defaultManager().removeItem(mountPoint);
         !removed) {
-        error = "detach failed - " + removed.errorDescription();
-        return false;
+        return Status::failure("detach failed - " + removed.errorDescription());
     }
     platform::AttachedImages::shared().forget(mountPoint);
-    return true;
+    return Status::ok();
 }
 
 }  // namespace diskimage

@@ -16,18 +16,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s mount IMAGE | detach MOUNTPOINT\n", argv[0]);
         return 2;
     }
-    std::string error;
     if (command == "detach") {
-        if (!diskimage::detach(argv[2], error)) {
-            std::fprintf(stderr, "hdiutil: %s\n", error.c_str());
+        if (auto detached = diskimage::detach(argv[2]); !detached) {
+            std::fprintf(stderr, "hdiutil: %s\n", detached.errorDescription().c_str());
             return 1;
         }
         std::printf("\"%s\" ejected.\n", argv[2]);
         return 0;
     }
-    auto mountPoint = diskimage::attach(argv[2], error);
+    auto mountPoint = diskimage::attach(argv[2]);
     if (!mountPoint) {
-        std::fprintf(stderr, "hdiutil: attach failed - %s\n", error.c_str());
+        std::fprintf(stderr, "hdiutil: attach failed - %s\n", mountPoint.error().c_str());
         return 1;
     }
     std::printf("%s\tISO9660_partition_scheme\t\n", argv[2]);

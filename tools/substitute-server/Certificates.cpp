@@ -71,17 +71,14 @@ void saveAuthority(const Certificates& made, const std::string& keyPath) {
 
 }  // namespace
 
-std::unique_ptr<Certificates> Certificates::make(const std::string& subjectAltNames,
-                                                 const std::string& authorityKeyPath,
-                                                 std::string& error) {
+platform::Result<std::unique_ptr<Certificates>> Certificates::make(
+    const std::string& subjectAltNames, const std::string& authorityKeyPath) {
     auto made = std::make_unique<Certificates>();
     made->serverKey.reset(EVP_EC_gen("P-256"));
     bool loaded = !authorityKeyPath.empty() && loadAuthority(*made, authorityKeyPath);
     if (!loaded) made->authorityKey.reset(EVP_EC_gen("P-256"));
-    if (!made->authorityKey || !made->serverKey) {
-        error = "key generation failed: " + openSslError();
-        return nullptr;
-    }
+    if (!made->authorityKey || !made->serverKey)
+        return platform::unexpected("key generation failed: " + openSslError());
 
     bool ok = true;
     if (!loaded) {
@@ -106,10 +103,7 @@ std::unique_ptr<Certificates> Certificates::make(const std::string& subjectAltNa
          addExtension(server, authority, NID_subject_alt_name, subjectAltNames.c_str()) &&
          addExtension(server, authority, NID_authority_key_identifier, "keyid:always") &&
          X509_sign(server, made->authorityKey.get(), EVP_sha256()) > 0;
-    if (!ok) {
-        error = "certificate creation failed: " + openSslError();
-        return nullptr;
-    }
+    if (!ok) return platform::unexpected("certificate creation failed: " + openSslError());
     return made;
 }
 

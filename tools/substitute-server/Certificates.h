@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Status.h"
+
 // A certificate authority made for one run of the server, and a server certificate it signs.
 struct Certificates {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> authorityKey{nullptr, EVP_PKEY_free};
@@ -16,9 +18,8 @@ struct Certificates {
     // `subjectAltNames` in OpenSSL's form, e.g. "IP:127.0.0.1,DNS:localhost". With
     // `authorityKeyPath` the authority is kept across runs: read from that key file and the
     // certificate file beside it ("<key>.crt") when they exist, written there otherwise.
-    static std::unique_ptr<Certificates> make(const std::string& subjectAltNames,
-                                              const std::string& authorityKeyPath,
-                                              std::string& error);
+    static platform::Result<std::unique_ptr<Certificates>> make(
+        const std::string& subjectAltNames, const std::string& authorityKeyPath);
 
     std::string authorityPem() const;
 };

@@ -74,12 +74,12 @@ int main(int argc, char** argv) {
     if (!routes) return 2;
     RouteStore store(*routes);
 
-    std::string error;
-    auto certificates = Certificates::make(options->subjectAltNames, options->caKey, error);
-    if (!certificates) {
-        std::cerr << "substitute-server: " << error << "\n";
+    auto made = Certificates::make(options->subjectAltNames, options->caKey);
+    if (!made) {
+        std::cerr << "substitute-server: " << made.error() << "\n";
         return 1;
     }
+    const std::unique_ptr<Certificates>& certificates = *made;
     if (!options->caOut.empty() &&
         !writeFileAtomically(options->caOut, certificates->authorityPem())) {
         std::cerr << "substitute-server: cannot write " << options->caOut << "\n";
