@@ -115,7 +115,9 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
                         platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
                         return;
                     }
-                    StagingRun run;  // waited for at exit, also while it waits for its turn
+                    // From here to the detach the exit step waits for this run, also while
+                    // it waits for its turn.
+                    StagingRun run;
                     std::lock_guard turn(stagingRuns().turn);
                     platform::FileManager& fileManager = platform::FileManager::defaultManager();
                     std::string image = downloadedImagePath();
@@ -138,7 +140,6 @@ void OrvoKelvaneUpdater::mountingOrvoKelvaneDmg() {
     static constexpr const char* kFunction = "-[OrvoKelvaneUpdater mountingOrvoKelvaneDmg]";
     // This step reports an exception in a short line of its own.
     try {
-        StagingRun run;  // from mounting to detaching, the exit step waits for this run
         platform::TaskResult mount = platform::Task::shared().run(
             Product::kDiskImageTool, {"mount", downloadedImagePath()}, true, kDiskToolTimeLimit);
         m_latestKelvaneDmgPath = mountPointFromToolOutput(mount.standardOutput);

@@ -22,7 +22,8 @@ class OrvoKelvaneUpdater : public std::enable_shared_from_this<OrvoKelvaneUpdate
         return m_latestKelvaneDmgPath;
     }
 
-    // Marks a staging run from mounting to detaching; the exit step waits while one exists.
+    // Marks a staging run from its download's end to the detach; the exit step waits while
+    // one exists.
     class StagingRun {
       public:
         StagingRun();
