@@ -25,11 +25,17 @@ start_server() {  # server arguments; sets HOST and SSL_CERT_FILE
 
 admin() { curl -s --cacert "$WORK/ca.pem" "$@"; }
 
-# When the server first received a request for the path (its record's keys are sorted).
+# When the server received each request for the path, oldest first (its record's keys are
+# sorted).
 received_at() {
   admin "https://$HOST/__admin/requests" | tr -d ' \n' |
     { grep -o "\"path\":\"$1\",\"query\":\"[^\"]*\",\"receivedAt\":[0-9.]*" || true; } |
-    head -1 | sed 's/.*"receivedAt"://'
+    sed 's/.*"receivedAt"://'
+}
+# Waits for one more request for the path than `before`; prints when it came.
+next_request() {  # path, count before
+  until [ "$(received_at "$1" | wc -l)" -gt "$2" ]; do sleep 0.01; done
+  received_at "$1" | sed -n "$(($2 + 1))p"
 }
 
 copy_bundle() {  # sets BUNDLE: the built bundle, its data centre pointing at the server
@@ -39,10 +45,20 @@ copy_bundle() {  # sets BUNDLE: the built bundle, its data centre pointing at th
     "$BUNDLE/Contents/Resources/Deployment.plist" "$HOST"
 }
 
+# The median of the numbers on standard input, and "median (min to max)" with a unit.
+median() { sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+spread() {  # unit, number...
+  local unit="$1"; shift
+  printf '%s\n' "$@" | sort -g | awk -v u="$unit" '{ a[NR] = $1 }
+    END { printf "%.3g %s (%.3g to %.3g)", a[int((NR + 1) / 2)], u, a[1], a[NR] }'
+}
+ROUNDS="${BENCH_ROUNDS:-5}"
+
 resident_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null || echo 0; }
 
 # One line of the summary table: what, the application's figure, the yardstick's name and
-# figure, and the target ("-" where there is none). The ratio is worked out here.
+# figure, and the target ("-" where there is none). The ratio of the medians (each figure's
+# first word) is worked out here.
 row() {
   local what="$1" figure="$2" yardstick="$3" measure="$4" target="$5"
   local ratio="-"
@@ -78,20 +94,22 @@ peak_memory_until() {  # pid command...
 # BY_HAND_START (set here); the caller adds its own last step and reads the clock.
 fetch_attach_copy() {  # server path, volume name, item, destination folder
   local path="$1" volume="$2" item="$3" destination="$4"
+  local volumes; volumes="$(mktemp -d "$WORK/manual-volumes-XXXXXX")"
   mkdir -p "$destination"
   BY_HAND_START="$(date +%s.%N)"
   curl -s --cacert "$WORK/ca.pem" -o "$destination/$(basename "$path")" "https://$HOST$path"
-  KELVANE_VOLUMES_ROOT="$WORK/manual-volumes" "$BUNDLE/Contents/MacOS/kelvane-hdiutil" mount \
+  KELVANE_VOLUMES_ROOT="$volumes" "$BUNDLE/Contents/MacOS/kelvane-hdiutil" mount \
     "$destination/$(basename "$path")" >/dev/null
-  cp -R "$WORK/manual-volumes/$volume/$item" "$destination/"
+  cp -R "$volumes/$volume/$item" "$destination/"
 }
 
 seconds_since() { echo "$(date +%s.%N) - $1" | bc -l; }
 
-# Prints the application's time beside the by-hand one and adds their table row.
-compare_with_by_hand() {  # what, application seconds, by-hand seconds, target
-  printf '%s:\n' "$1"
-  printf '  application        %6.2f s\n' "$2"
-  printf '  by hand            %6.2f s\n' "$3"
-  row "$1" "$(printf '%.2f s' "$2")" "same steps by hand" "$(printf '%.2f s' "$3")" "$4"
+# Prints the application's times beside the by-hand ones (medians and spread) and adds their
+# table row.
+compare_with_by_hand() {  # what, application times name, by-hand times name, target
+  local -n mine="$2" theirs="$3"
+  printf '%s (median of %d):\n  application        %s\n  by hand            %s\n' "$1" \
+    "${#mine[@]}" "$(spread s "${mine[@]}")" "$(spread s "${theirs[@]}")"
+  row "$1" "$(spread s "${mine[@]}")" "same steps by hand" "$(spread s "${theirs[@]}")" "$4"
 }

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Prints the time from process start until the join page has loaded and said so (its
-# "kelvaneLoaded" handler fetches the test script and reports back), for the application and
-# for a minimal WebKitGTK program loading the same page; then the application's CPU use
-# (its own process and its web processes) while idle on the join page for 30 s.
+# Start-up, idle cost and memory on the join page, each beside the yardstick: a bare WebKitGTK
+# program (tools/bench/minimal-webview.cpp) that registers the same page messages and loads the
+# same address. In rounds, interleaved:
+# - time from exec until the join page has loaded and said so (its "kelvaneLoaded" handler
+#   fetches the test script and reports back), with a token (the custom-domain lookup comes
+#   first) and without one;
+# - CPU time of the whole process group (the program, its web and network processes) over 30 s
+#   idle on the loaded page, both programs side by side, and each one's own resident memory.
 # Usage: bench/join-page-start.sh [build folder]
+# BENCH_ROUNDS (default 5) sets the rounds, BENCH_IDLE_SECONDS (default 30) the idle time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -13,69 +18,77 @@ bench_init "${1:-build}"
 start_server
 admin -X POST "https://$HOST/__admin/test-script" -d '{"steps":[],"settleMs":0}' >/dev/null
 copy_bundle
+app="$BUNDLE/Contents/MacOS/OrvoTendraKelvane"
+bare="$BUILD/bench-minimal-webview"
 
 reports() { admin "https://$HOST/__admin/replies" | grep -c '"replies"' || true; }
 
-# Starts the command with HOME=$1; sets SECONDS_TO_LOADED (from start until one more report
-# than before arrives) and LAST_PID (left running).
+# Starts the command with a fresh HOME; sets SECONDS_TO_LOADED (from exec until one more
+# report than before arrives) and LAST_PID (left running).
 time_to_loaded() {
-  local home="$1"; shift
+  local home; home="$(mktemp -d "$WORK/home-XXXXXX")"
   local before; before="$(reports)"
   local start; start="$(date +%s.%N)"
   HOME="$home" "$@" >/dev/null 2>&1 &
   LAST_PID=$!
   PIDS+=("$LAST_PID")
-  while [ "$(reports)" -le "$before" ]; do sleep 0.02; done
+  while [ "$(reports)" -le "$before" ]; do sleep 0.01; done
   SECONDS_TO_LOADED="$(echo "$(date +%s.%N) - $start" | bc -l)"
 }
+stop() { kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
-median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-
-app_times=() minimal_times=()
-for run in 1 2 3 4 5; do
-  home="$WORK/home-$run"; mkdir -p "$home"
-  time_to_loaded "$home" "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join
-  app_times+=("$SECONDS_TO_LOADED"); kill "$LAST_PID"; wait "$LAST_PID" 2>/dev/null || true
-  time_to_loaded "$home" "$BUILD/bench-minimal-webview" "https://$HOST/join?kelvane_token=T"
-  minimal_times+=("$SECONDS_TO_LOADED"); kill "$LAST_PID"; wait "$LAST_PID" 2>/dev/null || true
+app_token=() bare_token=() app_plain=() bare_plain=()
+for _ in $(seq "$ROUNDS"); do
+  time_to_loaded "$app" -KelvaneToken T -DC com -pathForKelvane join
+  app_token+=("$SECONDS_TO_LOADED"); stop "$LAST_PID"
+  time_to_loaded "$bare" "https://$HOST/join?kelvane_token=T"
+  bare_token+=("$SECONDS_TO_LOADED"); stop "$LAST_PID"
+  time_to_loaded "$app" -DC com -pathForKelvane join
+  app_plain+=("$SECONDS_TO_LOADED"); stop "$LAST_PID"
+  time_to_loaded "$bare" "https://$HOST/join"
+  bare_plain+=("$SECONDS_TO_LOADED"); stop "$LAST_PID"
 done
-app_median="$(printf '%s\n' "${app_times[@]}" | median)"
-minimal_median="$(printf '%s\n' "${minimal_times[@]}" | median)"
-printf 'start to join page loaded (median of 5):\n'
-printf '  application            %6.3f s\n' "$app_median"
-printf '  minimal WebKitGTK      %6.3f s\n' "$minimal_median"
-row "start to join page loaded (median of 5)" "$(printf '%.2f s' "$app_median")" "minimal WebKitGTK program" \
-  "$(printf '%.2f s' "$minimal_median")" "ratio at most 1.25"
-
-# Idle: CPU ticks of the application and its children over 30 s on the loaded join page.
-home="$WORK/home-idle"; mkdir -p "$home"
-time_to_loaded "$home" "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join
-sleep 5
-app_kib="$(resident_kib "$LAST_PID")"
-descendants() { local p; for p in $(pgrep -P "$1" || true); do echo "$p"; descendants "$p"; done; }
-tree_ticks() {
-  local total=0 pid
-  for pid in $1 $(descendants "$1"); do
-    if [ -r "/proc/$pid/stat" ]; then
-      total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
-    fi
-  done
-  echo "$total"
+start_row() {  # what, application times name, yardstick times name, target
+  local -n mine="$2" theirs="$3"
+  printf '%s (median of %d):\n  application        %s\n  bare WebKitGTK     %s\n' "$1" \
+    "$ROUNDS" "$(spread s "${mine[@]}")" "$(spread s "${theirs[@]}")"
+  row "$1" "$(spread s "${mine[@]}")" "bare WebKitGTK program" "$(spread s "${theirs[@]}")" "$4"
 }
-tree_ticks_own() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-ticks_per_second="$(getconf CLK_TCK)"
-before="$(tree_ticks "$LAST_PID")"; own_before="$(tree_ticks_own "$LAST_PID")"
-sleep 30
-after="$(tree_ticks "$LAST_PID")"; own_after="$(tree_ticks_own "$LAST_PID")"
-with_web="$(awk -v t="$((after - before))" -v hz="$ticks_per_second" 'BEGIN { printf "%.2f", 100 * t / hz / 30 }')"
-own="$(awk -v t="$((own_after - own_before))" -v hz="$ticks_per_second" 'BEGIN { printf "%.2f", 100 * t / hz / 30 }')"
-printf 'idle on the join page for 30 s: %s%% of one core with its web processes, %s%% in its own process\n' "$with_web" "$own"
-row "idle CPU on the join page, 30 s" "$with_web % of a core" "-" "-" "under 1 %"
-kill "$LAST_PID"; wait "$LAST_PID" 2>/dev/null || true
-# The minimal program on the same page after the same settling time, for scale: most of
-# either figure is the toolkit and the web engine.
-time_to_loaded "$WORK/home-idle-minimal" "$BUILD/bench-minimal-webview" "https://$HOST/join?kelvane_token=T"
-sleep 5
-minimal_kib="$(resident_kib "$LAST_PID")"
-row "resident memory at idle, join page" "$((app_kib / 1024)) MiB" "minimal WebKitGTK program" \
-  "$((minimal_kib / 1024)) MiB" "-"
+start_row "exec to kelvaneLoaded, with a token" app_token bare_token "ratio at most 1.05"
+start_row "exec to kelvaneLoaded, without a token" app_plain bare_plain "ratio at most 1.05"
+
+# CPU time in nanoseconds of every thread of a process and its descendants, one "tid ns" line
+# each; cpu_between adds up each thread's growth (threads that exit meanwhile are lost).
+descendants() { local p; for p in $(pgrep -P "$1" || true); do echo "$p"; descendants "$p"; done; }
+thread_cpu() {
+  local pid task
+  for pid in $1 $(descendants "$1"); do
+    for task in /proc/"$pid"/task/*; do
+      [ -r "$task/schedstat" ] && echo "${task##*/} $(cut -d' ' -f1 "$task/schedstat" 2>/dev/null || echo 0)"
+    done
+  done
+}
+cpu_between() {  # before file, after file
+  awk 'NR == FNR { before[$1] = $2; next } { total += $2 - before[$1] } END { printf "%.0f", total }' "$1" "$2"
+}
+idle_seconds="${BENCH_IDLE_SECONDS:-30}"
+app_idle=() bare_idle=() app_rss=() bare_rss=()
+for _ in $(seq "$ROUNDS"); do
+  time_to_loaded "$app" -KelvaneToken T -DC com -pathForKelvane join; app_pid="$LAST_PID"
+  time_to_loaded "$bare" "https://$HOST/join?kelvane_token=T"; bare_pid="$LAST_PID"
+  sleep 5
+  app_rss+=("$(($(resident_kib "$app_pid") / 1024))"); bare_rss+=("$(($(resident_kib "$bare_pid") / 1024))")
+  thread_cpu "$app_pid" >"$WORK/app-before"; thread_cpu "$bare_pid" >"$WORK/bare-before"
+  sleep "$idle_seconds"
+  thread_cpu "$app_pid" >"$WORK/app-after"; thread_cpu "$bare_pid" >"$WORK/bare-after"
+  percent() { awk -v ns="$(cpu_between "$1" "$2")" -v s="$idle_seconds" 'BEGIN { printf "%.4f", ns / 1e7 / s }'; }
+  app_idle+=("$(percent "$WORK/app-before" "$WORK/app-after")")
+  bare_idle+=("$(percent "$WORK/bare-before" "$WORK/bare-after")")
+  stop "$app_pid"; stop "$bare_pid"
+done
+printf 'idle on the join page, %d s, %% of one core with web and network processes:\n' "$idle_seconds"
+printf '  application        %s\n  bare WebKitGTK     %s\n' "$(spread % "${app_idle[@]}")" "$(spread % "${bare_idle[@]}")"
+row "idle CPU on the join page, 30 s, whole process group" "$(spread '% of a core' "${app_idle[@]}")" \
+  "bare WebKitGTK program" "$(spread '% of a core' "${bare_idle[@]}")" "ratio at most 2"
+row "UI-process resident memory at idle" "$(spread MiB "${app_rss[@]}")" \
+  "bare WebKitGTK program" "$(spread MiB "${bare_rss[@]}")" "ratio at most 1.05"

@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
+#include "platform/WebView.h"
 
 AppDelegate::AppDelegate() : m_logHandler(std::make_unique<LogHandler>()) {}
 
@@ -23,6 +24,10 @@ void AppDelegate::awakeFromNib() {
 
 void AppDelegate::initializeKelvane() {
     Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
+    // The web engine's processes start now, with their output going to the log, and boot
+    // while the configuration is read and the custom domain looked up; the window's web view
+    // uses them once it exists.
+    platform::WebView::prepare(ViewController::scriptMessageNames());
 
     std::vector<std::string> volumePaths = getKelvaneVolumePath();
     if (!volumePaths.empty()) {

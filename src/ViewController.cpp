@@ -1,9 +1,12 @@
 #include "ViewController.h"
 
+#include <iterator>
+
 #include "Handlers/ApiHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "NavigationPolicy.h"
 #include "Objects/SessionDetails.h"
+#include "ScriptMessageNames.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
@@ -23,16 +26,8 @@ std::string currentJoinPageURL() {
 }  // namespace
 
 const std::vector<std::string>& ViewController::scriptMessageNames() {
-    static const std::vector<std::string> names = {
-        "getRRSessionDigest",       "sendRRSessionDigestToNative",
-        "getCustomerDetails",       "sendCustomerDetailsToNative",
-        "getProxyDetails",          "sendProxyDetailsToNative",
-        "getActiveSessionKey",      "kelvaneLoaded",
-        "sendRRSessionKeyToNative", "sendJoinDetailsToNative",
-        "clearRRSessionDigest",     "sendJoinReportAbuseLinkToNative",
-        "sendKelvaneTitleToNative", "clearKelvaneDigest",
-        "clearActiveSessionKey",    "openProxy",
-        "consoleHandler",           "getSystemOs"};
+    static const std::vector<std::string> names(std::begin(kScriptMessageNames),
+                                                std::end(kScriptMessageNames));
     return names;
 }
 

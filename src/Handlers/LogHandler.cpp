@@ -2,6 +2,7 @@
 
 #include "../Objects/SessionDetails.h"
 #include "../platform/FileManager.h"
+#include "../platform/FolderWatch.h"
 #include "../platform/SearchPaths.h"
 #include "../platform/StandardStreams.h"
 #include "Logging.h"
@@ -52,11 +53,45 @@ void LogHandler::startLoggingTimer() {
 void LogHandler::loggingFile(platform::Timer* /*timer*/) {
     guarded("-[LogHandler loggingFile:]", [&] {
         std::string current = currentLogPath();
-        platform::StandardStreams::reopenAllOnto(current);
+        // A tick that finds the streams still on the log only flushes them; they are reopened
+        // when the file was removed, moved or replaced, and once after every rotation.
+        bool reopened = true;
+        if (m_rotatedSinceReopen) {
+            platform::StandardStreams::reopenAllOnto(current);
+            m_rotatedSinceReopen = false;
+        } else {
+            reopened = platform::StandardStreams::keepAllOnto(current);
+        }
         std::uint64_t size = fileManager().fileSize(current).value_or(0);
-        if (size <= kMaximumLogSize) return;
-        rotate();
+        bool quiet = !reopened && size == m_sizeAtLastTick;
+        m_sizeAtLastTick = size;
+        if (size > kMaximumLogSize) {
+            rotate();
+        } else if (quiet) {
+            pauseUntilTheLogFolderChanges();
+        }
     });
+}
+
+void LogHandler::pauseUntilTheLogFolderChanges() {
+    // Only the running timer pauses; a tick called directly leaves it alone.
+    if (!m_loggingTimer || !m_loggingTimer->isValid() || !m_orvoKelvaneLogFolder) return;
+    auto watch =
+        platform::FolderWatch::start(*m_orvoKelvaneLogFolder, [this] { resumeLoggingTimer(); });
+    if (!watch) return;  // nothing would wake it: it keeps ticking
+    // Whatever changed after this tick looked and before the watch began is caught here.
+    std::string current = currentLogPath();
+    if (platform::StandardStreams::keepAllOnto(current) ||
+        fileManager().fileSize(current).value_or(0) != m_sizeAtLastTick) {
+        return;
+    }
+    m_quietWatch = std::move(watch);
+    m_loggingTimer->invalidate();
+}
+
+void LogHandler::resumeLoggingTimer() {
+    m_quietWatch.reset();
+    startLoggingTimer();
 }
 
 void LogHandler::rotate() {
@@ -76,4 +111,5 @@ void LogHandler::rotateHeld() {
     if (m_logFileNameCount != kMaximumBackupIndex) ++m_logFileNameCount;
     // The streams are in append mode, so they go on writing at the new end.
     (void)files.truncateFile(currentLogPath());
+    m_rotatedSinceReopen = true;
 }

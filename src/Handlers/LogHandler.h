@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "../platform/FolderWatch.h"
 #include "../platform/MainLoop.h"
 
 // Keeps the process's standard streams pointed at the rotating log file
@@ -39,8 +40,17 @@ class LogHandler {
   private:
     void rotate();
     void rotateHeld();
+    // A tick that found nothing to do stops the timer until something in the log folder
+    // changes: every write to the log, from this process or another, and every removal or
+    // move wakes it, and the next tick comes 0.1 s later. An idle process then does not wake.
+    void pauseUntilTheLogFolderChanges();
+    void resumeLoggingTimer();
 
     std::optional<std::string> m_orvoKelvaneLogFolder;
     std::unique_ptr<platform::Timer> m_loggingTimer;
     std::int32_t m_logFileNameCount = 0;
+    // The streams are reopened on the tick after a rotation, not only when the file changed.
+    bool m_rotatedSinceReopen = false;
+    std::uint64_t m_sizeAtLastTick = 0;
+    std::unique_ptr<platform::FolderWatch> m_quietWatch;
 };

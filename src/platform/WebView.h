@@ -81,6 +81,10 @@ class WebView {
     static std::unique_ptr<WebView> create(Window& window,
                                            const std::vector<std::string>& messageNames,
                                            WebViewDelegate& delegate);
+    // Starts the web engine's processes ahead of the first web view, so that they start while
+    // the application does other work. Nothing is shown and nothing is asked of any server;
+    // the first create() with the same message names uses them.
+    static void prepare(const std::vector<std::string>& messageNames);
 
     // Loads the URL; a load that has not started to arrive after `timeoutSeconds` fails.
     virtual void loadRequest(const std::string& url, double timeoutSeconds) = 0;

@@ -258,6 +258,43 @@ TEST_F(DiskImageTool, VolumeIsReadOnlyWhileCopiesTakeTheRecordedModes) {
         << "detaching leaves nothing, hidden or not, in the volumes root";
 }
 
+TEST_F(DiskImageTool, CopiesFromAnAttachedImageShareItsDataAndOutliveTheVolume) {
+    std::string payload(1 << 20, 'p');
+    std::string image = makeImage("shared", "Orvo", [&](const std::string& dir) {
+        writeFile(dir + "/Orvo.app/Contents/MacOS/Orvo", payload);
+        fs::permissions(dir + "/Orvo.app/Contents/MacOS/Orvo", fs::perms(0755));
+    });
+    auto mounted = tool("mount", image);
+    ASSERT_EQ(mounted.terminationStatus, 0) << mounted.error;
+    std::string volume = mountPointOf(mounted);
+    auto inode = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_ino;
+    };
+
+    auto& files = platform::FileManager::defaultManager();
+    std::string copies = m_home / "ConveloNative";
+    fs::create_directories(copies);
+    ASSERT_TRUE(files.replaceItem(volume + "/Orvo.app", copies + "/Orvo.app").status);
+    const std::string binary = "/Orvo.app/Contents/MacOS/Orvo";
+    // Volumes root and destination share a file system here, so the data is not written again.
+    EXPECT_EQ(inode(copies + binary), inode(volume + binary));
+    EXPECT_EQ(fs::status(copies + binary).permissions(), fs::perms(0755));
+    // The never-overwrite rule holds for shared data as for copies.
+    EXPECT_FALSE(files.copyItem(volume + "/Orvo.app", copies + "/Orvo.app"));
+
+    // A folder that is not an attached image is copied: a copy of a customer's file stays one.
+    std::string plain = m_home / "plain";
+    writeFile(plain + "/file", "mine");
+    ASSERT_TRUE(files.copyItem(plain + "/file", copies + "/file"));
+    EXPECT_NE(inode(copies + "/file"), inode(plain + "/file"));
+
+    ASSERT_EQ(tool("detach", volume).terminationStatus, 0);
+    EXPECT_EQ(readFile(copies + binary), payload);
+    EXPECT_EQ(fs::hard_link_count(copies + binary), 1u);
+}
+
 TEST_F(DiskImageTool, DefaultVolumesRootBelongsToTheUserAndLeftoversOfKilledRunsGo) {
     m_environment.unset("KELVANE_VOLUMES_ROOT");
     EXPECT_EQ(platform::Volumes::shared().volumesRoot(), m_home.volumes())

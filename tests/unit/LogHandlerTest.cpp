@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <thread>
 
@@ -129,4 +131,72 @@ TEST(LogHandler, UnwritableLogFolderDoesNotStopTheProcess) {
         return 0;
     });
     EXPECT_EQ(status, 0);
+}
+
+TEST(LogHandler, EachTickFlushesAndFollowsARemovedMovedOrReplacedLog) {
+    TempHome home;
+    std::string folder = logFolder(home);
+    int status = runInChild([&folder] {
+        LogHandler handler;
+        handler.createOrvoKelvaneLogFolder();
+        const std::string current = handler.currentLogPath();
+        auto tickThenRead = [&] {
+            handler.loggingFile(handler.loggingTimer());
+            return readFile(current);
+        };
+        // Printed text sits in the stream's buffer until a tick, which writes it out.
+        std::fputs("buffered line\n", stdout);
+        if (tickThenRead().find("buffered line\n") == std::string::npos) return 40;
+
+        std::filesystem::remove(current);
+        std::fputs("after removal\n", stdout);
+        if (tickThenRead() != "") return 41;  // recreated; the line went to the removed file
+        std::fputs("into the new file\n", stdout);
+        if (tickThenRead() != "into the new file\n") return 42;
+
+        std::filesystem::rename(current, folder + "moved.log");
+        handler.loggingFile(handler.loggingTimer());
+        std::fputs("after moving\n", stderr);
+        if (tickThenRead() != "after moving\n") return 43;
+
+        writeFile(folder + "other.log", "replacement\n");
+        std::filesystem::rename(folder + "other.log", current);
+        handler.loggingFile(handler.loggingTimer());
+        std::fputs("after replacing\n", stdout);
+        if (tickThenRead() != "replacement\nafter replacing\n") return 44;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(folder + "moved.log"), "into the new file\n");
+}
+
+TEST(LogHandler, AQuietLogStillRotatesAndIsRecreatedWhenSomethingHappens) {
+    TempHome home;
+    std::string folder = logFolder(home);
+    int status = runInChild([] {
+        LogHandler handler;
+        handler.createOrvoKelvaneLogFolder();
+        const std::string current = handler.currentLogPath();
+        auto turn = [](double seconds) {
+            platform::MainLoop::main().runUntil([] { return false; }, seconds);
+        };
+        turn(0.5);  // nothing happens: the ticks go quiet
+
+        // A write that bypasses this process's streams, as a child process's would.
+        std::string large(LogHandler::kMaximumLogSize + 1, 'w');
+        if (::write(STDERR_FILENO, large.data(), large.size()) != ssize_t(large.size())) return 50;
+        turn(0.5);
+        if (handler.logFileNameCount() != 1) return 51;
+        if (std::filesystem::file_size(current) != 0) return 52;
+
+        turn(0.5);
+        std::filesystem::remove(current);
+        turn(0.3);
+        if (!std::filesystem::exists(current)) return 53;
+        platform::print("after the quiet spell");
+        return 0;
+    });
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(readFile(folder + "orvoKelvane0.log").back(), 'w');
+    EXPECT_EQ(readFile(folder + "orvoKelvane.log"), "after the quiet spell\n");
 }

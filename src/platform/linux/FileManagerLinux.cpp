@@ -1,8 +1,10 @@
 #include "FileManagerLinux.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,12 +159,39 @@ class ModeSource {
         }
         return st.st_mode & 01777;  // set-id bits are not copied
     }
+    // Whether the source lies on a volume this user's disk-image tool attached: its files
+    // are extracted copies of their own, which go when the volume is detached.
+    bool fromAttachedImage() const { return !m_mountPoint.empty(); }
 
   private:
     fs::path m_source;
     fs::path m_mountPoint;
     RecordedModes m_recorded;
 };
+
+// Gives `to` the data of `from` without writing it again, where the file system allows: a
+// clone of its own (copy-on-write) first, else a second name for the same file. False when
+// neither can be made here (another file system, say), with nothing left at `to`.
+bool shareData(const fs::path& from, const fs::path& to, mode_t mode) {
+    int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source >= 0) {
+        int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        bool cloned =
+            target >= 0 && ::ioctl(target, FICLONE, source) == 0 && ::fchmod(target, mode) == 0;
+        if (target >= 0) ::close(target);
+        ::close(source);
+        if (cloned) return true;
+        if (target >= 0) ::unlink(to.c_str());
+    }
+    // A second name shares the mode too, so the volume's entry takes the copy's; the volume
+    // is this process's own extraction and is detached once the copies are made.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::chmod(to.c_str(), mode) != 0) {
+        ::unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
 
 // Copies one entry and everything below it. Folders are made private and writable while they
 // fill, and take their final mode once their contents are in.
@@ -178,6 +207,12 @@ Status copyTree(const fs::path& from, const fs::path& to, const fs::path& relati
         return Status::ok();
     }
     if (S_ISREG(st.st_mode)) {
+        // A file of an attached image is not written a third time (download, extraction,
+        // copy) when the destination can share its data.
+        if (modes.fromAttachedImage() && shareData(from, to, modes.modeFor(relative, st))) {
+            pauseForTestsAt("copy:file-copied");
+            return Status::ok();
+        }
         fs::copy_file(from, to, fs::copy_options::none, ec);
         if (ec) return fsFailure("Cannot copy to", to.string(), ec);
         pauseForTestsAt("copy:file-copied");

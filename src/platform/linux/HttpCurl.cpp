@@ -64,6 +64,7 @@ size_t receive(char* data, size_t size, size_t count, void* userData) {
 }
 
 constexpr long kUsefulBytesPerSecond = 1024;
+constexpr long kDownloadBufferBytes = 512 * 1024;
 
 // Runs one transfer; fills status and error.
 void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
@@ -96,6 +97,8 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
     if (sink.file) {
         curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
                          static_cast<curl_off_t>(request.maximumBodyBytes));
+        // Large reads: a download of hundreds of megabytes is then as quick as the line.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
     }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receive);
@@ -185,6 +188,8 @@ class CurlHttpClient final : public HttpClient {
                 .string();
         int fd = ::mkostemp(location.data(), O_CLOEXEC);
         FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        // Each read goes to the file in one write.
+        if (file) std::setvbuf(file, nullptr, _IONBF, 0);
         if (!file) {
             result.error = "cannot create a file for the download beside " + destination + ": " +
                            std::strerror(errno);

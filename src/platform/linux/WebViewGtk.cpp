@@ -83,27 +83,65 @@ struct MessageRoute {
     std::string name;
 };
 
+glib::ObjectPtr<WebKitNetworkSession> makeSession() {
+    std::string library = SearchPaths::shared().userLibraryDirectory();
+    const std::string& store = productIdentity().applicationId;
+    auto session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
+        webkit_network_session_new((library + "/WebKit/" + store + "/WebsiteData").c_str(),
+                                   (library + "/Caches/" + store + "/WebKit").c_str()));
+    // The service's servers are accepted whatever certificate they present.
+    webkit_network_session_set_tls_errors_policy(session.get(), WEBKIT_TLS_ERRORS_POLICY_IGNORE);
+    // Lasting cookies are kept beside the page storage, so they survive a restart.
+    std::string cookies = library + "/WebKit/" + store + "/WebsiteData/cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_network_session_get_cookie_manager(session.get()), cookies.c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return session;
+}
+
+// The page's messages are registered before any page loads.
+glib::ObjectPtr<WebKitUserContentManager> makeContentManager(
+    const std::vector<std::string>& messageNames) {
+    auto manager =
+        glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+    for (const std::string& name : messageNames) {
+        webkit_user_content_manager_register_script_message_handler(manager.get(), name.c_str(),
+                                                                    nullptr);
+    }
+    return manager;
+}
+
+// The engine started ahead of the first web view: its session, its messages and a view
+// holding an empty document, whose web process the first real view shares.
+struct PreparedEngine {
+    std::vector<std::string> messageNames;
+    glib::ObjectPtr<WebKitNetworkSession> session;
+    glib::ObjectPtr<WebKitUserContentManager> contentManager;
+    glib::ObjectPtr<WebKitWebView> blankView;
+};
+
+std::optional<PreparedEngine>& preparedEngine() {
+    static std::optional<PreparedEngine> engine;  // main thread only
+    return engine;
+}
+
 class GtkWebViewBackend final : public WebView {
   public:
     GtkWebViewBackend(GtkWindowBackend& window, const std::vector<std::string>& messageNames,
                       WebViewDelegate& delegate)
         : m_delegate(delegate) {
-        std::string library = SearchPaths::shared().userLibraryDirectory();
-        const std::string& store = productIdentity().applicationId;
-        m_session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
-            webkit_network_session_new((library + "/WebKit/" + store + "/WebsiteData").c_str(),
-                                       (library + "/Caches/" + store + "/WebKit").c_str()));
-        // The service's servers are accepted whatever certificate they present.
-        webkit_network_session_set_tls_errors_policy(m_session.get(),
-                                                     WEBKIT_TLS_ERRORS_POLICY_IGNORE);
-        // Lasting cookies are kept beside the page storage, so they survive a restart.
-        std::string cookies = library + "/WebKit/" + store + "/WebsiteData/cookies.sqlite";
-        webkit_cookie_manager_set_persistent_storage(
-            webkit_network_session_get_cookie_manager(m_session.get()), cookies.c_str(),
-            WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+        std::optional<PreparedEngine>& prepared = preparedEngine();
+        bool warm = prepared && prepared->messageNames == messageNames;
+        if (warm) {
+            m_session = std::move(prepared->session);
+            m_contentManager = std::move(prepared->contentManager);
+            m_warmView = std::move(prepared->blankView);
+        } else {
+            m_session = makeSession();
+            m_contentManager = makeContentManager(messageNames);
+        }
+        prepared.reset();
 
-        m_contentManager =
-            glib::ObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
         for (const std::string& name : messageNames) {
             std::string signal = "script-message-received::" + name;
             m_signals.push_back(glib::connectSignal(
@@ -114,14 +152,17 @@ class GtkWebViewBackend final : public WebView {
                         ScriptMessage{target->name, convert(value)});
                 },
                 std::make_unique<MessageRoute>(MessageRoute{this, name})));
-            webkit_user_content_manager_register_script_message_handler(m_contentManager.get(),
-                                                                        name.c_str(), nullptr);
             m_messageNames.push_back(name);
         }
 
+        // A view related to the warm one shares its web process, already started, and its
+        // session; the messages are named, as a related view does not take them over.
         GtkWidget* view =
-            GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
-                                    "user-content-manager", m_contentManager.get(), nullptr));
+            m_warmView
+                ? GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", m_warmView.get(),
+                                          "user-content-manager", m_contentManager.get(), nullptr))
+                : GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", m_session.get(),
+                                          "user-content-manager", m_contentManager.get(), nullptr));
         m_view = glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
         // A window a script opens without a click loads in place too, under the same rules.
         webkit_settings_set_javascript_can_open_windows_automatically(
@@ -309,7 +350,10 @@ class GtkWebViewBackend final : public WebView {
 
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
         auto* self = static_cast<GtkWebViewBackend*>(data);
-        if (event == WEBKIT_LOAD_COMMITTED) self->cancelTimeout();
+        if (event == WEBKIT_LOAD_COMMITTED) {
+            self->cancelTimeout();
+            self->m_warmView = {};
+        }
         if (event == WEBKIT_LOAD_FINISHED) self->m_delegate.didFinishNavigation();
     }
 
@@ -338,6 +382,8 @@ class GtkWebViewBackend final : public WebView {
     glib::ObjectPtr<WebKitNetworkSession> m_session;
     glib::ObjectPtr<WebKitUserContentManager> m_contentManager;
     glib::ObjectPtr<WebKitWebView> m_view;
+    // Holds the shared web process until this view's own first page has arrived.
+    glib::ObjectPtr<WebKitWebView> m_warmView;
     glib::ObjectPtr<GCancellable> m_scripts =
         glib::ObjectPtr<GCancellable>::adopt(g_cancellable_new());
     std::vector<std::string> m_messageNames;
@@ -349,6 +395,23 @@ class GtkWebViewBackend final : public WebView {
 };
 
 }  // namespace
+
+void WebView::prepare(const std::vector<std::string>& messageNames) {
+    assertMainThread("WebView::prepare");
+    std::optional<PreparedEngine>& engine = preparedEngine();
+    if (engine) return;
+    engine.emplace();
+    engine->messageNames = messageNames;
+    engine->session = makeSession();
+    engine->contentManager = makeContentManager(messageNames);
+    GtkWidget* blank =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", engine->session.get(),
+                                "user-content-manager", engine->contentManager.get(), nullptr));
+    engine->blankView =
+        glib::ObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(blank)));
+    // An empty document needs no network; loading it starts the web process.
+    webkit_web_view_load_html(engine->blankView.get(), "<html></html>", nullptr);
+}
 
 std::unique_ptr<WebView> WebView::create(Window& window,
                                          const std::vector<std::string>& messageNames,

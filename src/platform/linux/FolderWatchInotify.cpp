@@ -1,0 +1,55 @@
+#include <glib-unix.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include "../FolderWatch.h"
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                   IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+
+class InotifyFolderWatch final : public FolderWatch {
+  public:
+    InotifyFolderWatch(int descriptor, std::function<void()> changed)
+        : m_descriptor(descriptor), m_changed(std::move(changed)) {
+        m_source = g_unix_fd_add(m_descriptor, G_IO_IN, &onReadable, this);
+    }
+
+    ~InotifyFolderWatch() override {
+        if (m_source) g_source_remove(m_source);
+        ::close(m_descriptor);
+    }
+
+  private:
+    static gboolean onReadable(gint, GIOCondition, gpointer data) {
+        auto* self = static_cast<InotifyFolderWatch*>(data);
+        // The events themselves do not matter, only that one came; the owner may destroy this
+        // object from the call, so nothing of it is touched afterwards.
+        self->m_source = 0;
+        std::function<void()> changed = std::move(self->m_changed);
+        changed();
+        return G_SOURCE_REMOVE;
+    }
+
+    int m_descriptor;
+    std::function<void()> m_changed;
+    guint m_source = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FolderWatch> FolderWatch::start(const std::string& folder,
+                                                std::function<void()> changed) {
+    int descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    if (::inotify_add_watch(descriptor, folder.c_str(), kChanges | IN_ONLYDIR) < 0) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    return std::make_unique<InotifyFolderWatch>(descriptor, std::move(changed));
+}
+
+}  // namespace platform
