@@ -62,7 +62,9 @@ resident_kib() { awk '/VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null || ech
 row() {
   local what="$1" figure="$2" yardstick="$3" measure="$4" target="$5"
   local ratio="-"
-  if [ "$measure" != "-" ]; then ratio="$(awk -v a="${figure%% *}" -v b="${measure%% *}" 'BEGIN { printf "%.2f", a / b }')"; fi
+  if [ "$measure" != "-" ]; then
+    ratio="$(awk -v a="${figure%% *}" -v b="${measure%% *}" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }')"
+  fi
   printf 'row|%s|%s|%s|%s|%s|%s\n' "$what" "$figure" "$yardstick" "$measure" "$ratio" "$target"
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -24,4 +26,12 @@ inline std::size_t countOccurrences(const std::string& text, const std::string& 
         ++count;
     }
     return count;
+}
+
+// Whether two existing paths lie on one file system (where files can be linked, not copied).
+inline bool sameFileSystem(const std::string& a, const std::string& b) {
+    struct stat first {
+    }, second{};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev;
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <future>
@@ -230,9 +231,22 @@ TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResu
 
 // A disk that fills while the agent is copied out of its volume: nothing half-copied is left
 // or launched, the failure is announced, and the next install puts every item in whole, also
-// over the empty files an earlier full disk left.
+// over the empty files an earlier full disk left. The volume is attached on another file
+// system (memory-backed), where the copy cannot share the volume's data and really writes.
 TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIsWhole) {
-    ScopedEnvironment environment{{"KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL}};
+    std::string volumes = "/dev/shm/kelvane-volumes-XXXXXX";
+    if (!::mkdtemp(volumes.data()) || sameFileSystem(volumes, m_home.path())) {
+        GTEST_SKIP() << "no memory-backed file system at /dev/shm beside the home";
+    }
+    struct RemoveAfterwards {
+        std::string path;
+        ~RemoveAfterwards() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } removeVolumes{volumes};
+    ScopedEnvironment environment{{"KELVANE_HDIUTIL", KELVANE_HDIUTIL_TOOL},
+                                  {"KELVANE_VOLUMES_ROOT", volumes}};
     std::string folder = m_home / "Library/Application Support/ConveloNative/";
     fs::create_directories(folder);
     for (const std::string& item : OrvoDmgDownloader::companionItems()) {
@@ -257,7 +271,7 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
     EXPECT_FALSE(fs::exists(folder + "Orvo.app"));
     for (const auto& entry : fs::directory_iterator(folder))
         EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
-    EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo")) << "the volume was detached";
+    EXPECT_FALSE(fs::exists(volumes + "/Orvo")) << "the volume was detached";
 
     std::string whole = install(false);
     EXPECT_THAT(whole, HasSubstr("launched successfully")) << whole;
