@@ -8,6 +8,8 @@ namespace Product {
 
 inline constexpr const char* kApplicationId = "com.Orvo.Tendra.OrvoTendraKelvane";
 inline constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
+// The name people see: the window's first title and the desktop's.
+inline constexpr const char* kDisplayName = "Orvo Tendra - Kelvane";
 // The volume that brings the application: its first install and its updates.
 inline constexpr const char* kVolumeName = "Kelvane Plugin";
 inline constexpr const char* kDiskImageTool = "/usr/bin/hdiutil";

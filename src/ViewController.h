@@ -5,6 +5,7 @@
 
 #include "Handlers/NativeMessageHandler.h"
 #include "Handlers/NetworkMonitor.h"
+#include "Product.h"
 #include "platform/WebView.h"
 #include "platform/Window.h"
 
@@ -14,7 +15,7 @@ class ViewController final : public platform::WebViewDelegate,
                              public NativeMessageHandlerDelegate,
                              public NetworkMonitorDelegate {
   public:
-    static constexpr const char* kDefaultTitle = "Orvo Tendra - Kelvane";
+    static constexpr const char* kDefaultTitle = Product::kDisplayName;
     static constexpr double kLoadTimeout = 10;
 
     // The eighteen message names the join page may post, in registration order.

@@ -35,6 +35,9 @@ class Application : public Replaceable<Application> {
 
     // Takes over the main thread until the application ends; returns the exit status.
     virtual int run(int argc, char** argv, ApplicationDelegate& delegate) = 0;
+    // Brings the main window to the front; false when there is none (it closed, the process
+    // is ending).
+    virtual bool presentMainWindow() = 0;
     // Ends the process after telling the delegate; does not return.
     [[noreturn]] virtual void terminate() = 0;
 

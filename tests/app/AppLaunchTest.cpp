@@ -100,3 +100,31 @@ TEST_F(AppLaunch, StartsWithCorruptPreferencesAndNoInfoPlistAndKeepsTheBadFile) 
     EXPECT_TRUE(keptAside);
     EXPECT_THAT(readFile(preferences), HasSubstr("WebKitOfflineWebApplicationCacheEnabled"));
 }
+
+// One copy per user and home: a second start in the same home ends at once, having asked the
+// first to bring its window forward, and writes nothing there; a start in another home runs.
+TEST_F(AppLaunch, ASecondStartInTheSameHomeEndsAndAnotherHomeGetsItsOwnCopy) {
+    auto first = launch({"-DC", "eu"});
+    ASSERT_TRUE(logShows("App version :", 20)) << log();
+
+    auto second = launch({"-DC", "eu"});
+    auto status = second->waitForExit(20);
+    ASSERT_TRUE(status.has_value()) << "the second start kept running";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_THAT(readFile(output()), HasSubstr("is already running for this user and home"));
+    EXPECT_EQ(countOccurrences(log(), "App Started"), 1u) << "the second start wrote to the log";
+    EXPECT_EQ(countOccurrences(log(), "Invoked By User"), 1u);
+    EXPECT_FALSE(first->waitForExit(0.5).has_value()) << "the first copy ended";
+
+    TempHome other;
+    LaunchedApp elsewhere(m_bundle + "/Contents/MacOS/OrvoTendraKelvane", {"-DC", "eu"},
+                          other.path(), other / "launch-output.txt");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return readFile(other / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log")
+                       .find("App version :") != std::string::npos;
+        },
+        20));
+    EXPECT_FALSE(elsewhere.waitForExit(0.5).has_value());
+    EXPECT_FALSE(first->waitForExit(0.1).has_value());
+}

@@ -55,7 +55,16 @@ class GtkApplicationBackend final : public Application {
         return g_application_run(G_APPLICATION(m_application.get()), argc > 0 ? 1 : 0, programOnly);
     }
 
+    bool presentMainWindow() override {
+        if (m_ending || !m_application) return false;
+        GList* windows = gtk_application_get_windows(m_application.get());
+        if (!windows) return false;
+        gtk_window_present(GTK_WINDOW(windows->data));
+        return true;
+    }
+
     [[noreturn]] void terminate() override {
+        m_ending = true;
         if (m_delegate) m_delegate->applicationWillTerminate();
         Preferences::standardUserDefaults().synchronize();
         std::fflush(nullptr);
@@ -90,6 +99,7 @@ class GtkApplicationBackend final : public Application {
     }
 
     void lastWindowClosed() {
+        m_ending = true;
         if (m_delegate->applicationShouldTerminateAfterLastWindowClosed()) terminate();
     }
 
@@ -111,6 +121,7 @@ class GtkApplicationBackend final : public Application {
     glib::ObjectPtr<GtkApplication> m_application;
     std::vector<glib::SignalConnection> m_signals;
     bool m_launched = false;
+    bool m_ending = false;  // the last window has closed: nothing is left to bring forward
 };
 
 }  // namespace

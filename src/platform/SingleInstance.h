@@ -1,0 +1,29 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// One running copy of the application per user and home, as on the desktop it was first made
+// for. The first process to claim holds the claim until it ends; a later one asks it to bring
+// its window forward and is told to end.
+class SingleInstance {
+  public:
+    virtual ~SingleInstance() = default;
+
+    enum class Outcome {
+        Claimed,    // this process is the one; keep the returned object for its whole life
+        Presented,  // another process of this user and home brought its window forward
+    };
+
+    // `present` runs on the main thread of the claiming process whenever a later start asks;
+    // it answers whether a window was brought forward. One that answers false (its window is
+    // gone, the process is ending) makes the later start wait for the claim to come free.
+    // Where no claim can be made at all, the process runs as if it had claimed.
+    static Outcome claim(const std::string& home, std::function<bool()> present,
+                         std::unique_ptr<SingleInstance>& held);
+};
+
+}  // namespace platform
