@@ -22,6 +22,9 @@ class GtkApplicationBackend final : public Application {
   public:
     int run(int argc, char** argv, ApplicationDelegate& delegate) override {
         m_delegate = &delegate;
+        // The window's class is the application id, which the desktop entry names, so the
+        // dock groups the window with the entry's icon.
+        g_set_prgname(productIdentity().applicationId.c_str());
         m_application = glib::ObjectPtr<GtkApplication>::adopt(
             gtk_application_new(productIdentity().applicationId.c_str(), G_APPLICATION_NON_UNIQUE));
 
