@@ -14,6 +14,7 @@
 
 #include "../SearchPaths.h"
 #include "../Volumes.h"
+#include "MountTable.h"
 
 namespace fs = std::filesystem;
 
@@ -64,12 +65,6 @@ bool isUsableFolder(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
            ::access(path.c_str(), W_OK | X_OK) == 0;
 }
-
-struct MountList {
-    GList* entries = nullptr;
-    MountList() { entries = g_unix_mounts_get(nullptr); }
-    ~MountList() { g_list_free_full(entries, reinterpret_cast<GDestroyNotify>(g_unix_mount_free)); }
-};
 
 class LinuxVolumes final : public Volumes {
   public:
@@ -188,14 +183,7 @@ RecordedModes LinuxAttachedImages::recordedModes(const std::string& mountPoint) 
 }
 
 std::vector<std::string> LinuxVolumes::mountedVolumePaths() const {
-    std::vector<std::string> paths;
-    MountList mounts;
-    for (GList* item = mounts.entries; item; item = item->next) {
-        auto* entry = static_cast<GUnixMountEntry*>(item->data);
-        // Kernel and system mounts (/proc, /sys, /run, ...) are not volumes a user sees.
-        if (g_unix_mount_is_system_internal(entry)) continue;
-        paths.emplace_back(g_unix_mount_get_mount_path(entry));
-    }
+    std::vector<std::string> paths = mounts::visiblePaths(mounts::current());
     for (auto& point : AttachedImages::shared().mountPoints()) {
         if (std::find(paths.begin(), paths.end(), point) == paths.end()) paths.push_back(point);
     }
@@ -207,22 +195,65 @@ std::optional<VolumeInfo> LinuxVolumes::fileSystemInfo(const std::string& mountP
         // Attached disk images behave as on macOS: ejectable, read-only.
         return VolumeInfo{true, false, true, "disk image", "iso9660"};
     }
-    std::string path = normalised(mountPoint);
-    MountList mounts;
-    for (GList* item = mounts.entries; item; item = item->next) {
+    return mounts::infoFor(mounts::current(), normalised(mountPoint));
+}
+
+namespace mounts {
+
+std::vector<MountRow> current() {
+    std::vector<MountRow> rows;
+    GList* entries = g_unix_mounts_get(nullptr);
+    for (GList* item = entries; item; item = item->next) {
         auto* entry = static_cast<GUnixMountEntry*>(item->data);
-        if (path != g_unix_mount_get_mount_path(entry)) continue;
+        rows.push_back(MountRow{g_unix_mount_get_mount_path(entry),
+                                g_unix_mount_get_device_path(entry),
+                                g_unix_mount_get_fs_type(entry),
+                                static_cast<bool>(g_unix_mount_is_system_internal(entry)),
+                                static_cast<bool>(g_unix_mount_is_readonly(entry)),
+                                static_cast<bool>(g_unix_mount_guess_can_eject(entry))});
+    }
+    g_list_free_full(entries, reinterpret_cast<GDestroyNotify>(g_unix_mount_free));
+    return rows;
+}
+
+bool isDesktopUserMount(const std::string& path) {
+    for (const char* root : {"/media/", "/run/media/"}) {
+        std::string prefix = root;
+        if (path.rfind(prefix, 0) != 0) continue;
+        // <user>/<name>: two components at least below the root.
+        std::string rest = path.substr(prefix.size());
+        auto slash = rest.find('/');
+        return slash != std::string::npos && slash > 0 && slash + 1 < rest.size();
+    }
+    return false;
+}
+
+std::vector<std::string> visiblePaths(const std::vector<MountRow>& rows) {
+    std::vector<std::string> paths;
+    for (const MountRow& row : rows) {
+        // Kernel and system mounts (/proc, /sys, /run, ...) are not volumes a user sees.
+        if (row.systemInternal && !isDesktopUserMount(row.path)) continue;
+        paths.push_back(row.path);
+    }
+    return paths;
+}
+
+std::optional<VolumeInfo> infoFor(const std::vector<MountRow>& rows, const std::string& path) {
+    for (const MountRow& row : rows) {
+        if (row.path != path) continue;
+        bool desktop = isDesktopUserMount(row.path);
         VolumeInfo info;
-        bool internal = g_unix_mount_is_system_internal(entry);
-        info.removable = g_unix_mount_guess_can_eject(entry);
-        info.writable = !g_unix_mount_is_readonly(entry);
-        info.unmountable = !internal && path != "/";
-        info.description = g_unix_mount_get_device_path(entry);
-        info.type = g_unix_mount_get_fs_type(entry);
+        info.removable = row.canEject || desktop;
+        info.writable = !row.readOnly;
+        info.unmountable = (!row.systemInternal || desktop) && path != "/";
+        info.description = row.device;
+        info.type = row.type;
         return info;
     }
     return std::nullopt;
 }
+
+}  // namespace mounts
 
 Volumes& Volumes::shared() {
     static LinuxVolumes backend;

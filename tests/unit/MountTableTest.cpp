@@ -1,0 +1,41 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/linux/MountTable.h"
+
+using platform::mounts::MountRow;
+using ::testing::ElementsAre;
+
+// A disk image the customer opens from the file manager is mounted by the desktop as a loop
+// device under /media/<user>/ or /run/media/<user>/, which GLib counts as system-internal. The
+// volume search must still see it, as an ejectable volume, or the first install never happens.
+TEST(MountTable, DesktopMountedImagesAreVolumesThatCanBeEjected) {
+    const std::vector<MountRow> rows = {
+        {"/", "/dev/vda", "ext4", true, false, false},
+        {"/proc", "proc", "proc", true, false, false},
+        {"/run/user/1000", "tmpfs", "tmpfs", true, false, false},
+        {"/media/ann/Kelvane Plugin", "/dev/loop3", "iso9660", true, true, true},
+        {"/run/media/bob/Kelvane Plugin", "/dev/loop4", "iso9660", true, true, true},
+        {"/snap/core/1", "/dev/loop0", "squashfs", true, true, false},
+        {"/mnt/data", "/dev/vdb", "ext4", false, false, false},
+    };
+    EXPECT_THAT(
+        platform::mounts::visiblePaths(rows),
+        ElementsAre("/media/ann/Kelvane Plugin", "/run/media/bob/Kelvane Plugin", "/mnt/data"));
+
+    for (const char* path : {"/media/ann/Kelvane Plugin", "/run/media/bob/Kelvane Plugin"}) {
+        auto info = platform::mounts::infoFor(rows, path);
+        ASSERT_TRUE(info.has_value()) << path;
+        EXPECT_TRUE(info->removable && info->unmountable) << path;
+        EXPECT_FALSE(info->writable) << path;
+        EXPECT_EQ(info->type, "iso9660");
+    }
+    auto fixed = platform::mounts::infoFor(rows, "/mnt/data");
+    ASSERT_TRUE(fixed.has_value());
+    EXPECT_FALSE(fixed->removable) << "a fixed disk is not where the application comes from";
+    EXPECT_FALSE(platform::mounts::infoFor(rows, "/media/ann").has_value());
+
+    EXPECT_FALSE(platform::mounts::isDesktopUserMount("/media/ann"));
+    EXPECT_FALSE(platform::mounts::isDesktopUserMount("/media//x"));
+    EXPECT_FALSE(platform::mounts::isDesktopUserMount("/run/user/1000/media/ann/x"));
+}
