@@ -18,6 +18,8 @@ class SearchPaths : public Replaceable<SearchPaths> {
     virtual std::string userLibraryDirectory() const = 0;
     // <home>/Applications
     virtual std::string userApplicationsDirectory() const = 0;
+    // Where the user's downloads go: the desktop's download folder, else <home>/Downloads.
+    virtual std::string userDownloadsDirectory() const = 0;
     // The machine-wide applications folder.
     virtual std::string localApplicationsDirectory() const = 0;
 };

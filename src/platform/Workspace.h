@@ -18,6 +18,9 @@ class Workspace : public Replaceable<Workspace> {
     // Opens the URL with the application the desktop has registered for its scheme; a failure
     // says why.
     virtual Status openURL(const std::string& url) = 0;
+    // Shows the file in the desktop's file manager, selected; else opens its folder. Fails,
+    // with the reason, when neither could be done.
+    virtual Status showInFileManager(const std::string& path) = 0;
     // Shows the desktop's proxy settings; fails, with the reason, when the desktop offers none
     // or they could not be started.
     virtual Status openProxySettings() = 0;

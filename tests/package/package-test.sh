@@ -19,7 +19,8 @@ dpkg-deb -x "$deb" "$root"
 id=com.Orvo.Tendra.OrvoTendraKelvane
 bundle="$root/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app"
 for item in "$bundle/Contents/Info.plist" "$bundle/Contents/MacOS/OrvoTendraKelvane" \
-  "$bundle/Contents/MacOS/kelvane-hdiutil" "$bundle/Contents/Resources/NoInternetPage.html" \
+  "$bundle/Contents/MacOS/kelvane-hdiutil" "$bundle/Contents/MacOS/kelvane-support-logs" \
+  "$bundle/Contents/Resources/NoInternetPage.html" \
   "$root/usr/share/applications/$id.desktop" "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml"; do
   [ -e "$item" ] || fail "missing from the package: ${item#"$root"}"
@@ -29,7 +30,11 @@ for size in 16 24 32 48 64 128 256 512; do
 done
 [ "$(readlink "$root/usr/bin/orvo-tendra-kelvane")" = "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" ] ||
   fail "the launcher does not point at the bundle"
+[ "$(readlink "$root/usr/bin/orvo-tendra-kelvane-save-logs")" = "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/kelvane-support-logs" ] ||
+  fail "the save-logs launcher does not point at the bundle's command"
 desktop-file-validate "$root/usr/share/applications/$id.desktop" || fail "desktop entry invalid"
+grep -qx "Exec=orvo-tendra-kelvane-save-logs" "$root/usr/share/applications/$id.desktop" ||
+  fail "no \"Save logs for support\" action"
 grep -qx "StartupWMClass=$id" "$root/usr/share/applications/$id.desktop" || fail "window class"
 appstreamcli validate --no-net "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml" ||
   fail "metainfo invalid"

@@ -1,3 +1,4 @@
+#include <glib.h>
 #include "../SearchPaths.h"
 
 #include <pwd.h>
@@ -14,6 +15,7 @@ class LinuxSearchPaths final : public SearchPaths {
     std::string homeDirectory() const override;
     std::string userLibraryDirectory() const override;
     std::string userApplicationsDirectory() const override;
+    std::string userDownloadsDirectory() const override;
     std::string localApplicationsDirectory() const override;
 };
 
@@ -27,6 +29,15 @@ std::string LinuxSearchPaths::homeDirectory() const {
 
 std::string LinuxSearchPaths::userLibraryDirectory() const {
     return homeDirectory() + "/Library";
+}
+
+std::string LinuxSearchPaths::userDownloadsDirectory() const {
+    // The desktop's own name for it (xdg-user-dirs), which may be translated.
+    if (const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+        downloads && *downloads && std::string(downloads) != homeDirectory()) {
+        return downloads;
+    }
+    return homeDirectory() + "/Downloads";
 }
 
 std::string LinuxSearchPaths::userApplicationsDirectory() const {

@@ -16,6 +16,7 @@ namespace {
 class GioWorkspace final : public Workspace {
   public:
     Status openURL(const std::string& url) override;
+    Status showInFileManager(const std::string& path) override;
     Status openProxySettings() override;
     Status launchApplication(const std::string& bundlePath,
                              const std::vector<std::string>& arguments) override;
@@ -29,6 +30,28 @@ Status GioWorkspace::openURL(const std::string& url) {
     if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) return Status::ok();
     if (!error) return Status::failure("no application opens " + url);
     return glib::statusFromError(error);
+}
+
+Status GioWorkspace::showInFileManager(const std::string& path) {
+    GError* error = nullptr;
+    g_autofree char* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
+    if (!uri) return glib::statusFromError(error);
+    // The file managers' shared interface selects the file in a window of their own.
+    if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        const char* uris[] = {uri, nullptr};
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+            "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        g_object_unref(bus);
+        if (reply) {
+            g_variant_unref(reply);
+            return Status::ok();
+        }
+    }
+    g_autofree char* folder = g_path_get_dirname(path.c_str());
+    g_autofree char* folderUri = g_filename_to_uri(folder, nullptr, nullptr);
+    return openURL(folderUri ? folderUri : folder);
 }
 
 Status GioWorkspace::openProxySettings() {
