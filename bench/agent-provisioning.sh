@@ -45,10 +45,8 @@ for round in $(seq "$ROUNDS"); do
   fetch_attach_copy /agent/OrvoMac.dmg Orvo Orvo.app "$manual_home/ConveloNative"
   HOME="$manual_home" "$manual_home/ConveloNative/Orvo.app/Contents/MacOS/Orvo" -timestamps x || true
   manual_times+=("$(seconds_since "$BY_HAND_START")")
-  chmod -R u+w "$home" "$manual_home" 2>/dev/null || true
-  rm -rf "$home" "$manual_home"
+  remove_trees "$home" "$manual_home"
 done
 
 compare_with_by_hand "join to agent start, 200 MB image" app_times manual_times "ratio at most 1.0"
-printf 'resident memory growth during the download: %s\n' "$(spread MiB "${growth[@]}")"
-row "resident memory growth, agent download" "$(spread MiB "${growth[@]}")" "-" "-" "at most 32 MiB"
+report_memory_growth "resident memory growth, agent download" growth

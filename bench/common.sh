@@ -115,3 +115,13 @@ compare_with_by_hand() {  # what, application times name, by-hand times name, ta
     "${#mine[@]}" "$(spread s "${mine[@]}")" "$(spread s "${theirs[@]}")"
   row "$1" "$(spread s "${mine[@]}")" "same steps by hand" "$(spread s "${theirs[@]}")" "$4"
 }
+
+# Prints the resident memory growth of the rounds and adds its table row.
+report_memory_growth() {  # what, growth values (MiB) name
+  local -n values="$2"
+  printf 'resident memory growth during the download: %s\n' "$(spread MiB "${values[@]}")"
+  row "$1" "$(spread MiB "${values[@]}")" "-" "-" "at most 32 MiB"
+}
+
+# Removes folders a round left, read-only copies out of a volume included.
+remove_trees() { chmod -R u+w "$@" 2>/dev/null || true; rm -rf "$@"; }

@@ -34,10 +34,8 @@ for round in $(seq "$ROUNDS"); do
 
   fetch_attach_copy /agent/OrvoTendraKelvane.dmg "Kelvane Plugin" "Orvo Tendra Kelvane.app" "$WORK/manual-$round"
   manual_times+=("$(seconds_since "$BY_HAND_START")")
-  chmod -R u+w "$home" "$WORK/manual-$round" 2>/dev/null || true
-  rm -rf "$home" "$WORK/manual-$round"
+  remove_trees "$home" "$WORK/manual-$round"
 done
 
 compare_with_by_hand "self-update staging, 200 MB image" app_times manual_times "ratio at most 1.0"
-printf 'resident memory growth during the download: %s\n' "$(spread MiB "${growth[@]}")"
-row "resident memory growth, update download" "$(spread MiB "${growth[@]}")" "-" "-" "at most 32 MiB"
+report_memory_growth "resident memory growth, update download" growth
