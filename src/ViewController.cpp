@@ -4,6 +4,7 @@
 
 #include "Handlers/ApiHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
+#include "Handlers/ProvisioningProgress.h"
 #include "NavigationPolicy.h"
 #include "Objects/SessionDetails.h"
 #include "ScriptMessageNames.h"
@@ -38,6 +39,10 @@ void ViewController::viewDidLoad() {
     // The names are registered before the first load, so a page posting during it is heard.
     m_webView = platform::WebView::create(*m_window, scriptMessageNames(), *this);
     m_window->show();
+    ProvisioningProgress::shared().setDisplay(
+        [this](const std::optional<platform::ProgressStrip>& strip) {
+            m_window->setProgressStrip(strip);
+        });
 
     NetworkMonitor::shared().setNetworkMonitorDelegate(this);
     NativeMessageHandler::shared().setNativeMessageHandlerDelegate(this);

@@ -16,6 +16,7 @@
 #include "../platform/Volumes.h"
 #include "../platform/Workspace.h"
 #include "Logging.h"
+#include "ProvisioningProgress.h"
 #include "Utils.h"
 
 namespace {
@@ -28,6 +29,7 @@ constexpr double kDownloadTotalSeconds = 30 * 60;
 constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 void postSessionStatusFailure() {
+    ProvisioningProgress::shared().failed();
     if (platform::Status posted = platform::DistributedNotifications::shared().post(
             "SendSessionStatusToTendraKelvane", {{"status", 0}});
         !posted) {
@@ -105,13 +107,19 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         request.maximumBodyBytes = kMaximumImageBytes;
         request.headers = {
             {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
+        request.progress = [](std::uint64_t received, std::optional<std::uint64_t> expected) {
+            ProvisioningProgress::shared().downloadProgressed(received, expected);
+        };
         std::string block = std::string(kFunction) + "_block_invoke";
         m_lastAddress = address;
+        ProvisioningProgress::shared().downloadStarted();
         platform::HttpClient::shared().download(
             std::move(request), downloadedImagePath(),
             [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
+                ProvisioningProgress::shared().downloadEnded();
                 guarded(block.c_str(), [&] {
                     if (result.error) {
+                        ProvisioningProgress::shared().failed();
                         logLine("%s : Download failed! Error - %@ %@", block, result.error,
                                 self->lastAddress());
                         logLine("%s : Download failed! Whole Error - %@", block, result.error);

@@ -25,6 +25,9 @@ struct HttpRequest {
     // says it was cut. A download larger than this fails instead, before a byte is written
     // when the server announces its length.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
+    // Downloads only: told the bytes received so far and, when the server announced it, the
+    // whole size; on the transfer's thread, a few times a second at most.
+    std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)> progress;
 };
 
 struct HttpResponse {

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "../support/AppFixture.h"
@@ -80,4 +82,72 @@ TEST_F(JoinAndUpdate, InstalledOldBuildStagesTheNewOneAndIsReplacedWhenClosed) {
         << log();
     ASSERT_TRUE(closeWindow(*renewed));
     EXPECT_TRUE(renewed->waitForExit(30).has_value());
+}
+
+// While the agent image downloads, a strip along the window shows how far it is, growing, and
+// goes when the download ends. The strip is read from the window's property, not from pixels.
+TEST_F(JoinAndUpdate, TheAgentDownloadShowsAGrowingStripThatGoesWhenItEnds) {
+    SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
+    useServer(server);
+    auto size = fs::file_size(KELVANE_AGENT_IMAGE);
+    nlohmann::json check = {
+        {"json",
+         {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}};
+    server.setRoutes({{"/api/v2/agent/check_update", check},
+                      {"/agent/OrvoMac.dmg",
+                       {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / 4 + 1}}}});
+    server.setTestScript(
+        {{"steps",
+          {{{"name", "sendJoinDetailsToNative"},
+            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    std::string receipt =
+        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+
+    std::vector<double> fractions;
+    bool hiddenAfterwards = false;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::string strip = progressStrip(*app);
+            if (!strip.empty() && std::isdigit(static_cast<unsigned char>(strip[0]))) {
+                fractions.push_back(std::stod(strip));
+                EXPECT_THAT(strip, HasSubstr("|Downloading the support program: "));
+            }
+            hiddenAfterwards = strip.empty() && fs::exists(receipt);
+            return hiddenAfterwards;
+        },
+        90))
+        << log();
+    ASSERT_GE(fractions.size(), 2u) << "the strip was not seen growing";
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_LT(fractions.front(), fractions.back());
+
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}
+
+TEST_F(JoinAndUpdate, AnAgentImageThatCannotBeHadLeavesAShortMessageInTheStrip) {
+    SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
+    useServer(server);
+    nlohmann::json check = {
+        {"json",
+         {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}};
+    server.setRoutes(
+        {{"/api/v2/agent/check_update", check}, {"/agent/OrvoMac.dmg", {{"status", 404}}}});
+    server.setTestScript(
+        {{"steps",
+          {{{"name", "sendJoinDetailsToNative"},
+            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    std::string failed;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::string strip = progressStrip(*app);
+            if (strip.rfind("failed|", 0) == 0) failed = strip;
+            return !failed.empty();
+        },
+        60));
+    EXPECT_THAT(failed, HasSubstr("The support program could not be prepared"));
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
 }

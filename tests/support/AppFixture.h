@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -44,6 +45,19 @@ class AppFixture : public ::testing::Test {
         std::string command = std::string("'") + KELVANE_CLOSE_WINDOW_TOOL + "' '" + title +
                               "' 30 " + std::to_string(app.pid());
         return std::system(command.c_str()) == 0;
+    }
+    // The window's progress strip as "<fraction|pulsing|failed>|<text>", empty while hidden.
+    std::string progressStrip(const LaunchedApp& app) const {
+        std::string command = std::string("KELVANE_PRINT_STRIP=1 '") + KELVANE_CLOSE_WINDOW_TOOL +
+                              "' 'Orvo Tendra - Kelvane' 5 " + std::to_string(app.pid());
+        std::string text;
+        if (FILE* pipe = ::popen(command.c_str(), "r")) {
+            char buffer[512];
+            while (std::size_t read = std::fread(buffer, 1, sizeof buffer, pipe))
+                text.append(buffer, read);
+            ::pclose(pipe);
+        }
+        return text;
     }
     std::string preferencesPath() const {
         return m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";

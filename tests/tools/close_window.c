@@ -2,7 +2,9 @@
  * does (WM_DELETE_WINDOW). Waits up to the given seconds for the window to appear.
  * Usage: close_window TITLE [SECONDS [PID]]; with PID, only that process's window counts, so
  * tests running side by side never close each other's windows.
- * Exit status 0 when a window was asked to close. */
+ * Exit status 0 when a window was asked to close.
+ * With KELVANE_PRINT_STRIP set, it closes nothing and prints the window's progress strip
+ * (the _KELVANE_PROGRESS_STRIP property, empty when hidden) instead. */
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <stdio.h>
@@ -87,6 +89,22 @@ int main(int argc, char** argv) {
     if (!window) {
         fprintf(stderr, "close_window: no window titled \"%s\"\n", argv[1]);
         return 1;
+    }
+    if (getenv("KELVANE_PRINT_STRIP")) {
+        Atom property = XInternAtom(display, "_KELVANE_PROGRESS_STRIP", False);
+        Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+        Atom type;
+        int format;
+        unsigned long count, after;
+        unsigned char* data = NULL;
+        if (XGetWindowProperty(display, window, property, 0, 1024, False, utf8, &type, &format,
+                               &count, &after, &data) == Success &&
+            data) {
+            fwrite(data, 1, count, stdout);
+            XFree(data);
+        }
+        XCloseDisplay(display);
+        return 0;
     }
     XEvent event;
     memset(&event, 0, sizeof event);

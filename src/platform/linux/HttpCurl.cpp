@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -40,7 +41,22 @@ struct BodySink {
     bool overflowed = false;
     FILE* file = nullptr;
     std::uint64_t written = 0;
+    const HttpRequest* request = nullptr;
+    std::chrono::steady_clock::time_point lastReport{};
 };
+
+// A download's progress reaches its watcher a few times a second at most.
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+
+int reportProgress(void* data, curl_off_t expected, curl_off_t received, curl_off_t, curl_off_t) {
+    auto* sink = static_cast<BodySink*>(data);
+    auto now = std::chrono::steady_clock::now();
+    if (now - sink->lastReport < kProgressInterval) return 0;
+    sink->lastReport = now;
+    sink->request->progress(static_cast<std::uint64_t>(received),
+                            expected > 0 ? std::optional<std::uint64_t>(expected) : std::nullopt);
+    return 0;
+}
 
 size_t receive(char* data, size_t size, size_t count, void* userData) {
     auto* sink = static_cast<BodySink*>(userData);
@@ -99,6 +115,12 @@ void perform(const HttpRequest& request, BodySink& sink, long& statusCode,
                          static_cast<curl_off_t>(request.maximumBodyBytes));
         // Large reads: a download of hundreds of megabytes is then as quick as the line.
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
+        if (request.progress) {
+            sink.request = &request;
+            curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, reportProgress);
+            curl_easy_setopt(h, CURLOPT_XFERINFODATA, &sink);
+            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        }
     }
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, receive);

@@ -167,7 +167,7 @@ class GtkWebViewBackend final : public WebView {
         // A window a script opens without a click loads in place too, under the same rules.
         webkit_settings_set_javascript_can_open_windows_automatically(
             webkit_web_view_get_settings(m_view.get()), TRUE);
-        gtk_window_set_child(window.native(), view);
+        window.setContent(view);
 
         m_signals.push_back(
             glib::connectSignal(m_view.get(), "decide-policy", &onDecidePolicy, this));

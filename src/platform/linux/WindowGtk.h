@@ -10,16 +10,28 @@ namespace platform {
 class GtkWindowBackend final : public Window {
   public:
     GtkWindowBackend(GtkApplication* application, const std::string& title, int width, int height);
+    ~GtkWindowBackend() override;
 
     void setTitle(const std::string& title) override;
     std::string title() const override;
     void show() override;
     void close() override;
+    void setProgressStrip(const std::optional<ProgressStrip>& strip) override;
 
     GtkWindow* native() const { return m_window.get(); }
+    // Puts the widget above the progress strip, filling the window.
+    void setContent(GtkWidget* content);
 
   private:
+    void publishStrip(const std::string& state);
+
     glib::ObjectPtr<GtkWindow> m_window;
+    GtkBox* m_layout = nullptr;  // owned by the window
+    GtkWidget* m_content = nullptr;
+    GtkWidget* m_strip = nullptr;
+    GtkLabel* m_stripText = nullptr;
+    GtkProgressBar* m_stripBar = nullptr;
+    guint m_pulse = 0;
 };
 
 }  // namespace platform

@@ -1,0 +1,72 @@
+#include "ProvisioningProgress.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// How long the failure message stays before the strip goes.
+constexpr double kFailureShownSeconds = 8;
+constexpr double kBytesPerMegabyte = 1000 * 1000;
+
+}  // namespace
+
+ProvisioningProgress& ProvisioningProgress::shared() {
+    static ProvisioningProgress* progress = new ProvisioningProgress();  // lives until exit
+    return *progress;
+}
+
+void ProvisioningProgress::setDisplay(Display display) {
+    platform::assertMainThread("ProvisioningProgress::setDisplay");
+    m_display = std::move(display);
+}
+
+platform::ProgressStrip ProvisioningProgress::downloading(std::uint64_t received,
+                                                          std::optional<std::uint64_t> expected) {
+    double megabytes = static_cast<double>(received) / kBytesPerMegabyte;
+    char text[128];
+    if (expected && *expected > 0) {
+        double fraction = std::min(1.0, static_cast<double>(received) / *expected);
+        std::snprintf(text, sizeof text, "Downloading the support program: %d %% (%.0f of %.0f MB)",
+                      static_cast<int>(fraction * 100), megabytes,
+                      static_cast<double>(*expected) / kBytesPerMegabyte);
+        return {text, fraction};
+    }
+    std::snprintf(text, sizeof text, "Downloading the support program: %.1f MB", megabytes);
+    return {text, std::nullopt};
+}
+
+void ProvisioningProgress::downloadStarted() {
+    show(platform::ProgressStrip{"Downloading the support program…", std::nullopt});
+}
+
+void ProvisioningProgress::downloadProgressed(std::uint64_t received,
+                                              std::optional<std::uint64_t> expected) {
+    show(downloading(received, expected));
+}
+
+void ProvisioningProgress::downloadEnded() {
+    show(std::nullopt);
+}
+
+void ProvisioningProgress::failed() {
+    show(platform::ProgressStrip{"The support program could not be prepared. Please try joining "
+                                 "again.",
+                                 std::nullopt, true},
+         true);
+}
+
+void ProvisioningProgress::show(std::optional<platform::ProgressStrip> strip, bool briefly) {
+    platform::MainLoop::main().post([this, strip = std::move(strip), briefly] {
+        m_hiding.reset();
+        if (!m_display) return;
+        m_display(strip);
+        if (briefly) {
+            m_hiding =
+                platform::MainLoop::main().scheduleTimer(kFailureShownSeconds, false, [this] {
+                    if (m_display) m_display(std::nullopt);
+                });
+        }
+    });
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "../platform/MainLoop.h"
+#include "../platform/Window.h"
+
+// What the window shows of an agent's provisioning: a strip while its image downloads, and a
+// short message when the support program could not be prepared. Reports come from any thread;
+// the display is changed on the main thread, in the order the reports were made.
+class ProvisioningProgress {
+  public:
+    using Display = std::function<void(const std::optional<platform::ProgressStrip>&)>;
+
+    static ProvisioningProgress& shared();
+
+    // Main thread. Without a display (no window yet, or tests), reports change nothing.
+    void setDisplay(Display display);
+
+    void downloadStarted();
+    void downloadProgressed(std::uint64_t received, std::optional<std::uint64_t> expected);
+    void downloadEnded();
+    void failed();
+
+    // The strip for bytes received so far of an announced or unknown whole.
+    static platform::ProgressStrip downloading(std::uint64_t received,
+                                               std::optional<std::uint64_t> expected);
+
+  private:
+    void show(std::optional<platform::ProgressStrip> strip, bool briefly = false);
+
+    Display m_display;                          // main thread only
+    std::unique_ptr<platform::Timer> m_hiding;  // main thread only
+};
