@@ -116,15 +116,17 @@ TEST_F(AppLaunch, ASecondStartInTheSameHomeEndsAndAnotherHomeGetsItsOwnCopy) {
     EXPECT_EQ(countOccurrences(log(), "Invoked By User"), 1u);
     EXPECT_FALSE(first->waitForExit(0.5).has_value()) << "the first copy ended";
 
+    // Started through a link of another name, as the package's launcher is; its log lines
+    // still name the executable.
     TempHome other;
-    LaunchedApp elsewhere(m_bundle + "/Contents/MacOS/OrvoTendraKelvane", {"-DC", "eu"},
-                          other.path(), other / "launch-output.txt");
+    fs::create_symlink(m_bundle + "/Contents/MacOS/OrvoTendraKelvane", other / "launcher");
+    LaunchedApp elsewhere(other / "launcher", {"-DC", "eu"}, other.path(),
+                          other / "launch-output.txt");
+    std::string otherLog = other / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log";
     EXPECT_TRUE(waitUntil(
-        [&] {
-            return readFile(other / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log")
-                       .find("App version :") != std::string::npos;
-        },
-        20));
+        [&] { return readFile(otherLog).find("App version :") != std::string::npos; }, 20));
+    EXPECT_THAT(readFile(otherLog), HasSubstr(" OrvoTendraKelvane["));
+    EXPECT_THAT(readFile(otherLog), Not(HasSubstr(" launcher[")));
     EXPECT_FALSE(elsewhere.waitForExit(0.5).has_value());
     EXPECT_FALSE(first->waitForExit(0.1).has_value());
 }

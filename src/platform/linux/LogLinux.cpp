@@ -8,10 +8,24 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
 namespace {
+
+// The executable's own name, however it was started (the package's launcher is a link with
+// another name), as the system log names a process.
+const std::string& processName() {
+    static const std::string name = [] {
+        char path[4096];
+        ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+        if (length <= 0) return std::string(program_invocation_short_name);
+        std::string executable(path, static_cast<std::size_t>(length));
+        return executable.substr(executable.find_last_of('/') + 1);
+    }();
+    return name;
+}
 
 std::string logPrefix() {
     timeval now;
@@ -25,7 +39,7 @@ std::string logPrefix() {
     char ids[64];
     std::snprintf(ids, sizeof ids, "[%ld:%ld] ", static_cast<long>(::getpid()),
                   static_cast<long>(::syscall(SYS_gettid)));
-    return std::string(stamp) + " " + program_invocation_short_name + ids;
+    return std::string(stamp) + " " + processName() + ids;
 }
 
 // One locked write, so lines from several threads never interleave and a reopen of the
