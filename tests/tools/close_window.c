@@ -12,17 +12,27 @@
 #include <string.h>
 #include <unistd.h>
 
-static int has_title(Display* display, Window window, const char* title) {
-    Atom net_wm_name = XInternAtom(display, "_NET_WM_NAME", False);
+/* The window's UTF-8 text property, or NULL; the caller frees it with XFree. */
+static unsigned char* utf8_property(Display* display, Window window, const char* name,
+                                    unsigned long* length) {
+    Atom property = XInternAtom(display, name, False);
     Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
     Atom type;
     int format;
-    unsigned long count, after;
+    unsigned long after;
     unsigned char* data = NULL;
+    if (XGetWindowProperty(display, window, property, 0, 1024, False, utf8, &type, &format, length,
+                           &after, &data) != Success) {
+        return NULL;
+    }
+    return data;
+}
+
+static int has_title(Display* display, Window window, const char* title) {
+    unsigned long length = 0;
     int match = 0;
-    if (XGetWindowProperty(display, window, net_wm_name, 0, 1024, False, utf8, &type, &format,
-                           &count, &after, &data) == Success &&
-        data) {
+    unsigned char* data = utf8_property(display, window, "_NET_WM_NAME", &length);
+    if (data) {
         match = strcmp((const char*)data, title) == 0;
         XFree(data);
         if (match) return 1;
@@ -91,16 +101,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (getenv("KELVANE_PRINT_STRIP")) {
-        Atom property = XInternAtom(display, "_KELVANE_PROGRESS_STRIP", False);
-        Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-        Atom type;
-        int format;
-        unsigned long count, after;
-        unsigned char* data = NULL;
-        if (XGetWindowProperty(display, window, property, 0, 1024, False, utf8, &type, &format,
-                               &count, &after, &data) == Success &&
-            data) {
-            fwrite(data, 1, count, stdout);
+        unsigned long length = 0;
+        unsigned char* data = utf8_property(display, window, "_KELVANE_PROGRESS_STRIP", &length);
+        if (data) {
+            fwrite(data, 1, length, stdout);
             XFree(data);
         }
         XCloseDisplay(display);
