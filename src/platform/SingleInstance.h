@@ -13,17 +13,15 @@ class SingleInstance {
   public:
     virtual ~SingleInstance() = default;
 
-    enum class Outcome {
-        Claimed,    // this process is the one; keep the returned object for its whole life
-        Presented,  // another process of this user and home brought its window forward
-    };
-
+    // Claims this user's and home's one copy; the claim is held until the returned object goes,
+    // which is for the process's whole life. Null when another process of this user and home
+    // brought its window forward instead: this one should end.
     // `present` runs on the main thread of the claiming process whenever a later start asks;
     // it answers whether a window was brought forward. One that answers false (its window is
     // gone, the process is ending) makes the later start wait for the claim to come free.
     // Where no claim can be made at all, the process runs as if it had claimed.
-    static Outcome claim(const std::string& home, std::function<bool()> present,
-                         std::unique_ptr<SingleInstance>& held);
+    static std::unique_ptr<SingleInstance> claim(const std::string& home,
+                                                 std::function<bool()> present);
 };
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "../FolderWatch.h"
+#include "GLibPtr.h"
 
 namespace platform {
 
@@ -19,7 +20,7 @@ class InotifyFolderWatch final : public FolderWatch {
     }
 
     ~InotifyFolderWatch() override {
-        if (m_source) g_source_remove(m_source);
+        m_source.remove();
         ::close(m_descriptor);
     }
 
@@ -28,7 +29,7 @@ class InotifyFolderWatch final : public FolderWatch {
         auto* self = static_cast<InotifyFolderWatch*>(data);
         // The events themselves do not matter, only that one came; the owner may destroy this
         // object from the call, so nothing of it is touched afterwards.
-        self->m_source = 0;
+        self->m_source.forget();
         std::function<void()> changed = std::move(self->m_changed);
         changed();
         return G_SOURCE_REMOVE;
@@ -36,7 +37,7 @@ class InotifyFolderWatch final : public FolderWatch {
 
     int m_descriptor;
     std::function<void()> m_changed;
-    guint m_source = 0;
+    glib::SourceId m_source;
 };
 
 }  // namespace

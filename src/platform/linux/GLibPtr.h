@@ -41,6 +41,32 @@ class ObjectPtr {
     T* m_object = nullptr;
 };
 
+// A main-loop source this object owns: removed when replaced or destroyed. A source that ends
+// itself (its callback answered G_SOURCE_REMOVE) is let go with forget() first.
+class SourceId {
+  public:
+    SourceId() = default;
+    explicit SourceId(guint id) : m_id(id) {}
+    SourceId(const SourceId&) = delete;
+    SourceId& operator=(const SourceId&) = delete;
+    SourceId& operator=(guint id) {
+        remove();
+        m_id = id;
+        return *this;
+    }
+    ~SourceId() { remove(); }
+
+    void remove() {
+        if (m_id) g_source_remove(m_id);
+        m_id = 0;
+    }
+    void forget() { m_id = 0; }
+    explicit operator bool() const { return m_id != 0; }
+
+  private:
+    guint m_id = 0;
+};
+
 // A connected signal handler, disconnected when this is destroyed (unless the instance went
 // first, which disconnects all of its handlers itself).
 class SignalConnection {

@@ -11,6 +11,7 @@
 
 #include "../ProductIdentity.h"
 #include "../SingleInstance.h"
+#include "GLibPtr.h"
 
 namespace platform {
 
@@ -53,7 +54,7 @@ class SocketClaim final : public SingleInstance {
         m_source = g_unix_fd_add(m_listening, G_IO_IN, &onConnection, this);
     }
     ~SocketClaim() override {
-        if (m_source) g_source_remove(m_source);
+        m_source.remove();
         ::close(m_listening);
     }
 
@@ -71,7 +72,7 @@ class SocketClaim final : public SingleInstance {
 
     int m_listening;
     std::function<bool()> m_present;
-    guint m_source = 0;
+    glib::SourceId m_source;
 };
 
 // A claim that holds nothing: where the system offers no socket, the process runs anyway.
@@ -112,9 +113,8 @@ Attempt attempt(const sockaddr_un& address, socklen_t length, int& listening) {
 
 }  // namespace
 
-SingleInstance::Outcome SingleInstance::claim(const std::string& home,
-                                              std::function<bool()> present,
-                                              std::unique_ptr<SingleInstance>& held) {
+std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& home,
+                                                      std::function<bool()> present) {
     socklen_t length = 0;
     sockaddr_un address = addressFor(home, length);
     auto deadline = std::chrono::steady_clock::now() + kWaitForEndingCopy;
@@ -122,18 +122,14 @@ SingleInstance::Outcome SingleInstance::claim(const std::string& home,
         int listening = -1;
         switch (attempt(address, length, listening)) {
             case Attempt::Claimed:
-                held = std::make_unique<SocketClaim>(listening, std::move(present));
-                return Outcome::Claimed;
+                return std::make_unique<SocketClaim>(listening, std::move(present));
             case Attempt::Presented:
-                return Outcome::Presented;
+                return nullptr;
             case Attempt::Unavailable:
-                held = std::make_unique<NoClaim>();
-                return Outcome::Claimed;
+                return std::make_unique<NoClaim>();
             case Attempt::Busy:
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    held = std::make_unique<NoClaim>();
-                    return Outcome::Claimed;
-                }
+                if (std::chrono::steady_clock::now() >= deadline)
+                    return std::make_unique<NoClaim>();
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 break;
         }

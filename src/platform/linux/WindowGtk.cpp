@@ -45,10 +45,6 @@ GtkWindowBackend::GtkWindowBackend(GtkApplication* application, const std::strin
     gtk_window_set_child(m_window.get(), GTK_WIDGET(m_layout));
 }
 
-GtkWindowBackend::~GtkWindowBackend() {
-    if (m_pulse) g_source_remove(m_pulse);
-}
-
 void GtkWindowBackend::setContent(GtkWidget* content) {
     if (m_content) gtk_box_remove(m_layout, m_content);
     m_content = content;
@@ -59,10 +55,7 @@ void GtkWindowBackend::setContent(GtkWidget* content) {
 void GtkWindowBackend::setProgressStrip(const std::optional<ProgressStrip>& strip) {
     assertMainThread("Window::setProgressStrip");
     bool pulsing = strip && !strip->failed && !strip->fraction;
-    if (!pulsing && m_pulse) {
-        g_source_remove(m_pulse);
-        m_pulse = 0;
-    }
+    if (!pulsing) m_pulse.remove();
     if (!strip) {
         gtk_widget_set_visible(m_strip, FALSE);
         publishStrip("");
@@ -125,8 +118,7 @@ void GtkWindowBackend::show() {
 
 void GtkWindowBackend::close() {
     assertMainThread("Window::close");
-    if (m_pulse) g_source_remove(m_pulse);
-    m_pulse = 0;
+    m_pulse.remove();
     gtk_window_close(m_window.get());
 }
 

@@ -10,7 +10,6 @@ namespace platform {
 class GtkWindowBackend final : public Window {
   public:
     GtkWindowBackend(GtkApplication* application, const std::string& title, int width, int height);
-    ~GtkWindowBackend() override;
 
     void setTitle(const std::string& title) override;
     std::string title() const override;
@@ -31,7 +30,7 @@ class GtkWindowBackend final : public Window {
     GtkWidget* m_strip = nullptr;
     GtkLabel* m_stripText = nullptr;
     GtkProgressBar* m_stripBar = nullptr;
-    guint m_pulse = 0;
+    glib::SourceId m_pulse;
 };
 
 }  // namespace platform
