@@ -2,7 +2,9 @@
 # Prints the time from a join (the server receiving the agent update check) to the agent's
 # start with a 200 MB agent image on loopback, beside the same steps done by hand (curl
 # download, the disk-image tool, cp -R, starting the agent), in interleaved rounds, and how
-# much the application's resident memory grows during the download.
+# much the application's resident memory grows during the download. Then a download broken at
+# 90 % and completed by the next join: the bytes fetched in all over the image's size, beside
+# curl's own continuation (curl -C -).
 # Usage: bench/agent-provisioning.sh [build folder]   BENCH_ROUNDS (default 5) sets the rounds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,3 +52,41 @@ done
 
 compare_with_by_hand "join to agent start, 200 MB image" app_times manual_times "ratio at most 1.0"
 report_memory_growth "resident memory growth, agent download" growth
+
+# A download broken at 90 %, then the next join: how much was fetched in all.
+size="$(stat -c %s "$image")"
+cut=$((size * 9 / 10))
+whole_route="{\"/agent/OrvoMac.dmg\":{\"file\":\"$image\"}}"
+broken_route="{\"/agent/OrvoMac.dmg\":{\"file\":\"$image\",\"truncateAfter\":$cut}}"
+app_ratios=() curl_ratios=()
+join_once() {  # home, what to wait for (a file or a log text)
+  HOME="$1" KELVANE_VOLUMES_ROOT="$1/volumes" \
+    "$BUNDLE/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join >/dev/null 2>&1 &
+  local app=$!
+  PIDS+=("$app")
+  until "${@:2}"; do sleep 0.05; done
+  kill "$app"; wait "$app" 2>/dev/null || true
+}
+for round in $(seq "$ROUNDS"); do
+  home="$WORK/broken-$round"; mkdir -p "$home"
+  log="$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
+  receipt="$home/Library/Application Support/ConveloNative/OrvoAgentReceipt.json"
+  admin -X POST "https://$HOST/__admin/requests/clear" >/dev/null
+  routes "$broken_route"
+  join_once "$home" grep -qs "Download failed!" "$log"
+  routes "$whole_route"
+  join_once "$home" test -s "$receipt"
+  app_ratios+=("$(echo "$(bytes_sent /agent/OrvoMac.dmg) / $size" | bc -l)")
+
+  admin -X POST "https://$HOST/__admin/requests/clear" >/dev/null
+  routes "$broken_route"
+  curl -s --cacert "$WORK/ca.pem" -o "$WORK/by-hand.dmg" "https://$HOST/agent/OrvoMac.dmg" || true
+  routes "$whole_route"
+  curl -s --cacert "$WORK/ca.pem" -C - -o "$WORK/by-hand.dmg" "https://$HOST/agent/OrvoMac.dmg"
+  curl_ratios+=("$(echo "$(bytes_sent /agent/OrvoMac.dmg) / $size" | bc -l)")
+  remove_trees "$home" "$WORK/by-hand.dmg"
+done
+printf 'bytes fetched over the image size, broken at 90 %% then joined again (median of %d):\n  application        %s\n  curl -C -          %s\n' \
+  "$ROUNDS" "$(spread x "${app_ratios[@]}")" "$(spread x "${curl_ratios[@]}")"
+row "bytes fetched / image size, broken at 90 % and joined again" "$(spread x "${app_ratios[@]}")" \
+  "curl -C -" "$(spread x "${curl_ratios[@]}")" "at most 1.1"

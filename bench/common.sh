@@ -8,6 +8,7 @@ bench_init() {  # build folder; sets BUILD and WORK
   PIDS=()
   trap 'for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null || true; done; chmod -R u+w "$WORK" 2>/dev/null; rm -rf "$WORK"' EXIT
   export GTK_A11Y=none
+  export KELVANE_STAND_IN_AGENT_WINDOW=0  # the stand-in agent ends at once, as every round needs
 }
 
 # Re-runs the calling script under a virtual display and a private session bus when needed.
@@ -37,6 +38,14 @@ next_request() {  # path, count before
   until [ "$(received_at "$1" | wc -l)" -gt "$2" ]; do sleep 0.01; done
   received_at "$1" | sed -n "$(($2 + 1))p"
 }
+
+# Body bytes the server sent for the path since its requests were last cleared.
+bytes_sent() {  # path
+  admin "https://$HOST/__admin/requests" | tr -d ' \n' |
+    { grep -o "\"bytesSent\":[0-9]*,\"entry\":[0-9]*,\"headers\":{[^}]*},\"method\":\"GET\",\"path\":\"$1\"" || true; } |
+    sed 's/^"bytesSent":\([0-9]*\).*/\1/' | awk '{ n += $1 } END { print n + 0 }'
+}
+routes() { admin -X POST "https://$HOST/__admin/routes" -d "$1" >/dev/null; }
 
 copy_bundle() {  # sets BUNDLE: the built bundle, its data centre pointing at the server
   BUNDLE="$WORK/Orvo Tendra Kelvane.app"

@@ -2,6 +2,7 @@
 
 #include "Handlers/ApiHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
+#include "Handlers/ProxyDecision.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
 #include "platform/DispatchQueue.h"
@@ -24,6 +25,8 @@ void AppDelegate::awakeFromNib() {
 
 void AppDelegate::initializeKelvane() {
     Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
+    // Before the first request of our own: each follows the desktop's proxy, as the web view does.
+    ProxyDecision::install();
     // The web engine's processes start now, with their output going to the log, and boot
     // while the configuration is read and the custom domain looked up; the window's web view
     // uses them once it exists.

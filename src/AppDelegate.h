@@ -42,7 +42,7 @@ class AppDelegate final : public platform::ApplicationDelegate {
     // The configuration file's key=value pairs; absent when it cannot be read.
     std::optional<Parameters> parseKelvaneConfiguration(const std::string& filePath);
     void saveParametersToPlist(const Parameters& parameters, const std::string& plistPath);
-    std::optional<std::string> getAppVersion(const std::string& atPath);
+    static std::optional<std::string> getAppVersion(const std::string& atPath);
     // Turns the configuration into the info plist and installs the volume's bundle into the
     // user's Applications folder when the installed version differs.
     void copyKelvaneConfiguration(const std::string& orvoKelvaneConfFilePath,

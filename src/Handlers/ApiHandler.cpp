@@ -9,6 +9,7 @@
 #include "DeploymentHosts.h"
 #include "Logging.h"
 #include "OrvoKelvaneUpdater.h"
+#include "ProvisioningProgress.h"
 #include "ServerAnswers.h"
 #include "TextLength.h"
 #include "Utils.h"
@@ -80,16 +81,20 @@ namespace {
 constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
 
 // Sends the request and handles the common failures; `handle` gets the 200 answer's body.
+// `failed` hears why a request failed.
 void sendApiRequest(const char* function, const std::string& url, ApiHandler::Completion completion,
-                    std::function<void(const std::string& body)> handle) {
+                    std::function<void(const std::string& body)> handle,
+                    std::function<void(platform::HttpFailure)> failed = {}) {
     platform::HttpRequest request;
     request.url = url;
     request.maximumBodyBytes = kMaximumAnswerBytes;
     request.totalSeconds = request.timeoutSeconds;  // an answer is a small document
+    request.htmlMeansSignInPage = true;
     const std::string block = std::string(function) + "_block_invoke";
     platform::HttpClient::shared().getAsync(std::move(request), [block, url,
                                                                  completion = std::move(completion),
-                                                                 handle = std::move(handle)](
+                                                                 handle = std::move(handle),
+                                                                 failed = std::move(failed)](
                                                                     platform::HttpResponse
                                                                         response) {
         bool received = guarded(
@@ -110,6 +115,7 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
                 return true;
             },
             false);
+        if (!received && failed) failed(response.failure);
         completion(received);
     });
 }
@@ -130,18 +136,24 @@ void ApiHandler::checkOrvoTendraUpdateWithCompletion(Completion completion) {
                 return false;
             }
             std::string block = std::string(kFunction) + "_block_invoke";
-            sendApiRequest(kFunction, url, completion, [block](const std::string& body) {
-                AgentCheckAnswer answer = AgentCheckAnswer::parse(body);
-                logLine("%s : Response : %@", block, answer.representationText);
-                // Fields are only ever set by an answer, never cleared.
-                SessionDetails& state = SessionDetails::getInstance();
-                if (answer.updateNeeded) state.setIsUpdateNeeded(*answer.updateNeeded);
-                if (answer.downloadUrl) {
-                    state.setCdnUrl(answer.downloadUrl);
-                    state.setIsCdnAvailable(true);
-                }
-                if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
-            });
+            sendApiRequest(
+                kFunction, url, completion,
+                [block](const std::string& body) {
+                    AgentCheckAnswer answer = AgentCheckAnswer::parse(body);
+                    logLine("%s : Response : %@", block, answer.representationText);
+                    // Fields are only ever set by an answer, never cleared.
+                    SessionDetails& state = SessionDetails::getInstance();
+                    if (answer.updateNeeded) state.setIsUpdateNeeded(*answer.updateNeeded);
+                    if (answer.downloadUrl) {
+                        state.setCdnUrl(answer.downloadUrl);
+                        state.setIsCdnAvailable(true);
+                    }
+                    if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
+                },
+                // The customer pressed "Join": a check that fails says so in the window.
+                [](platform::HttpFailure failure) {
+                    ProvisioningProgress::shared().failed(failure);
+                });
             return true;
         },
         false);

@@ -9,6 +9,7 @@
 #include "Logging.h"
 #include "OrvoDmgDownloader.h"
 #include "ProvisioningGate.h"
+#include "ProvisioningProgress.h"
 #include "Utils.h"
 
 OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
@@ -98,8 +99,11 @@ void OrvoAppUpgrader::orvoAppUpdater() {
         } else {
             logLine("%s : This mac has latest Orvo App", kFunction);
             modifyOrvoJoinDetails();
-            (void)downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() +
-                                                         "Orvo.app");
+            // The result changes no step; the customer still learns that nothing started.
+            if (!downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() +
+                                                        "Orvo.app")) {
+                ProvisioningProgress::shared().failed();
+            }
         }
     });
 }

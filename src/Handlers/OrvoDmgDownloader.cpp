@@ -21,10 +21,9 @@
 
 namespace {
 
+// An idle time-out: a line that keeps moving above the useful rate is never cut, however long
+// the image takes; the provisioning turn is let go when the line stalls.
 constexpr double kDownloadTimeout = 240;
-// A download that keeps trickling is given up after half an hour; the provisioning turn it
-// holds is let go then.
-constexpr double kDownloadTotalSeconds = 30 * 60;
 // Far above any real image; only a server gone wrong sends more.
 constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
@@ -103,8 +102,8 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         platform::HttpRequest request;
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
-        request.totalSeconds = kDownloadTotalSeconds;
         request.maximumBodyBytes = kMaximumImageBytes;
+        request.htmlMeansSignInPage = true;
         request.headers = {
             {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
         request.progress = [](std::uint64_t received, std::optional<std::uint64_t> expected) {
@@ -118,8 +117,12 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
             [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
                 ProvisioningProgress::shared().downloadEnded();
                 guarded(block.c_str(), [&] {
+                    if (result.resumedFrom) {
+                        logLine("%s : Download continued from byte %ld of the earlier try", block,
+                                static_cast<long>(*result.resumedFrom));
+                    }
                     if (result.error) {
-                        ProvisioningProgress::shared().failed();
+                        ProvisioningProgress::shared().failed(result.failure);
                         logLine("%s : Download failed! Error - %@ %@", block, result.error,
                                 self->lastAddress());
                         logLine("%s : Download failed! Whole Error - %@", block, result.error);

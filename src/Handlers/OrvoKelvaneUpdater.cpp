@@ -18,9 +18,8 @@
 
 namespace {
 
+// An idle time-out: a line that keeps moving above the useful rate is never cut.
 constexpr double kDownloadTimeout = 240;
-// A download that keeps trickling is given up after half an hour.
-constexpr double kDownloadTotalSeconds = 30 * 60;
 // Far above any real image; only a server gone wrong sends more.
 constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
@@ -101,13 +100,17 @@ void OrvoKelvaneUpdater::downloadKelvanedmg() {
         platform::HttpRequest request;
         request.url = address;
         request.timeoutSeconds = kDownloadTimeout;
-        request.totalSeconds = kDownloadTotalSeconds;
         request.maximumBodyBytes = kMaximumImageBytes;
+        request.htmlMeansSignInPage = true;
         std::string block = std::string(kFunction) + "_block_invoke";
         platform::HttpClient::shared().download(
             std::move(request), downloadedImagePath(),
             [self = shared_from_this(), block, address](const platform::DownloadResult& result) {
                 guarded(block.c_str(), [&] {
+                    if (result.resumedFrom) {
+                        logLine("%s : Download continued from byte %ld of the earlier try", block,
+                                static_cast<long>(*result.resumedFrom));
+                    }
                     if (result.error) {
                         logLine("%s : Download failed! Error - %@ %@ ", block, result.error,
                                 address);

@@ -50,11 +50,28 @@ void ProvisioningProgress::downloadEnded() {
     show(std::nullopt);
 }
 
-void ProvisioningProgress::failed() {
-    show(platform::ProgressStrip{"The support program could not be prepared. Please try joining "
-                                 "again.",
-                                 std::nullopt, true},
-         true);
+std::string ProvisioningProgress::failureText(platform::HttpFailure why) {
+    using platform::HttpFailure;
+    switch (why) {
+        case HttpFailure::proxyAuthenticationRequired:
+            return "The support program could not be prepared: the network's proxy asks for a "
+                   "user name and password. Enter them in the proxy settings and join again.";
+        case HttpFailure::proxyRefused:
+            return "The support program could not be prepared: the network's proxy would not "
+                   "connect. Please check the proxy settings and join again.";
+        case HttpFailure::untrustedCertificate:
+            return "The support program could not be prepared: this network presents a "
+                   "certificate this computer does not trust. Please try another network.";
+        case HttpFailure::signInPage:
+            return "The support program could not be prepared: this network asks you to sign in "
+                   "first. Sign in with your web browser and join again.";
+        default:
+            return "The support program could not be prepared. Please try joining again.";
+    }
+}
+
+void ProvisioningProgress::failed(platform::HttpFailure why) {
+    show(platform::ProgressStrip{failureText(why), std::nullopt, true}, true);
 }
 
 void ProvisioningProgress::show(std::optional<platform::ProgressStrip> strip, bool briefly) {

@@ -4,7 +4,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
+#include "../platform/Http.h"
 #include "../platform/MainLoop.h"
 #include "../platform/Window.h"
 
@@ -23,7 +25,9 @@ class ProvisioningProgress {
     void downloadStarted();
     void downloadProgressed(std::uint64_t received, std::optional<std::uint64_t> expected);
     void downloadEnded();
-    void failed();
+    // The short message, with what the customer can do about `why` when it is known.
+    void failed(platform::HttpFailure why = platform::HttpFailure::none);
+    static std::string failureText(platform::HttpFailure why);
 
     // The strip for bytes received so far of an announced or unknown whole.
     static platform::ProgressStrip downloading(std::uint64_t received,

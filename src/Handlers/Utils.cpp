@@ -326,6 +326,7 @@ void Utils::getCustomDomain() {
         // Start-up waits for this answer: it is given up after the time-out, however it flows.
         request.totalSeconds = kTimeoutSeconds;
         request.maximumBodyBytes = kMaximumAnswerBytes;
+        request.htmlMeansSignInPage = true;
         platform::HttpResponse response = platform::HttpClient::shared().get(request);
         if (response.error) {
             logLine("%s : Check Update failed : %@", kFunction, response.error);

@@ -11,22 +11,70 @@
 
 namespace platform {
 
+// Below this a transfer is not getting anywhere: a stall when it lasts the whole idle time-out.
+inline constexpr std::uint64_t kUsefulBytesPerSecond = 1024;
+
+// The longest a download of `announcedBytes` (else of `maximumBytes`, when the server does not
+// say) may take: the idle time-out plus the whole at the useful rate. A line that moves faster
+// than the useful rate always finishes inside it, however slow it is; one that stays slower for
+// the idle time-out has stalled before.
+inline double downloadTimeLimitSeconds(std::optional<std::uint64_t> announcedBytes,
+                                       std::uint64_t maximumBytes, double idleSeconds) {
+    return idleSeconds + static_cast<double>(announcedBytes.value_or(maximumBytes)) /
+                             static_cast<double>(kUsefulBytesPerSecond);
+}
+
+// A proxy a request goes through. Credentials travel only to the proxy and are never shown.
+struct HttpProxy {
+    std::string scheme;  // http, https, socks4, socks4a, socks5, socks5h
+    std::string host;
+    int port = 0;
+    std::optional<std::string> userName;
+    std::optional<std::string> password;
+
+    // scheme://host:port, without credentials: safe to log.
+    std::string address() const { return scheme + "://" + host + ":" + std::to_string(port); }
+    bool operator==(const HttpProxy&) const = default;
+};
+
+// Which proxy a request to `url` goes through; absent: none, straight to the server.
+using ProxyChooser = std::function<std::optional<HttpProxy>(const std::string& url)>;
+
+// Why a request failed, for the reason a customer can act on.
+enum class HttpFailure {
+    none,
+    transport,                    // no connection, a broken transfer, a time-out
+    stalled,                      // below the useful rate for the idle time-out, or too long
+    tooLarge,                     // above the request's bound
+    cleartextRefused,             // http:// asked for or redirected to
+    untrustedCertificate,         // the server's certificate is not trusted here
+    proxyAuthenticationRequired,  // the proxy answered 407
+    proxyRefused,                 // the proxy could not be found, reached, or would not connect
+    signInPage,                   // a network sign-in page (captive portal) answered instead
+};
+
 struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
     // Idle time-out: the request fails when no byte arrives for this long (as macOS's
-    // URL sessions count it), including while connecting, and also when fewer than a useful
-    // 1 KiB a second arrive for this long.
+    // URL sessions count it), including while connecting, and also when fewer than the useful
+    // rate arrive for this long.
     double timeoutSeconds = 60;
-    // Limit on the whole request, however busy the transfer: a server that keeps sending just
-    // fast enough cannot hold it open for ever either.
+    // Limit on the whole of a GET, however busy the transfer: a server that keeps sending just
+    // fast enough cannot hold it open for ever either. A download's limit follows from its
+    // size instead (downloadTimeLimitSeconds).
     double totalSeconds = 120;
     // Bodies held in memory stop here: the response keeps what arrived up to the bound and
     // says it was cut. A download larger than this fails instead, before a byte is written
     // when the server announces its length.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
-    // Downloads only: told the bytes received so far and, when the server announced it, the
-    // whole size; on the transfer's thread, a few times a second at most.
+    // For answers that are never a web page (API answers, disk images): an HTML page that
+    // arrives instead, from a redirect to another host or with a success status, or a 511
+    // answer, is a network's sign-in page and fails the request as `signInPage`.
+    bool htmlMeansSignInPage = false;
+    // Downloads only: told the bytes of the whole received so far (a continued download's
+    // earlier bytes included) and, when the server announced it, the whole size; on the
+    // transfer's thread, a few times a second at most.
     std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)> progress;
 };
 
@@ -34,22 +82,29 @@ struct HttpResponse {
     long statusCode = 0;  // 0: no HTTP response arrived
     std::string body;
     std::optional<std::string> error;  // transport failure, apart from the HTTP status
-    bool bodyTruncated = false;        // the body reached the request's bound and was cut there
+    HttpFailure failure = HttpFailure::none;
+    bool bodyTruncated = false;  // the body reached the request's bound and was cut there
 };
 
 struct DownloadResult {
     long statusCode = 0;
-    std::uint64_t bytes = 0;
+    std::uint64_t bytes = 0;  // bytes of the whole file, a continued download's earlier ones too
     std::optional<std::string> error;
+    HttpFailure failure = HttpFailure::none;
+    // Set when this transfer continued an earlier, broken one: the byte it started from.
+    std::optional<std::uint64_t> resumedFrom;
     // The downloaded body in a hidden file beside the destination (the same folder, so moving
     // it there is a rename), valid while the completion runs; removed afterwards if still
-    // there. Empty on failure, when nothing of the download is left.
+    // there. Empty on failure.
     std::string location;
 };
 
 // The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
 // names the certificate authorities to trust. Cleartext http:// is refused, also when a
-// redirect leads there. A transfer slower than a useful rate for the whole time-out fails.
+// redirect leads there. A transfer slower than the useful rate for the whole time-out fails.
+// Every request goes through the proxy its chooser names (by default the desktop's proxy
+// settings, as ProxyResolver reads them); the environment's proxy variables are read only
+// through that.
 class HttpClient : public Replaceable<HttpClient> {
   public:
     virtual ~HttpClient() = default;
@@ -64,11 +119,21 @@ class HttpClient : public Replaceable<HttpClient> {
     // beside `destination`, never holding it in memory; `completion` runs exactly once, on a
     // worker thread, and may move the file to the destination. The hidden file carries this
     // process's id, so one a killed process left is recognised and removed at a later start.
+    //
+    // A broken download whose server named a validator (a strong ETag, else Last-Modified)
+    // and its size is kept beside the destination as `.<name>.kelvane-partial` (0600, one per
+    // destination, for one address); the next download of the same address to the same
+    // destination asks only for the rest (Range, with If-Range). A 200 answer, a changed
+    // validator, another address or a partial untouched for a day start over.
     virtual void download(HttpRequest request, const std::string& destination,
                           std::function<void(const DownloadResult&)> completion) = 0;
-    // Removes the files of downloads still under way; for the end of the process, which does
-    // not wait for them.
+    // For the end of the process, which does not wait for downloads under way: what they
+    // fetched is kept as a partial where it can be continued, else removed.
     virtual void removeUnfinishedDownloads() = 0;
+
+    // Puts `chooser` in charge of every later request's proxy; an empty one restores the
+    // default. Called on the thread that performs each transfer.
+    virtual void setProxyChooser(ProxyChooser chooser) = 0;
 };
 
 }  // namespace platform

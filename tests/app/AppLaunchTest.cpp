@@ -130,3 +130,41 @@ TEST_F(AppLaunch, ASecondStartInTheSameHomeEndsAndAnotherHomeGetsItsOwnCopy) {
     EXPECT_FALSE(elsewhere.waitForExit(0.5).has_value());
     EXPECT_FALSE(first->waitForExit(0.1).has_value());
 }
+
+// The package's launcher starts the copy the application keeps current: the one in
+// ~/Applications when it is whole and not older than the packaged one, else the packaged one.
+TEST_F(AppLaunch, APackagedStartRunsTheCopyInApplicationsWhenItIsWholeAndNotOlder) {
+    std::string packaged = m_home / "package/opt/Orvo Tendra Kelvane.app";
+    std::string installed = m_home / "Applications/Orvo Tendra Kelvane.app";
+    auto placeAt = [](const std::string& bundle, const std::string& version) {
+        fs::remove_all(bundle);
+        fs::create_directories(fs::path(bundle).parent_path());
+        fs::copy(KELVANE_BUNDLE_DIR, bundle, fs::copy_options::recursive);
+        std::string info = readFile(bundle + "/Contents/Info.plist");
+        std::string key = "<key>CFBundleShortVersionString</key>";
+        std::size_t value = info.find("<string>", info.find(key));
+        info.replace(value, info.find("</string>", value) - value, "<string>" + version);
+        writeFile(bundle + "/Contents/Info.plist", info);
+    };
+    placeAt(packaged, "1.9");
+    m_environment.set("KELVANE_PACKAGED_START", "1");
+    struct Case {
+        const char* installedVersion;  // nullptr: a copy cut short, without its executable
+        bool runsInstalled;
+    };
+    for (Case c :
+         {Case{"1.10", true}, Case{"1.9", true}, Case{"1.8.7", false}, Case{nullptr, false}}) {
+        SCOPED_TRACE(c.installedVersion ? c.installedVersion : "half-copied");
+        placeAt(installed, c.installedVersion ? c.installedVersion : "2.0");
+        if (!c.installedVersion) fs::remove(installed + "/Contents/MacOS/OrvoTendraKelvane");
+        fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+        LaunchedApp app(packaged + "/Contents/MacOS/OrvoTendraKelvane", {"-DC", "eu"},
+                        m_home.path(), output());
+        std::string ran = c.runsInstalled ? installed : packaged;
+        EXPECT_TRUE(logShows("Orvo Kelvane App path : " + ran + "\n", 20)) << log();
+        std::string version = c.runsInstalled ? c.installedVersion : "1.9";
+        EXPECT_THAT(log(), HasSubstr("local Orvo Tendra Kelvane App version : " + version + "\n"));
+        ::kill(app.pid(), SIGTERM);
+        EXPECT_TRUE(app.waitForExit(20).has_value());
+    }
+}

@@ -15,13 +15,10 @@ namespace fs = std::filesystem;
 
 class JoinAndUpdate : public AppFixture {};
 
+// A newcomer's first join: the server's own answer to agent_version=0 asks for its image.
 TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    server.setRoutes(
-        {{"/api/v2/agent/check_update",
-          {{"json",
-            {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}}}});
     nlohmann::json steps = nlohmann::json::array({
         {{"fill",
           {{"host", "proxy.lan"},
@@ -126,28 +123,36 @@ TEST_F(JoinAndUpdate, TheAgentDownloadShowsAGrowingStripThatGoesWhenItEnds) {
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }
 
-TEST_F(JoinAndUpdate, AnAgentImageThatCannotBeHadLeavesAShortMessageInTheStrip) {
+// An agent image that cannot be had, and an agent that cannot be started (the server says the
+// installed one is current, but there is none), both leave the same short message in the strip.
+TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAShortMessageInTheStrip) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    nlohmann::json check = {
-        {"json",
-         {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}};
-    server.setRoutes(
-        {{"/api/v2/agent/check_update", check}, {"/agent/OrvoMac.dmg", {{"status", 404}}}});
+    auto check = [](bool needed) {
+        return nlohmann::json{
+            {"json",
+             {{"representation", {{"AGENT", {{"update_needed", needed}, {"download_url", ""}}}}}}}};
+    };
     server.setTestScript(
         {{"steps",
           {{{"name", "sendJoinDetailsToNative"},
             {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
-    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
-    std::string failed;
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            std::string strip = progressStrip(*app);
-            if (strip.rfind("failed|", 0) == 0) failed = strip;
-            return !failed.empty();
-        },
-        60));
-    EXPECT_THAT(failed, HasSubstr("The support program could not be prepared"));
-    ASSERT_TRUE(closeWindow(*app));
-    EXPECT_TRUE(app->waitForExit(20).has_value());
+    for (bool needed : {true, false}) {
+        SCOPED_TRACE(needed ? "image missing" : "nothing to start");
+        server.setRoutes({{"/api/v2/agent/check_update", check(needed)},
+                          {"/agent/OrvoMac.dmg", {{"status", 404}}}});
+        auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+        std::string failed;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                std::string strip = progressStrip(*app);
+                if (strip.rfind("failed|", 0) == 0) failed = strip;
+                return !failed.empty();
+            },
+            60))
+            << log();
+        EXPECT_THAT(failed, HasSubstr("The support program could not be prepared"));
+        ASSERT_TRUE(closeWindow(*app));
+        EXPECT_TRUE(app->waitForExit(20).has_value());
+    }
 }

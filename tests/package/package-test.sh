@@ -28,8 +28,16 @@ done
 for size in 16 24 32 48 64 128 256 512; do
   [ -s "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" ] || fail "no ${size}px icon"
 done
-[ "$(readlink "$root/usr/bin/orvo-tendra-kelvane")" = "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" ] ||
-  fail "the launcher does not point at the bundle"
+launcher="$root/usr/bin/orvo-tendra-kelvane"
+[ -x "$launcher" ] && grep -q 'KELVANE_PACKAGED_START=1 exec "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" "$@"' "$launcher" ||
+  fail "the launcher does not start the packaged bundle's program"
+# Upgrades and removals leave the user's home alone: no maintainer script touches it.
+dpkg-deb -e "$deb" "$work/control"
+for script in preinst postinst prerm postrm; do
+  if [ -e "$work/control/$script" ] && grep -q 'HOME\|/home' "$work/control/$script"; then
+    fail "$script touches the home"
+  fi
+done
 [ "$(readlink "$root/usr/bin/orvo-tendra-kelvane-save-logs")" = "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/kelvane-support-logs" ] ||
   fail "the save-logs launcher does not point at the bundle's command"
 desktop-file-validate "$root/usr/share/applications/$id.desktop" || fail "desktop entry invalid"

@@ -83,6 +83,13 @@ class SubstituteServer {
         return found;
     }
 
+    // Body bytes the server sent for one path, over all its requests.
+    std::uint64_t bytesSentFor(const std::string& path) {
+        std::uint64_t bytes = 0;
+        for (auto& request : requestsFor(path)) bytes += request["bytesSent"].get<std::uint64_t>();
+        return bytes;
+    }
+
   private:
     std::unique_ptr<httplib::SSLClient> client() const {
         // The admin channel talks to our own child process, whatever certificate it was told to

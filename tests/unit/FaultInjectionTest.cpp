@@ -283,3 +283,33 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
     }
     EXPECT_TRUE(fs::is_regular_file(folder + "Holmir/Contents/README"));
 }
+
+// Given an agent image, the substitute server answers the agent check as the service does,
+// by the version the application reports; a route still replaces that answer.
+TEST(SubstituteServerAgentCheck, AsksForTheImageOnlyWhenNoneOrAnOlderAgentIsInstalled) {
+    SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE, "--agent-version", "5.10.0"});
+    ScopedEnvironment trusted{{"SSL_CERT_FILE", server.caPath()}};
+    auto ask = [&](const std::string& installed) {
+        platform::HttpRequest request;
+        request.url = "https://" + server.host() +
+                      "/api/v2/agent/check_update?agent_version=" + installed + "&agent=mac%2064";
+        auto answer = platform::HttpClient::shared().get(request);
+        EXPECT_EQ(answer.statusCode, 200) << installed;
+        return nlohmann::json::parse(answer.body, nullptr, false)["representation"]["AGENT"];
+    };
+    struct Case {
+        const char* installed;
+        bool needed;
+    };
+    for (Case c : {Case{"0", true}, Case{"5.9.2", true}, Case{"4", true}, Case{"5.10.0", false},
+                   Case{"5.10.1", false}, Case{"10.0", false}}) {
+        auto agent = ask(c.installed);
+        EXPECT_EQ(agent["update_needed"], c.needed) << c.installed;
+        EXPECT_EQ(agent["download_url"],
+                  c.needed ? "https://" + server.host() + "/agent/OrvoMac.dmg" : "")
+            << c.installed;
+    }
+    server.setRoutes({{"/api/v2/agent/check_update",
+                       {{"json", {{"representation", {{"AGENT", {{"update_needed", false}}}}}}}}}});
+    EXPECT_EQ(ask("0")["update_needed"], false) << "a route replaces the answer";
+}

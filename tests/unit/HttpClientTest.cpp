@@ -141,7 +141,7 @@ TEST_F(HttpClientTest, AsyncCompletionRunsOnceOnAWorkerThread) {
 }
 
 // Downloads are written beside their destination, as sent, within their bound; nothing of a
-// download stays behind, whatever its end.
+// download stays behind but the partial of a broken one.
 TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeaveNothing) {
     std::string image = m_home / "image.bin";
     std::string contents;
@@ -178,10 +178,12 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
     EXPECT_EQ(std::filesystem::path(ok.location).filename().string().rfind(".image.dmg.", 0), 0u);
     EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the file must not stay behind";
 
+    // A broken one keeps only its partial, for the next try of the same address; a download
+    // of another address to the same destination replaces it.
     auto [broken, nothing] = download("/broken");
     EXPECT_TRUE(broken.error);
     EXPECT_TRUE(broken.location.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_EQ(std::filesystem::file_size(folder + "/.image.dmg.kelvane-partial"), 1000u);
 
     // A compressed answer is stored as sent, never expanded.
     std::string packed = m_home / "packed.gz";

@@ -252,6 +252,28 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
 }
 
+// A join whose download broke at 60 % leaves the bytes it had; the next join fetches only the
+// rest and installs a whole agent.
+TEST_F(Provisioning, TheNextJoinFinishesADownloadThatBrokeHalfWay) {
+    const auto size = fs::file_size(KELVANE_AGENT_IMAGE);
+    const auto broken = size * 6 / 10;
+    m_server.setRoutes(
+        {{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"truncateAfter", broken}}}});
+    std::string first = provision(true);
+    EXPECT_THAT(first, HasSubstr("Download failed! Error - ")) << first;
+    EXPECT_EQ(fs::file_size(folder() + ".OrvoMac.dmg.kelvane-partial"), broken);
+
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string second = provision(true);
+    ASSERT_TRUE(receiptArrives()) << second;
+    EXPECT_THAT(second, HasSubstr("_block_invoke : Download continued from byte " +
+                                  std::to_string(broken) + " of the earlier try"));
+    EXPECT_EQ(m_server.bytesSentFor("/agent/OrvoMac.dmg"), size) << "only the rest is fetched";
+    EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
+    for (const char* left : {"OrvoMac.dmg", ".OrvoMac.dmg.kelvane-partial"})
+        EXPECT_FALSE(fs::exists(folder() + left)) << left;
+}
+
 TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
     SubstituteServer silent;
     silent.setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});

@@ -1,5 +1,7 @@
 #include "Endpoints.h"
 
+#include <string.h>
+
 #include "FaultInjection.h"
 
 using nlohmann::json;
@@ -8,6 +10,18 @@ namespace {
 
 void answerJson(httplib::Response& response, const json& value) {
     response.set_content(value.dump(2), "application/json");
+}
+
+// Versions compare as versions: 1.10 is newer than 1.9.
+json agentCheckAnswer(const std::string& installed, const std::string& served,
+                      const std::string& host) {
+    bool needed =
+        installed.empty() || installed == "0" || strverscmp(installed.c_str(), served.c_str()) < 0;
+    return {{"representation",
+             {{"AGENT",
+               {{"update_needed", needed},
+                {"download_url", needed ? "https://" + host + "/agent/OrvoMac.dmg" : ""},
+                {"fallback_url", ""}}}}}};
 }
 
 }  // namespace
@@ -64,11 +78,25 @@ void addAdministrationEndpoints(httplib::Server& server, RouteStore& store) {
                 });
 }
 
-void addServiceEndpoints(httplib::Server& server, RouteStore& store, std::string joinPage) {
-    server.Get(".*", [&store, joinPage = std::move(joinPage)](const httplib::Request& request,
+void addServiceEndpoints(httplib::Server& server, RouteStore& store, std::string joinPage,
+                         std::optional<std::string> agentVersion) {
+    server.Get(".*", [&store, joinPage = std::move(joinPage),
+                      agentVersion = std::move(agentVersion)](const httplib::Request& request,
                                                               httplib::Response& response) {
-        store.record(describeRequest(request));
-        if (auto planned = store.route(request.path)) return answerAsPlanned(*planned, response);
+        std::size_t entry = store.record(describeRequest(request));
+        // Ranges are this server's to answer (FaultInjection.h): the library must not cut the
+        // body a second time.
+        const_cast<httplib::Request&>(request).ranges.clear();
+        if (auto planned = store.route(request.path)) {
+            return answerAsPlanned(*planned, request, response, [&store, entry](std::size_t bytes) {
+                store.addBytesSent(entry, bytes);
+            });
+        }
+        if (agentVersion && request.path == "/api/v2/agent/check_update") {
+            return answerJson(
+                response, agentCheckAnswer(request.get_param_value("agent_version"), *agentVersion,
+                                           request.get_header_value("Host")));
+        }
         bool api = request.path.rfind("/api/", 0) == 0 || request.path.rfind("/agent/", 0) == 0;
         if (api) {
             response.status = 404;

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <optional>
 #include <string>
 
 #include "RouteStore.h"
@@ -17,5 +18,9 @@
 void addAdministrationEndpoints(httplib::Server& server, RouteStore& store);
 
 // Every other GET: recorded, then answered by its route; API and image paths without a
-// route are 404, any other path is the join page.
-void addServiceEndpoints(httplib::Server& server, RouteStore& store, std::string joinPage);
+// route are 404, any other path is the join page. When the server serves an agent image
+// (`agentVersion` set) and no route replaces it, the agent check answers as the service
+// does: an agent_version of "0" or older than `agentVersion` is asked to download the image
+// from this server, the same or a newer one is not.
+void addServiceEndpoints(httplib::Server& server, RouteStore& store, std::string joinPage,
+                         std::optional<std::string> agentVersion);

@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
 
 // Answers a request as a route plans it, faults included:
@@ -10,7 +12,13 @@
 //   bytes, close), bytesPerSecond (slow body), repeatBytes (a body of that many 'x'),
 //   location (a Location header, for redirects with a 3xx status), headers (an object of
 //   further response headers), chunked (a streamed body sent without announcing its length).
-void answerAsPlanned(const nlohmann::json& planned, httplib::Response& response);
+// A file or repeatBytes answer honours "Range: bytes=N-" (206) unless ignoreRange is set, and
+// If-Range against its ETag or Last-Modified: etag (a file's default is made of its size
+// and modification time; false: none), lastModified (a date text). truncateAfter and
+// bytesPerSecond then count the bytes of this answer.
+// `sent` hears the number of body bytes each write put on the wire.
+void answerAsPlanned(const nlohmann::json& planned, const httplib::Request& request,
+                     httplib::Response& response, std::function<void(std::size_t)> sent);
 
 // What the record keeps of a request: time, method, path, query and headers.
 nlohmann::json describeRequest(const httplib::Request& request);

@@ -18,7 +18,8 @@ std::optional<Options> Options::parse(int argc, char** argv) {
     Options options;
     gint port = 0;
     gchar *portFile = nullptr, *caOut = nullptr, *caKey = nullptr, *scenario = nullptr,
-          *agentImage = nullptr, *kelvaneImage = nullptr, *joinPage = nullptr, *altNames = nullptr;
+          *agentImage = nullptr, *kelvaneImage = nullptr, *joinPage = nullptr, *altNames = nullptr,
+          *agentVersion = nullptr;
     gboolean offerUpdate = FALSE;
     GOptionEntry entries[] = {
         {"port", 0, 0, G_OPTION_ARG_INT, &port, "Port on 127.0.0.1 (0: any free one)", "N"},
@@ -37,6 +38,8 @@ std::optional<Options> Options::parse(int argc, char** argv) {
          "F"},
         {"subject-alt-names", 0, 0, G_OPTION_ARG_STRING, &altNames,
          "Names of the server certificate, in OpenSSL's form", "LIST"},
+        {"agent-version", 0, 0, G_OPTION_ARG_STRING, &agentVersion,
+         "Version of the agent in the agent image (default: the stand-in agent's)", "V"},
         {"offer-update", 0, 0, G_OPTION_ARG_NONE, &offerUpdate,
          "Answer the self-update check with a newer build", nullptr},
         {},
@@ -54,6 +57,7 @@ std::optional<Options> Options::parse(int argc, char** argv) {
     options.kelvaneImage = taken(kelvaneImage);
     options.joinPage = taken(joinPage);
     if (altNames) options.subjectAltNames = taken(altNames);
+    if (agentVersion) options.agentVersion = taken(agentVersion);
     options.offerUpdate = offerUpdate;
     if (!parsed) {
         std::fprintf(stderr, "substitute-server: %s\n", error->message);

@@ -19,7 +19,11 @@ json RouteStore::defaultRoutes(const std::string& agentImage, const std::string&
         {"/agent/OrvoTendraKelvane.dmg",
          {{"status", 404}, {"body", "no application image configured"}}},
     };
-    if (!agentImage.empty()) routes["/agent/OrvoMac.dmg"] = {{"file", agentImage}};
+    if (!agentImage.empty()) {
+        routes["/agent/OrvoMac.dmg"] = {{"file", agentImage}};
+        // The agent check then follows the version asked about (Endpoints.h).
+        routes.erase("/api/v2/agent/check_update");
+    }
     if (!kelvaneImage.empty()) routes["/agent/OrvoTendraKelvane.dmg"] = {{"file", kelvaneImage}};
     return routes;
 }
@@ -51,9 +55,24 @@ void RouteStore::reset() {
     m_requests = json::array();
 }
 
-void RouteStore::record(json request) {
+std::size_t RouteStore::record(json request) {
     std::lock_guard lock(m_mutex);
+    request["bytesSent"] = 0;
+    request["entry"] = m_recorded;
     m_requests.push_back(std::move(request));
+    return m_recorded++;
+}
+
+void RouteStore::addBytesSent(std::size_t entry, std::size_t bytes) {
+    std::lock_guard lock(m_mutex);
+    // Cleared records are gone; the entry number says where one is now.
+    for (auto it = m_requests.rbegin(); it != m_requests.rend(); ++it) {
+        if ((*it)["entry"] == entry) {
+            (*it)["bytesSent"] = (*it)["bytesSent"].get<std::size_t>() + bytes;
+            return;
+        }
+        if ((*it)["entry"].get<std::size_t>() < entry) return;
+    }
 }
 
 json RouteStore::requests() const {

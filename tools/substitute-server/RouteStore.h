@@ -23,7 +23,10 @@ class RouteStore {
     // The start-up routes again, and no requests.
     void reset();
 
-    void record(nlohmann::json request);
+    // Returns the entry's number, for addBytesSent.
+    std::size_t record(nlohmann::json request);
+    // Counts body bytes sent in answer to entry `entry` ("bytesSent" in its record).
+    void addBytesSent(std::size_t entry, std::size_t bytes);
     nlohmann::json requests() const;
     void clearRequests();
 
@@ -37,6 +40,7 @@ class RouteStore {
     const nlohmann::json m_startRoutes;
     nlohmann::json m_routes;
     nlohmann::json m_requests = nlohmann::json::array();
+    std::size_t m_recorded = 0;   // requests recorded since the start
     nlohmann::json m_testScript;  // null: the page runs no script
     nlohmann::json m_replies = nlohmann::json::array();
 };

@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
     server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     server.set_keep_alive_max_count(100);
     addAdministrationEndpoints(server, store);
-    addServiceEndpoints(server, store, joinPage(*options));
+    addServiceEndpoints(
+        server, store, joinPage(*options),
+        options->agentImage.empty() ? std::nullopt : std::optional(options->agentVersion));
 
     int port = options->port;
     int bound = port == 0 ? server.bind_to_any_port("127.0.0.1")

@@ -1,0 +1,84 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "../support/AppFixture.h"
+#include "../support/ConnectProxy.h"
+#include "../support/Files.h"
+#include "../support/SubstituteServer.h"
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+// The desktop's proxy, set the way GNOME's network settings set it, for the application's own
+// requests as for its web view. The service's host name resolves only at the proxy, so a
+// request that skipped it could not reach the server.
+class DesktopProxy : public AppFixture {
+  protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        m_environment.set("SSL_CERT_FILE", m_server.caPath());
+        pointDeploymentAt(host());
+        m_environment.set("XDG_CURRENT_DESKTOP", "GNOME");
+        m_environment.set("GSETTINGS_BACKEND", "keyfile");
+        m_environment.set("XDG_CONFIG_HOME", m_home / ".config");
+    }
+    std::string host() const { return "kelvane-service.test:" + std::to_string(m_server.port()); }
+    void setDesktopProxy(const std::string& ignoreHosts) {
+        fs::create_directories(m_home / ".config/glib-2.0/settings");
+        writeFile(m_home / ".config/glib-2.0/settings/keyfile",
+                  "[system/proxy]\nmode='manual'\nignore-hosts=" + ignoreHosts +
+                      "\n\n[system/proxy/https]\nhost='127.0.0.1'\nport=" +
+                      std::to_string(m_proxy.port()) + "\n");
+    }
+
+    SubstituteServer m_server{{"--agent-image", KELVANE_AGENT_IMAGE, "--kelvane-image",
+                               KELVANE_UPDATE_IMAGE, "--subject-alt-names",
+                               "DNS:kelvane-service.test"}};
+    ConnectProxy m_proxy{{std::nullopt, {{"kelvane-service.test", "127.0.0.1"}}}};
+};
+
+TEST_F(DesktopProxy, EveryKindOfRequestGoesThroughItFromTheLookupToTheStagedUpdate) {
+    setDesktopProxy("@as []");
+    m_server.setRoutes(
+        {{"/api/v2/agent/check_update",
+          {{"json",
+            {{"representation", {{"AGENT", {{"update_needed", true}, {"download_url", ""}}}}}}}}},
+         {"/api/v1/customer_plugin/check_update",
+          {{"json",
+            {{"representation",
+              {{"update", true},
+               {"download_url", "https://" + host() + "/agent/OrvoTendraKelvane.dmg"}}}}}}}});
+    m_server.setTestScript(
+        {{"steps",
+          {{{"name", "sendJoinDetailsToNative"},
+            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    std::string receipt =
+        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(receipt); }, 90)) << log();
+    EXPECT_TRUE(logShows("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", 60))
+        << log();
+    for (const char* path :
+         {"/api/v2/service_domain", "/join", "/api/v2/agent/check_update", "/agent/OrvoMac.dmg",
+          "/api/v1/customer_plugin/check_update", "/agent/OrvoTendraKelvane.dmg"}) {
+        EXPECT_FALSE(m_server.requestsFor(path).empty()) << path << " never arrived\n" << log();
+    }
+    EXPECT_THAT(m_proxy.tunnels(), ::testing::Contains(host()));
+    EXPECT_THAT(log(), HasSubstr("+[ProxyDecision proxyForURL:] : Requests to " + host() +
+                                 " go through the proxy http://127.0.0.1:" +
+                                 std::to_string(m_proxy.port())));
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}
+
+TEST_F(DesktopProxy, AHostTheSettingsExemptIsAskedDirectly) {
+    setDesktopProxy("['kelvane-service.test']");
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    EXPECT_TRUE(logShows("Requests to " + host() + " go directly, without a proxy", 30)) << log();
+    EXPECT_TRUE(logShows("+[Utils getCustomDomain] : Check Update failed : ", 30)) << log();
+    EXPECT_TRUE(m_proxy.tunnels().empty());
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}
