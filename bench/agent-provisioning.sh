@@ -71,14 +71,14 @@ for round in $(seq "$ROUNDS"); do
   home="$WORK/broken-$round"; mkdir -p "$home"
   log="$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
   receipt="$home/Library/Application Support/ConveloNative/OrvoAgentReceipt.json"
-  admin -X POST "https://$HOST/__admin/requests/clear" >/dev/null
+  admin -X POST "https://$HOST/__admin/requests/clear" -d "{}" >/dev/null
   routes "$broken_route"
   join_once "$home" grep -qs "Download failed!" "$log"
   routes "$whole_route"
   join_once "$home" test -s "$receipt"
   app_ratios+=("$(echo "$(bytes_sent /agent/OrvoMac.dmg) / $size" | bc -l)")
 
-  admin -X POST "https://$HOST/__admin/requests/clear" >/dev/null
+  admin -X POST "https://$HOST/__admin/requests/clear" -d "{}" >/dev/null
   routes "$broken_route"
   curl -s --cacert "$WORK/ca.pem" -o "$WORK/by-hand.dmg" "https://$HOST/agent/OrvoMac.dmg" || true
   routes "$whole_route"

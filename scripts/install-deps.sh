@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libplist-dev libplist-utils nlohmann-json3-dev
   libarchive-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
   xorriso libarchive-tools xvfb xauth dbus dbus-x11 procps time bc curl
-  dpkg-dev desktop-file-utils appstream librsvg2-bin
+  dpkg-dev desktop-file-utils appstream librsvg2-bin imagemagick
 )
 
 missing=()
