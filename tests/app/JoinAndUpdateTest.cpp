@@ -33,8 +33,7 @@ TEST_F(JoinAndUpdate, KeyTypedIntoTheJoinFormEndsWithTheAgentsReceipt) {
     server.setTestScript({{"steps", steps}});
 
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
-    std::string receipt =
-        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    std::string receipt = receiptPath();
     ASSERT_TRUE(waitUntil([&] { return fs::exists(receipt); }, 90)) << log();
     auto handed = nlohmann::json::parse(readFile(receipt));
     EXPECT_EQ(handed["arguments"][0], "-timestamps");
@@ -93,13 +92,9 @@ TEST_F(JoinAndUpdate, TheAgentDownloadShowsAGrowingStripThatGoesWhenItEnds) {
     server.setRoutes({{"/api/v2/agent/check_update", check},
                       {"/agent/OrvoMac.dmg",
                        {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / 4 + 1}}}});
-    server.setTestScript(
-        {{"steps",
-          {{{"name", "sendJoinDetailsToNative"},
-            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    joinWhenThePageLoads(server);
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
-    std::string receipt =
-        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    std::string receipt = receiptPath();
 
     std::vector<double> fractions;
     bool hiddenAfterwards = false;
@@ -133,10 +128,7 @@ TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAShortMessageInTheStr
             {"json",
              {{"representation", {{"AGENT", {{"update_needed", needed}, {"download_url", ""}}}}}}}};
     };
-    server.setTestScript(
-        {{"steps",
-          {{{"name", "sendJoinDetailsToNative"},
-            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    joinWhenThePageLoads(server);
     for (bool needed : {true, false}) {
         SCOPED_TRACE(needed ? "image missing" : "nothing to start");
         server.setRoutes({{"/api/v2/agent/check_update", check(needed)},

@@ -50,13 +50,9 @@ TEST_F(DesktopProxy, EveryKindOfRequestGoesThroughItFromTheLookupToTheStagedUpda
             {{"representation",
               {{"update", true},
                {"download_url", "https://" + host() + "/agent/OrvoTendraKelvane.dmg"}}}}}}}});
-    m_server.setTestScript(
-        {{"steps",
-          {{{"name", "sendJoinDetailsToNative"},
-            {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    joinWhenThePageLoads(m_server);
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
-    std::string receipt =
-        m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    std::string receipt = receiptPath();
     ASSERT_TRUE(waitUntil([&] { return fs::exists(receipt); }, 90)) << log();
     EXPECT_TRUE(logShows("Orvo Tendra Kelvane.app file copied to  OrvoKelvaneNative folder", 60))
         << log();

@@ -59,6 +59,16 @@ class AppFixture : public ::testing::Test {
         }
         return text;
     }
+    // The customer joins session 123456789 as soon as the join page has loaded.
+    static void joinWhenThePageLoads(SubstituteServer& server) {
+        server.setTestScript(
+            {{"steps",
+              {{{"name", "sendJoinDetailsToNative"},
+                {"body", R"({"sessionKey":123456789,"email":"ann@acme.example"})"}}}}});
+    }
+    std::string receiptPath() const {
+        return m_home / "Library/Application Support/ConveloNative/OrvoAgentReceipt.json";
+    }
     std::string preferencesPath() const {
         return m_home / "Library/Preferences/com.Orvo.Tendra.OrvoTendraKelvane.plist";
     }

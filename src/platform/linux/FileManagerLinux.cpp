@@ -17,6 +17,7 @@
 
 #include "../TestPause.h"
 #include "../Volumes.h"
+#include "WriteAll.h"
 
 namespace fs = std::filesystem;
 
@@ -32,20 +33,8 @@ Status fsFailure(const std::string& what, const std::string& path, const std::er
     return Status::failure(what + " \"" + path + "\": " + ec.message());
 }
 
-// Writes the whole buffer, retrying short writes and interrupted calls.
 bool writeAll(int fd, const std::string& bytes) {
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return platform::writeAll(fd, bytes.data(), bytes.size());
 }
 
 // The system's path APIs ignore a trailing slash, so "file/" names the file; the kernel

@@ -18,6 +18,7 @@
 #include "../ProxyResolver.h"
 #include "../Url.h"
 #include "PartialDownload.h"
+#include "WriteAll.h"
 
 namespace platform {
 
@@ -201,19 +202,6 @@ bool decide(Transfer& transfer) {
             partial::Record{transfer.request->url, headers.validator(), *headers.contentLength};
     }
     if (transfer.resumable && transfer.onResumable) transfer.onResumable(*transfer.resumable);
-    return true;
-}
-
-bool writeAll(int fd, const char* data, std::size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
     return true;
 }
 
