@@ -16,8 +16,8 @@ class ProxyResolver : public Replaceable<ProxyResolver> {
     virtual ~ProxyResolver() = default;
     static ProxyResolver& shared();
 
-    // May block while a proxy auto-configuration script is fetched and run: call it where the
-    // request itself is made, not on the main thread.
+    // May block while a proxy auto-configuration script is fetched and run: call it on the
+    // thread that makes the request (the main thread only for start-up's blocking lookup).
     virtual Result<std::optional<HttpProxy>> proxyFor(const std::string& url) = 0;
 };
 

@@ -103,7 +103,8 @@ struct Transfer {
     bool continuing = false;                   // the server sent the rest
     bool startOverOnce = false;                // it sent another part: one more try for the whole
     std::optional<partial::Record> resumable;  // what the bytes on disk can be continued as
-    std::function<void(const partial::Record&)> onResumable;
+    // Hears every change of `resumable`, "nothing" included, for the end of the process.
+    std::function<void(const std::optional<partial::Record>&)> onResumable;
 
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastReport{};
@@ -201,7 +202,7 @@ bool decide(Transfer& transfer) {
         transfer.resumable =
             partial::Record{transfer.request->url, headers.validator(), *headers.contentLength};
     }
-    if (transfer.resumable && transfer.onResumable) transfer.onResumable(*transfer.resumable);
+    if (transfer.onResumable) transfer.onResumable(transfer.resumable);
     return true;
 }
 
@@ -499,7 +500,7 @@ class CurlHttpClient final : public HttpClient {
             m_unfinished[location] = Unfinished{destination, transfer.resumable};
         }
         transfer.fd = fd;
-        transfer.onResumable = [this, location](const partial::Record& record) {
+        transfer.onResumable = [this, location](const std::optional<partial::Record>& record) {
             std::lock_guard lock(m_mutex);
             if (auto it = m_unfinished.find(location); it != m_unfinished.end())
                 it->second.resumable = record;
@@ -527,16 +528,13 @@ class CurlHttpClient final : public HttpClient {
             result.error = "cannot write the download";
             result.failure = HttpFailure::transport;
         }
-        Unfinished unfinished;
         {
             std::lock_guard lock(m_mutex);
-            auto it = m_unfinished.find(location);
             // Gone: the end of the process has dealt with the file already.
-            if (it == m_unfinished.end()) return result;
-            unfinished = it->second;
-            m_unfinished.erase(it);
+            if (m_unfinished.erase(location) == 0) return result;
         }
         if (result.error) {
+            Unfinished unfinished{destination, transfer.resumable};
             if (result.failure == HttpFailure::tooLarge) unfinished.resumable.reset();
             keepOrRemove(location, unfinished);
         } else {
