@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include "Handlers/ApiHandler.h"
+#include "Handlers/Logging.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/ProxyDecision.h"
 #include "Handlers/Utils.h"
@@ -8,7 +9,6 @@
 #include "platform/DispatchQueue.h"
 #include "platform/FileManager.h"
 #include "platform/Http.h"
-#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
 #include "platform/WebView.h"
@@ -37,8 +37,7 @@ void AppDelegate::initializeKelvane() {
         if (platform::FileManager::defaultManager().fileExistsAtPath(volumePaths[0])) {
             copyKelvaneConfiguration(volumePaths[0], volumePaths[1]);
         } else {
-            platform::print("awakeFromNib()Configuration file does not exist at path: " +
-                            volumePaths[0]);
+            printLine("awakeFromNib()Configuration file does not exist at path: " + volumePaths[0]);
         }
     }
 
@@ -75,7 +74,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         defaults.synchronize();
         ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
             if (received)
-                platform::print("applicationDidFinishLaunching(_:) Update Available for Kelvane");
+                printLine("applicationDidFinishLaunching(_:) Update Available for Kelvane");
         });
     });
 }

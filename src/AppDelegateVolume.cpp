@@ -5,11 +5,11 @@
 
 #include "AppDelegate.h"
 #include "Handlers/KelvaneConfiguration.h"
+#include "Handlers/Logging.h"
 #include "Handlers/Utils.h"
 #include "Product.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
-#include "platform/Log.h"
 #include "platform/Preferences.h"
 #include "platform/PropertyList.h"
 #include "platform/SearchPaths.h"
@@ -48,41 +48,39 @@ void removeDefault(platform::Preferences& defaults, const char* key) {
 std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     namespace fs = std::filesystem;
     std::string bundleFolder = fs::path(platform::Bundle::mainBundlePath()).parent_path().string();
-    platform::print("getKelvaneVolumePath() : Application folder : " +
-                    platform::SearchPaths::shared().localApplicationsDirectory());
+    printLine("getKelvaneVolumePath() : Application folder : " +
+              platform::SearchPaths::shared().localApplicationsDirectory());
 
     std::string configuration = bundleFolder + "/" + kConfigurationFileName;
     std::string application = bundleFolder + "/" + Product::kBundleName;
     platform::FileManager& files = platform::FileManager::defaultManager();
     if (files.fileExistsAtPath(configuration)) {
-        platform::print(
-            "getKelvaneVolumePath() : Configuration file lies beside the application : " +
-            configuration);
+        printLine("getKelvaneVolumePath() : Configuration file lies beside the application : " +
+                  configuration);
         return {};
     }
 
     std::vector<std::string> volumes = platform::Volumes::shared().mountedVolumePaths();
     if (volumes.empty()) {
-        platform::print("getKelvaneVolumePath() : No mounted volumes found");
+        printLine("getKelvaneVolumePath() : No mounted volumes found");
         return {};
     }
-    platform::print("\ngetKelvaneVolumePath() : Mounted Volumes : " + describeUrls(volumes));
+    printLine("\ngetKelvaneVolumePath() : Mounted Volumes : " + describeUrls(volumes));
 
     for (const std::string& volume : volumes) {
         if (volume.find(Product::kVolumeName) == std::string::npos) continue;
         auto info = platform::Volumes::shared().fileSystemInfo(volume);
         platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
-        platform::print(std::string("getKelvaneVolumePath()") +
-                        " : Result : " + trueFalse(info.has_value()) + " Volume : " + volume +
-                        ", isRemovable :" + trueFalse(flags.removable) +
-                        ", isWritable : " + trueFalse(flags.writable) +
-                        ", isUnmountable : " + trueFalse(flags.unmountable) +
-                        ", Description : " + flags.description + ", type : " + flags.type);
+        printLine(std::string("getKelvaneVolumePath()") +
+                  " : Result : " + trueFalse(info.has_value()) + " Volume : " + volume +
+                  ", isRemovable :" + trueFalse(flags.removable) + ", isWritable : " +
+                  trueFalse(flags.writable) + ", isUnmountable : " + trueFalse(flags.unmountable) +
+                  ", Description : " + flags.description + ", type : " + flags.type);
         if (flags.unmountable && flags.removable) {
             configuration = volume + "/" + kConfigurationFileName;
             application = volume + "/" + Product::kBundleName;
-            platform::print("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
-                            platform::Url::fileUrl(configuration, false));
+            printLine("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
+                      platform::Url::fileUrl(configuration, false));
         }
     }
     return {configuration, application};
@@ -100,9 +98,8 @@ std::optional<AppDelegate::Parameters> AppDelegate::parseKelvaneConfiguration(
         error = "\"" + filePath + "\" is not UTF-8 text";
     }
     if (!error.empty()) {
-        platform::print(
-            std::string("parseKelvaneConfiguration(filePath:)") +
-            " :Error reading Kelvane Configuration File. \n Error Description = " + error);
+        printLine(std::string("parseKelvaneConfiguration(filePath:)") +
+                  " :Error reading Kelvane Configuration File. \n Error Description = " + error);
         return std::nullopt;
     }
 
@@ -139,8 +136,8 @@ void AppDelegate::saveParametersToPlist(const Parameters& parameters,
             files.writeContentsAtomically(plistPath, platform::PropertyList::toXml(dictionary));
     }
     if (!status) {
-        platform::print("Error saving parameters to Info.plist. \n Error Description = " +
-                        status.errorDescription());
+        printLine("Error saving parameters to Info.plist. \n Error Description = " +
+                  status.errorDescription());
     }
 }
 
@@ -162,7 +159,7 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     std::string infoPlist = Utils::infoPlistPath();
     if (files.fileExistsAtPath(infoPlist)) {
         if (platform::Status removed = files.removeItem(infoPlist); !removed) {
-            platform::print(
+            printLine(
                 "Error removing existing Kelvane Configuration File. \n Error Description = " +
                 removed.errorDescription());
         }
@@ -187,15 +184,15 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
     if (replaced.copied && !replaced.status) {
         // The installed copy could not be swapped out: as a failed removal followed by a copy
         // that finds its destination taken.
-        platform::print(
+        printLine(
             std::string(kFunction) +
             " Error removing existing Orvo Tendra Kelvane Application. \n Error Description = " +
             replaced.status.errorDescription());
     }
     if (!replaced.status) {
-        platform::print(std::string(kFunction) +
-                        " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n "
-                        "Error Description = " +
-                        replaced.status.errorDescription());
+        printLine(std::string(kFunction) +
+                  " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n "
+                  "Error Description = " +
+                  replaced.status.errorDescription());
     }
 }

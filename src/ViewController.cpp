@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "Handlers/ApiHandler.h"
+#include "Handlers/Logging.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/ProvisioningProgress.h"
 #include "NavigationPolicy.h"
@@ -11,7 +12,6 @@
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
-#include "platform/Log.h"
 #include "platform/MainLoop.h"
 #include "platform/Preferences.h"
 #include "platform/Url.h"
@@ -51,7 +51,7 @@ void ViewController::viewDidLoad() {
 
     std::string url = currentJoinPageURL();
     if (!platform::Url::isValid(url)) {
-        platform::print(
+        printLine(
             "viewDidLoad() : ################ Critical ################\n Invalid URL Given Formed "
             "During "
             "Network Init : " +
@@ -93,8 +93,7 @@ void ViewController::executeJavaScript(const std::string& script) {
     platform::assertMainThread("ViewController::executeJavaScript");
     if (!m_webView) return;
     m_webView->evaluateJavaScript(script, [](std::optional<std::string> error) {
-        if (error)
-            platform::print("executeJavaScript(_:)Error sending message to webView: " + *error);
+        if (error) printLine("executeJavaScript(_:)Error sending message to webView: " + *error);
     });
 }
 
@@ -125,10 +124,10 @@ void ViewController::didRequestNewWindow(const platform::NavigationAction& actio
 }
 
 void ViewController::handleDeepLink(const std::string& url) {
-    platform::print("handleDeepLink(_:) : Handling deep link: " + url);
+    printLine("handleDeepLink(_:) : Handling deep link: " + url);
     if (platform::Status opened = platform::Workspace::shared().openURL(url); !opened)
-        platform::print("handleDeepLink(_:) : The link could not be opened: " +
-                        opened.errorDescription());
+        printLine("handleDeepLink(_:) : The link could not be opened: " +
+                  opened.errorDescription());
 }
 
 void ViewController::didFailProvisionalNavigation(const std::string& errorDescription) {
@@ -136,8 +135,8 @@ void ViewController::didFailProvisionalNavigation(const std::string& errorDescri
 }
 
 void ViewController::didFailNavigation(const std::string& errorDescription) {
-    platform::print("webView(_:didFail:withError:) : Page failed to load with error: " +
-                    errorDescription);
+    printLine("webView(_:didFail:withError:) : Page failed to load with error: " +
+              errorDescription);
     handleWebViewError(errorDescription);
 }
 
@@ -149,9 +148,8 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
     if (auto token = session.kelvaneToken()) {
         address = joinPageURL(session.webServerName(), session.pathForKelvane(), token);
         if (!platform::Url::isValid(address)) {
-            platform::print(
-                "handleWebViewError(_:) : Invalid URL Given For Running Network Monitor: " +
-                address);
+            printLine("handleWebViewError(_:) : Invalid URL Given For Running Network Monitor: " +
+                      address);
             return;
         }
         if (m_webView) m_webView->loadRequest(address, kLoadTimeout);
@@ -159,7 +157,7 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
     // Supersedes the request above at once: the customer sees the offline page.
     loadStaticNoInternetPage();
     NetworkMonitor::shared().startMonitoringReachability(address);
-    platform::print("URL NetTest : " + address);
+    printLine("URL NetTest : " + address);
 }
 
 void ViewController::loadStaticNoInternetPage() {
@@ -180,8 +178,7 @@ void ViewController::didRestoreConnection() {
     OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
     ApiHandler::getInstance().checkKelvaneUpdateWithCompletion([](bool received) {
         if (received)
-            platform::print(
-                "didRestoreConnection() : Updateing webview since the network is restored.");
+            printLine("didRestoreConnection() : Updateing webview since the network is restored.");
     });
     loadJoinPageURl();
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "AppDelegate.h"
+#include "Handlers/KelvanePaths.h"
 #include "PreferredCopy.h"
 #include "Product.h"
 #include "platform/Application.h"
@@ -23,9 +24,8 @@ void runPreferredCopyOfAPackagedStart(char** argv) {
     static constexpr const char* kPackagedStart = "KELVANE_PACKAGED_START";
     if (!std::getenv(kPackagedStart)) return;
     ::unsetenv(kPackagedStart);
-    std::string installed =
-        platform::SearchPaths::shared().userApplicationsDirectory() + "/" + Product::kBundleName;
-    auto instead = PreferredCopy::executableInstead(platform::Bundle::mainBundlePath(), installed);
+    auto instead = PreferredCopy::executableInstead(platform::Bundle::mainBundlePath(),
+                                                    KelvanePaths::installedApplication());
     if (!instead) return;
     argv[0] = instead->data();
     ::execv(instead->c_str(), argv);

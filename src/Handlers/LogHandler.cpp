@@ -3,8 +3,8 @@
 #include "../Objects/SessionDetails.h"
 #include "../platform/FileManager.h"
 #include "../platform/FolderWatch.h"
-#include "../platform/SearchPaths.h"
 #include "../platform/StandardStreams.h"
+#include "KelvanePaths.h"
 #include "Logging.h"
 
 namespace {
@@ -29,8 +29,7 @@ std::string LogHandler::backupLogPath(std::int32_t index) const {
 void LogHandler::createOrvoKelvaneLogFolder() {
     static constexpr const char* kFunction = "-[LogHandler createOrvoKelvaneLogFolder]";
     guarded(kFunction, [&] {
-        m_orvoKelvaneLogFolder = platform::SearchPaths::shared().userLibraryDirectory() + "/Logs/" +
-                                 "/OrvoTendra/OrvoKelvane/";
+        m_orvoKelvaneLogFolder = KelvanePaths::orvoKelvaneLogFolder();
         platform::Status created = fileManager().createDirectory(*m_orvoKelvaneLogFolder, true);
         if (created) {
             logLine("%s Orvo Kelvane Log Folder Created...", kFunction);

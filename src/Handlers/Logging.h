@@ -1,18 +1,28 @@
 #pragma once
 
 #include <exception>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "../platform/Format.h"
 #include "../platform/Log.h"
 
-// Helpers shared by the working classes: their log lines go through the system log with the
-// operation's full name first, and no exception ever leaves one of their operations.
+// The one way the working classes write their lines and the one place they catch. Two kinds of
+// line are the system's output, and each has its helper:
+//   logLine   "-[Class operation]" / "+[Class operation]" lines, with their format's %s, %@
+//             and %d values, through the system log (standard error, so the log file);
+//   printLine "operation(_:)" lines of the window's classes and the page bridge, printed as
+//             text to standard output (the same log file, without the system log's prefix).
+// No other code calls platform::NSLog or platform::print for them.
 
 template <typename... Args>
 void logLine(std::string_view fmt, const Args&... args) {
     platform::NSLog(platform::format(fmt, args...));
+}
+
+inline void printLine(const std::string& text) {
+    platform::print(text);
 }
 
 inline void logException(const char* function, const char* description) {
@@ -22,30 +32,53 @@ inline void logException(const char* function, const char* description) {
         function, description, platform::callStackSymbols());
 }
 
-// Runs `body`; if it throws, logs the exception line under `function` and ends there.
-template <typename Body>
+// How an operation reports the exception that ended it. Most use the standard line; the few
+// operations with a line of their own pass one of the others, or a function of their own
+// that takes the operation's name and the exception's description.
+struct StandardExceptionLine {
+    void operator()(const char* function, const char* description) const {
+        logException(function, description);
+    }
+};
+struct ShortExceptionLine {
+    void operator()(const char* function, const char* description) const {
+        logLine("%s : Exception: %@", function, description);
+    }
+};
+struct LeadingExceptionLine {
+    void operator()(const char* function, const char* description) const {
+        logLine("************ EXCEPTION ************ %s : %@ : %@", function, description,
+                platform::callStackSymbols());
+    }
+};
+
+// Runs `body`; if it throws, reports the exception under `function` and ends there. No
+// exception leaves an operation of the working classes.
+template <typename Body, typename Report = StandardExceptionLine>
 requires std::is_void_v<std::invoke_result_t<Body>>
-void guarded(const char* function, Body&& body) noexcept {
+void guarded(const char* function, Body&& body, Report report = {}) noexcept {
     try {
         body();
     } catch (const std::exception& exception) {
-        logException(function, exception.what());
+        report(function, exception.what());
     } catch (...) {
-        logException(function, "unknown exception");
+        report(function, "unknown exception");
     }
 }
 
 // As above for an operation with a result: `fallback` (the absent result) when it throws.
-template <typename Body, typename Result = std::invoke_result_t<Body>>
+template <typename Body, typename Report = StandardExceptionLine,
+          typename Result = std::invoke_result_t<Body>>
 requires(!std::is_void_v<Result>) Result
-    guarded(const char* function, Body&& body, Result fallback = Result())
+    guarded(const char* function, Body&& body, std::type_identity_t<Result> fallback = Result(),
+            Report report = {})
 noexcept {
     try {
         return body();
     } catch (const std::exception& exception) {
-        logException(function, exception.what());
+        report(function, exception.what());
     } catch (...) {
-        logException(function, "unknown exception");
+        report(function, "unknown exception");
     }
     return fallback;
 }

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include "../Objects/SessionDetails.h"
-#include "../platform/Log.h"
 #include "../platform/MainLoop.h"
 #include "../platform/Preferences.h"
 #include "../platform/Text.h"
@@ -11,6 +10,7 @@
 #include "../platform/Workspace.h"
 #include "ApiHandler.h"
 #include "BridgeRecords.h"
+#include "Logging.h"
 #include "NetworkMonitor.h"
 #include "OrvoAppUpgrader.h"
 #include "TextLength.h"
@@ -20,8 +20,9 @@ namespace {
 constexpr const char* kOperation = "handleMessageFromWebView(message:)";
 constexpr std::size_t kMaximumBodyBytes = 64 * 1024;
 
+// The bridge's lines all name the operation that received the message.
 void log(const std::string& text) {
-    platform::print(std::string(kOperation) + text);
+    printLine(kOperation + text);
 }
 
 platform::Preferences& defaults() {
@@ -116,76 +117,83 @@ void NativeMessageHandler::reply(const std::string& script) {
 
 void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessage& message) {
     platform::assertMainThread("NativeMessageHandler::handleMessageFromWebView");
-    try {
-        const std::string& name = message.name;
-        const platform::ScriptValue& body = message.body;
-        // Every message the page sends is a few lines of text at most; a larger body is
-        // nothing the page meant, and storing it would make every later write of the
-        // preferences carry it.
-        if (body.text.size() > kMaximumBodyBytes) {
-            log(" : The body of " + name + " (" + std::to_string(body.text.size()) +
-                " bytes) is above the bound of " + std::to_string(kMaximumBodyBytes) +
-                " bytes; the message is ignored");
-            return;
-        }
-        // Messages that need a text body ignore any other kind without a word.
-        auto withText = [&](auto&& handler) {
-            if (body.isString()) handler(body.text);
-        };
-        if (name == "getRRSessionDigest") return getRRSessionDigest();
-        if (name == "getCustomerDetails") return getCustomerDetails();
-        if (name == "sendRRSessionDigestToNative") {
-            return withText([](const std::string& digest) {
-                defaults().setString("RRSessionDigest", digest);
+    // A page must never be able to bring the application down.
+    auto couldNotBeHandled = [&message](const char*, const char* description) {
+        log(" : Message " + message.name + " could not be handled: " + description);
+    };
+    guarded(
+        kOperation,
+        [&] {
+            const std::string& name = message.name;
+            const platform::ScriptValue& body = message.body;
+            // Every message the page sends is a few lines of text at most; a larger body is
+            // nothing the page meant, and storing it would make every later write of the
+            // preferences carry it.
+            if (body.text.size() > kMaximumBodyBytes) {
+                log(" : The body of " + name + " (" + std::to_string(body.text.size()) +
+                    " bytes) is above the bound of " + std::to_string(kMaximumBodyBytes) +
+                    " bytes; the message is ignored");
+                return;
+            }
+            // Messages that need a text body ignore any other kind without a word.
+            auto withText = [&](auto&& handler) {
+                if (body.isString()) handler(body.text);
+            };
+            if (name == "getRRSessionDigest") return getRRSessionDigest();
+            if (name == "getCustomerDetails") return getCustomerDetails();
+            if (name == "sendRRSessionDigestToNative") {
+                return withText([](const std::string& digest) {
+                    defaults().setString("RRSessionDigest", digest);
+                    defaults().synchronizeInBackground();
+                });
+            }
+            if (name == "sendCustomerDetailsToNative") {
+                return withText(
+                    [this](const std::string& text) { sendCustomerDetailsToNative(text); });
+            }
+            if (name == "sendRRSessionKeyToNative") {
+                return withText(
+                    [this](const std::string& text) { sendRRSessionKeyToNative(text); });
+            }
+            if (name == "sendJoinDetailsToNative") {
+                return withText([this](const std::string& text) { sendJoinDetailsToNative(text); });
+            }
+            if (name == "sendJoinReportAbuseLinkToNative") {
+                return withText(
+                    [this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
+            }
+            if (name == "kelvaneLoaded") return kelvaneLoaded();
+            if (name == "clearRRSessionDigest") {
+                defaults().setString("RRSessionDigest", "");
                 defaults().synchronizeInBackground();
-            });
-        }
-        if (name == "sendCustomerDetailsToNative") {
-            return withText([this](const std::string& text) { sendCustomerDetailsToNative(text); });
-        }
-        if (name == "sendRRSessionKeyToNative") {
-            return withText([this](const std::string& text) { sendRRSessionKeyToNative(text); });
-        }
-        if (name == "sendJoinDetailsToNative") {
-            return withText([this](const std::string& text) { sendJoinDetailsToNative(text); });
-        }
-        if (name == "sendJoinReportAbuseLinkToNative") {
-            return withText(
-                [this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
-        }
-        if (name == "kelvaneLoaded") return kelvaneLoaded();
-        if (name == "clearRRSessionDigest") {
-            defaults().setString("RRSessionDigest", "");
-            defaults().synchronizeInBackground();
-            return;
-        }
-        if (name == "sendKelvaneTitleToNative") return sendKelvaneTitleToNative(body);
-        if (name == "clearKelvaneDigest") {
-            defaults().setString("KelvaneToken", "");
-            defaults().synchronizeInBackground();
-            return;
-        }
-        if (name == "getProxyDetails") return getProxyDetails();
-        if (name == "sendProxyDetailsToNative") {
-            return withText([this](const std::string& text) { sendProxyDetailsToNative(text); });
-        }
-        if (name == "getActiveSessionKey") return getActiveSessionKey();
-        if (name == "clearActiveSessionKey") {
-            defaults().setString("activeSessionKey", "");
-            defaults().synchronizeInBackground();
-            return;
-        }
-        if (name == "openProxy") return openProxy();
-        if (name == "getSystemOs") return reply("window.receiveSystemOs(\"mac\");");
-        if (name == "consoleHandler") {
-            return withText(
-                [](const std::string& text) { log(" : Console Message from WebView: " + text); });
-        }
-    } catch (const std::exception& exception) {
-        // A page must never be able to bring the application down.
-        log(std::string(" : Message ") + message.name +
-            " could not be handled: " + exception.what());
-    }
+                return;
+            }
+            if (name == "sendKelvaneTitleToNative") return sendKelvaneTitleToNative(body);
+            if (name == "clearKelvaneDigest") {
+                defaults().setString("KelvaneToken", "");
+                defaults().synchronizeInBackground();
+                return;
+            }
+            if (name == "getProxyDetails") return getProxyDetails();
+            if (name == "sendProxyDetailsToNative") {
+                return withText(
+                    [this](const std::string& text) { sendProxyDetailsToNative(text); });
+            }
+            if (name == "getActiveSessionKey") return getActiveSessionKey();
+            if (name == "clearActiveSessionKey") {
+                defaults().setString("activeSessionKey", "");
+                defaults().synchronizeInBackground();
+                return;
+            }
+            if (name == "openProxy") return openProxy();
+            if (name == "getSystemOs") return reply("window.receiveSystemOs(\"mac\");");
+            if (name == "consoleHandler") {
+                return withText([](const std::string& text) {
+                    log(" : Console Message from WebView: " + text);
+                });
+            }
+        },
+        couldNotBeHandled);
 }
 
 void NativeMessageHandler::getRRSessionDigest() {

@@ -31,8 +31,6 @@ class NativeMessageHandler {
     // Writes ConnectionSettings.plist for the agent from the stored proxy preferences.
     void setupProxyDetails();
 
-    static std::string connectionSettingsPath();
-
   private:
     explicit NativeMessageHandler(NativeMessageHandlerDelegate* delegate)
         : m_nativeMessageHandlerDelegate(delegate) {}

@@ -5,12 +5,11 @@
 #include "../Objects/SessionDetails.h"
 #include "../platform/Bundle.h"
 #include "../platform/FileManager.h"
-#include "../platform/SearchPaths.h"
+#include "ImageTurn.h"
+#include "KelvanePaths.h"
 #include "Logging.h"
 #include "OrvoDmgDownloader.h"
-#include "ProvisioningGate.h"
 #include "ProvisioningProgress.h"
-#include "Utils.h"
 
 OrvoAppUpgrader& OrvoAppUpgrader::getInstance() {
     static OrvoAppUpgrader* instance = [] {
@@ -40,10 +39,6 @@ std::string versionText(const platform::PlistValue* version) {
 
 }  // namespace
 
-std::string OrvoAppUpgrader::joinDetailsPath() {
-    return Utils::conveloNativeFolderPath() + "orvojoindetails.conf";
-}
-
 std::string OrvoAppUpgrader::joinDetailsContent() {
     SessionDetails& session = SessionDetails::getInstance();
     // Absent fields are written as empty text.
@@ -59,7 +54,7 @@ std::string OrvoAppUpgrader::joinDetailsContent() {
 void OrvoAppUpgrader::orvoAppVersionCheck() {
     static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppVersionCheck]";
     guarded(kFunction, [&] {
-        std::string path = Utils::conveloNativeFolderPath() + "/Orvo.app";
+        std::string path = KelvanePaths::installedAgentAsJoined();
         SessionDetails& session = SessionDetails::getInstance();
         auto bundle = platform::FileManager::defaultManager().fileExistsAtPath(path)
                           ? platform::Bundle::bundleWithPath(path)
@@ -82,8 +77,8 @@ void OrvoAppUpgrader::orvoAppUpdater() {
     static constexpr const char* kFunction = "-[OrvoAppUpgrader orvoAppUpdater]";
     guarded(kFunction, [&] {
         // A run still working waits to finish; this one then uses the session as it is now.
-        ProvisioningGate::Pass pass = ProvisioningGate::shared().enter();
-        std::string removalPath = Utils::conveloNativeFolderPath() + "/Orvo.app";
+        ImageTurn::Pass turn = ImageTurn::take(ImageTurn::Image::agent);
+        std::string removalPath = KelvanePaths::installedAgentAsJoined();
         auto downloader = std::make_shared<OrvoDmgDownloader>();
         {
             std::lock_guard lock(m_mutex);
@@ -94,14 +89,13 @@ void OrvoAppUpgrader::orvoAppUpdater() {
             platform::FileManager& files = platform::FileManager::defaultManager();
             if (files.fileExistsAtPath(removalPath)) (void)files.removeItem(removalPath);
             modifyOrvoJoinDetails();
-            downloader->setProvisioningPass(std::move(pass));
+            downloader->setImageTurn(std::move(turn));
             downloader->startDownLoadingOrvoMacDmg();
         } else {
             logLine("%s : This mac has latest Orvo App", kFunction);
             modifyOrvoJoinDetails();
             // The result changes no step; the customer still learns that nothing started.
-            if (!downloader->workspaceLaunchApplication(Utils::conveloNativeFolderPath() +
-                                                        "Orvo.app")) {
+            if (!downloader->workspaceLaunchApplication(KelvanePaths::installedAgent())) {
                 ProvisioningProgress::shared().failed();
             }
         }
@@ -114,7 +108,7 @@ void OrvoAppUpgrader::modifyOrvoJoinDetails() {
         logLine("%s : Modify joindetails called!", kFunction);
         SessionDetails& session = SessionDetails::getInstance();
         platform::FileManager& files = platform::FileManager::defaultManager();
-        std::string path = joinDetailsPath();
+        std::string path = KelvanePaths::joinDetailsFile();
         std::string content = joinDetailsContent();
         if (files.fileExistsAtPath(path)) {
             logLine("%s : orvojoindetails.conf file already Present in folder %@", kFunction, path);

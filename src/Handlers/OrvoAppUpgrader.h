@@ -17,7 +17,6 @@ class OrvoAppUpgrader {
     void orvoAppUpdater();
     void modifyOrvoJoinDetails();
 
-    static std::string joinDetailsPath();
     // The join-details file's content from the session state.
     static std::string joinDetailsContent();
 

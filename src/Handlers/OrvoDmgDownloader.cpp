@@ -1,31 +1,19 @@
 #include "OrvoDmgDownloader.h"
 
 #include <cstdint>
-#include <mutex>
 
 #include "../Objects/SessionDetails.h"
-#include "../Product.h"
 #include "../platform/DistributedNotifications.h"
 #include "../platform/FileManager.h"
-#include "../platform/Http.h"
-#include "../platform/Log.h"
-#include "../platform/NotificationCenter.h"
-#include "../platform/SearchPaths.h"
 #include "../platform/SystemVersion.h"
-#include "../platform/Task.h"
-#include "../platform/Volumes.h"
 #include "../platform/Workspace.h"
+#include "DiskImagePipeline.h"
+#include "ImageTurn.h"
+#include "KelvanePaths.h"
 #include "Logging.h"
 #include "ProvisioningProgress.h"
-#include "Utils.h"
 
 namespace {
-
-// An idle time-out: a line that keeps moving above the useful rate is never cut, however long
-// the image takes; the provisioning turn is let go when the line stalls.
-constexpr double kDownloadTimeout = 240;
-// Far above any real image; only a server gone wrong sends more.
-constexpr std::uint64_t kMaximumImageBytes = std::uint64_t(2) << 30;
 
 void postSessionStatusFailure() {
     ProvisioningProgress::shared().failed();
@@ -35,13 +23,6 @@ void postSessionStatusFailure() {
         logLine("%s : The session status could not be announced : %@",
                 "-[OrvoDmgDownloader postSessionStatus]", posted.errorDescription());
     }
-}
-
-// Provisioning runs started close together share the image file, the volume and the folder:
-// their install steps take turns.
-std::mutex& installMutex() {
-    static std::mutex mutex;
-    return mutex;
 }
 
 std::string describeArguments(const std::vector<std::string>& arguments) {
@@ -74,20 +55,10 @@ const std::vector<std::string>& OrvoDmgDownloader::companionItems() {
     return items;
 }
 
-std::string OrvoDmgDownloader::downloadedImagePath() {
-    return Utils::conveloNativeFolderPath() + "OrvoMac.dmg";
-}
-std::string OrvoDmgDownloader::installedAgentPath() {
-    return Utils::conveloNativeFolderPath() + "Orvo.app";
-}
-std::string OrvoDmgDownloader::agentVolumePath() {
-    return platform::Volumes::shared().volumesRoot() + "/Orvo";
-}
-
 void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader startDownLoadingOrvoMacDmg]";
-    // The run's pass goes with the download and is let go when its last step ends.
-    std::shared_ptr<void> pass = std::move(m_pass);
+    // The run's turn goes with the download and is let go when its last step ends.
+    ImageTurn::Pass turn = std::move(m_turn);
     guarded(kFunction, [&] {
         SessionDetails& session = SessionDetails::getInstance();
         std::string address =
@@ -99,53 +70,27 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         logLine("%s : System version details %@", kFunction, system.productName);
         logLine("%s : System version : %@", kFunction, system.productVersion);
 
-        platform::HttpRequest request;
-        request.url = address;
-        request.timeoutSeconds = kDownloadTimeout;
-        request.maximumBodyBytes = kMaximumImageBytes;
-        request.htmlMeansSignInPage = true;
-        request.headers = {
+        DiskImagePipeline::Download download;
+        download.address = address;
+        download.imagePath = KelvanePaths::agentImage();
+        download.block = std::string(kFunction) + "_block_invoke";
+        download.headers = {
             {"User-Agent", platform::format("%@ %@", system.productName, system.productVersion)}};
-        request.progress = [](std::uint64_t received, std::optional<std::uint64_t> expected) {
+        download.progress = [](std::uint64_t received, std::optional<std::uint64_t> expected) {
             ProvisioningProgress::shared().downloadProgressed(received, expected);
         };
-        std::string block = std::string(kFunction) + "_block_invoke";
-        m_lastAddress = address;
+        download.ended = [] { ProvisioningProgress::shared().downloadEnded(); };
+        download.failed = [](const platform::DownloadResult& result) {
+            ProvisioningProgress::shared().failed(result.failure);
+        };
+        download.downloaded = [self = shared_from_this(), block = download.block,
+                               turn](const std::string& location) {
+            if (DiskImagePipeline::placeImage(location, KelvanePaths::agentImage(), block))
+                self->mountingOrvoMacDmg();
+        };
         ProvisioningProgress::shared().downloadStarted();
-        platform::HttpClient::shared().download(
-            std::move(request), downloadedImagePath(),
-            [self = shared_from_this(), block, pass](const platform::DownloadResult& result) {
-                ProvisioningProgress::shared().downloadEnded();
-                guarded(block.c_str(), [&] {
-                    if (result.resumedFrom) {
-                        logLine("%s : Download continued from byte %ld of the earlier try", block,
-                                static_cast<long>(*result.resumedFrom));
-                    }
-                    if (result.error) {
-                        ProvisioningProgress::shared().failed(result.failure);
-                        logLine("%s : Download failed! Error - %@ %@", block, result.error,
-                                self->lastAddress());
-                        logLine("%s : Download failed! Whole Error - %@", block, result.error);
-                        platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
-                        return;
-                    }
-                    self->downloadFinished(result.location, block);
-                });
-            });
+        DiskImagePipeline::download(std::move(download));
     });
-}
-
-void OrvoDmgDownloader::downloadFinished(const std::string& location, const std::string& block) {
-    platform::FileManager& files = platform::FileManager::defaultManager();
-    std::string destination = downloadedImagePath();
-    (void)files.removeItem(destination);
-    // The download lies beside its destination: moving it there is a rename.
-    if (platform::Status copied = files.moveItem(location, destination); !copied) {
-        logLine("%s : Error copying file to destination - %@", block, copied.errorDescription());
-        return;
-    }
-    logLine("%s : Download finished successfully", block);
-    mountingOrvoMacDmg();
 }
 
 void OrvoDmgDownloader::mountingOrvoMacDmg() {
@@ -153,22 +98,20 @@ void OrvoDmgDownloader::mountingOrvoMacDmg() {
     bool completed = guarded(
         kFunction,
         [&] {
-            std::lock_guard lock(installMutex());
             // Runs take turns, so a volume already there was left by a run that ended early; the
             // new image would mount beside it under another name while the copy reads the old one.
-            if (platform::FileManager::defaultManager().fileExistsAtPath(agentVolumePath())) {
+            if (platform::FileManager::defaultManager().fileExistsAtPath(
+                    KelvanePaths::agentVolume())) {
                 logLine("%s : Detaching %@, left mounted by an earlier run", kFunction,
-                        agentVolumePath());
+                        KelvanePaths::agentVolume());
                 unMountingOrvoMacDmg();
             }
-            platform::TaskResult mount = platform::Task::shared().run(
-                Product::kDiskImageTool, {"mount", downloadedImagePath()}, false,
-                kDiskToolTimeLimit);
+            platform::TaskResult mount =
+                DiskImagePipeline::mount(KelvanePaths::agentImage(), false);
             logLine("%s : dmg mount task termination status : %d", kFunction,
                     mount.terminationStatus);
             if (platform::FileManager::defaultManager().fileExistsAtPath(
-                    platform::SearchPaths::shared().homeDirectory() +
-                    "/Library/Application Support/ConveloNative/Orvo.app")) {
+                    KelvanePaths::installedAgent())) {
                 return true;
             }
             copyAppFileAndLaunch();
@@ -185,25 +128,24 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
         kFunction,
         [&] {
             platform::FileManager& files = platform::FileManager::defaultManager();
-            if (!files.directoryExistsAtPath(Utils::conveloNativeFolderPath()))
-                (void)files.createDirectory(Utils::conveloNativeFolderPath(), true);
-            std::string volume = agentVolumePath();
+            const std::string folder = KelvanePaths::conveloNativeFolder();
+            if (!files.directoryExistsAtPath(folder)) (void)files.createDirectory(folder, true);
+            const std::string volume = KelvanePaths::agentVolume();
+            const std::string agentPath = KelvanePaths::installedAgent();
             // Copies are made beside their destination and swapped in whole, so a copy cut
             // short (a full disk) leaves nothing that could be launched or read half-written.
-            platform::ReplaceResult agent =
-                files.replaceItem(volume + "/Orvo.app", installedAgentPath());
+            platform::ReplaceResult agent = files.replaceItem(volume + "/Orvo.app", agentPath);
             if (agent.status) {
                 logLine("%s : Orvo.app file copied", kFunction);
             } else {
                 logLine("%s : Orvo.app could not be copied : %@", kFunction,
                         agent.status.errorDescription());
             }
-            if (!agent.status || !workspaceLaunchApplication(installedAgentPath())) {
-                platform::NSLog("orvo app file not launched");
+            if (!agent.status || !workspaceLaunchApplication(agentPath)) {
+                logLine("orvo app file not launched");
                 postSessionStatusFailure();
             } else {
-                logLine("%s : App Path : %@ orvo app file launched!", kFunction,
-                        installedAgentPath());
+                logLine("%s : App Path : %@ orvo app file launched!", kFunction, agentPath);
                 static constexpr const char* kCopiedLines[] = {
                     "%s : Vellisk file copied", "%s : Quendar file copied",
                     "%s :Brakkon file copied",  "%s :Fenwyl file copied",
@@ -211,8 +153,8 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
                 for (std::size_t i = 0; i < companionItems().size(); ++i) {
                     const std::string& item = companionItems()[i];
                     // An item an earlier run left (maybe empty, after a full disk) is replaced.
-                    platform::ReplaceResult copied = files.replaceItem(
-                        volume + "/" + item, Utils::conveloNativeFolderPath() + item);
+                    platform::ReplaceResult copied =
+                        files.replaceItem(volume + "/" + item, folder + item);
                     if (copied.status) {
                         logLine(kCopiedLines[i], kFunction);
                     } else if (files.fileExistsAtPath(volume + "/" + item)) {
@@ -221,8 +163,7 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
                     }
                 }
             }
-            if (files.fileExistsAtPath(downloadedImagePath()))
-                (void)files.removeItem(downloadedImagePath());
+            DiskImagePipeline::removeImage(KelvanePaths::agentImage());
             unMountingOrvoMacDmg();
             return true;
         },
@@ -233,8 +174,7 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
 void OrvoDmgDownloader::unMountingOrvoMacDmg() {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader unMountingOrvoMacDmg]";
     guarded(kFunction, [&] {
-        platform::TaskResult detach = platform::Task::shared().run(
-            Product::kDiskImageTool, {"detach", agentVolumePath()}, false, kDiskToolTimeLimit);
+        platform::TaskResult detach = DiskImagePipeline::detach(KelvanePaths::agentVolume(), false);
         logLine("%s : Dmg unmount task termination status : %d", kFunction,
                 detach.terminationStatus);
     });
@@ -242,28 +182,34 @@ void OrvoDmgDownloader::unMountingOrvoMacDmg() {
 
 bool OrvoDmgDownloader::workspaceLaunchApplication(const std::string& path) {
     static constexpr const char* kFunction = "-[OrvoDmgDownloader workspaceLaunchApplication:]";
-    try {
-        std::string name = path.substr(path.find_last_of('/') + 1);
-        // As the desktop brings a running application forward instead of starting it twice,
-        // one agent serves every join.
-        if (auto running = platform::Workspace::shared().runningApplicationProcess(path)) {
-            logLine("%s : LaunchApplication: %@ is already running (process %d); not started again",
-                    kFunction, name, *running);
-            return true;
-        }
-        if (platform::Status started =
-                platform::Workspace::shared().launchApplication(path, launchArguments());
-            !started) {
-            logLine("%s : LaunchApplication: %@ could not be started : %@", kFunction, name,
-                    started.errorDescription());
-            return false;
-        }
-        logLine("%s : LaunchApplication: %@ launched successfully with args : %@", kFunction, name,
-                describeArguments(launchArguments()));
-        return true;
-    } catch (const std::exception& exception) {
-        logException(kFunction, exception.what());
+    // A launch that throws has been asked for; the failure status says it did not happen.
+    auto launchFailed = [](const char* function, const char* description) {
+        logException(function, description);
         postSessionStatusFailure();
-        return true;
-    }
+    };
+    return guarded(
+        kFunction,
+        [&] {
+            std::string name = path.substr(path.find_last_of('/') + 1);
+            // As the desktop brings a running application forward instead of starting it twice,
+            // one agent serves every join.
+            if (auto running = platform::Workspace::shared().runningApplicationProcess(path)) {
+                logLine(
+                    "%s : LaunchApplication: %@ is already running (process %d); not started "
+                    "again",
+                    kFunction, name, *running);
+                return true;
+            }
+            if (platform::Status started =
+                    platform::Workspace::shared().launchApplication(path, launchArguments());
+                !started) {
+                logLine("%s : LaunchApplication: %@ could not be started : %@", kFunction, name,
+                        started.errorDescription());
+                return false;
+            }
+            logLine("%s : LaunchApplication: %@ launched successfully with args : %@", kFunction,
+                    name, describeArguments(launchArguments()));
+            return true;
+        },
+        true, launchFailed);
 }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ImageTurn.h"
+
 // Downloads the agent's disk image, installs the agent and its companion items into the
 // Convelo native folder and starts it. One per provisioning run.
 class OrvoDmgDownloader : public std::enable_shared_from_this<OrvoDmgDownloader> {
@@ -18,17 +20,9 @@ class OrvoDmgDownloader : public std::enable_shared_from_this<OrvoDmgDownloader>
     void unMountingOrvoMacDmg();
     bool workspaceLaunchApplication(const std::string& path);
 
-    // Held until the run's last step ends, so the next run waits for it.
-    void setProvisioningPass(std::shared_ptr<void> pass) { m_pass = std::move(pass); }
-
-    static std::string downloadedImagePath();
-    static std::string installedAgentPath();
-    static std::string agentVolumePath();
+    // The agent's turn, held until the run's last step ends, so the next run waits for it.
+    void setImageTurn(ImageTurn::Pass turn) { m_turn = std::move(turn); }
 
   private:
-    void downloadFinished(const std::string& location, const std::string& block);
-    const std::string& lastAddress() const { return m_lastAddress; }
-
-    std::string m_lastAddress;  // for the failure line
-    std::shared_ptr<void> m_pass;
+    ImageTurn::Pass m_turn;
 };

@@ -35,9 +35,6 @@ class OrvoKelvaneUpdater : public std::enable_shared_from_this<OrvoKelvaneUpdate
     // Waits until no staging run is copying a bundle, for at most `limit`; true when none is.
     static bool waitForStagingToSettle(std::chrono::milliseconds limit);
 
-    static std::string stagedBundlePath();
-    static std::string downloadedImagePath();
-
   private:
     OrvoKelvaneUpdater() = default;
 

@@ -3,16 +3,11 @@
 #include <filesystem>
 
 #include "../platform/FileManager.h"
-#include "../platform/Log.h"
 #include "../platform/Preferences.h"
 #include "../platform/PropertyList.h"
-#include "../platform/SearchPaths.h"
+#include "KelvanePaths.h"
+#include "Logging.h"
 #include "NativeMessageHandler.h"
-
-std::string NativeMessageHandler::connectionSettingsPath() {
-    return platform::SearchPaths::shared().userLibraryDirectory() + "/Logs/OrvoTendra" +
-           "/ConnectionSettings.plist";
-}
 
 void NativeMessageHandler::setupProxyDetails() {
     platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
@@ -33,7 +28,7 @@ void NativeMessageHandler::setupProxyDetails() {
     bool withCredentials = *authRequired->get<bool>();
 
     platform::FileManager& files = platform::FileManager::defaultManager();
-    std::string path = connectionSettingsPath();
+    std::string path = KelvanePaths::connectionSettingsFile();
     auto apply = [&](platform::PlistDictionary& settings) {
         settings.insert_or_assign("ProxyIpAddress", *host->string());
         settings.insert_or_assign("ProxyServerPort", portNumber);
@@ -50,7 +45,7 @@ void NativeMessageHandler::setupProxyDetails() {
         apply(settings);
         // Written beside and renamed: the agent never finds a half-written file.
         if (!files.writeContentsAtomically(path, platform::PropertyList::toXml(settings))) {
-            platform::print(
+            printLine(
                 "setupProxyDetails() : Unable to write connection settings to "
                 "ConnectionSettings.plist.");
         }
@@ -58,7 +53,7 @@ void NativeMessageHandler::setupProxyDetails() {
     }
     std::string folder = std::filesystem::path(path).parent_path().string();
     if (!files.directoryExistsAtPath(folder) && !files.createDirectory(folder, true)) {
-        platform::print(
+        printLine(
             "setupProxyDetails() : Unable to create the connection plist file at the desired "
             "path.");
         return;

@@ -14,10 +14,9 @@
 #include "../platform/SearchPaths.h"
 #include "../platform/Url.h"
 #include "DeploymentHosts.h"
+#include "KelvanePaths.h"
 #include "LogHandler.h"
 #include "Logging.h"
-#include "NativeMessageHandler.h"
-#include "OrvoAppUpgrader.h"
 #include "OrvoKelvaneUpdater.h"
 #include "ServerAnswers.h"
 
@@ -63,16 +62,6 @@ std::string versionText(const platform::PlistValue* value) {
 
 }  // namespace
 
-std::string Utils::orvoKelvaneNativeFolderPath() {
-    return platform::SearchPaths::shared().homeDirectory() +
-           "/Library/Application Support/OrvoKelvaneNativeFolder/";
-}
-
-std::string Utils::conveloNativeFolderPath() {
-    return platform::SearchPaths::shared().homeDirectory() +
-           "/Library/Application Support/ConveloNative/";
-}
-
 void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
     static constexpr const char* kFunction = "+[Utils createKelvaneDirectoriesWithLogHandler:]";
     guarded(kFunction, [&] {
@@ -88,7 +77,7 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
         // application; it is never used, only removed.
         platform::FileManager& files = fileManager();
         for (const std::string& folder :
-             {conveloNativeFolderPath(), orvoKelvaneNativeFolderPath(),
+             {KelvanePaths::conveloNativeFolder(), KelvanePaths::orvoKelvaneNativeFolder(),
               platform::SearchPaths::shared().userApplicationsDirectory()}) {
             for (const std::string& leftover : files.removeLeftoversOfEndedProcesses(folder)) {
                 logLine("%s : Cleared %@, left behind by an interrupted run", kFunction, leftover);
@@ -99,21 +88,20 @@ void Utils::createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler) {
 
 void Utils::keepCustomerDetailsPrivate(const char* function) {
     platform::FileManager& files = fileManager();
-    std::string library = platform::SearchPaths::shared().userLibraryDirectory();
     struct Item {
         std::string path;
         unsigned permissions;
     };
     const Item items[] = {
-        {library + "/Logs/OrvoTendra", 0700},
-        {library + "/Logs/OrvoTendra/OrvoKelvane", 0700},
-        {orvoKelvaneNativeFolderPath(), 0700},
-        {conveloNativeFolderPath(), 0700},
-        {NativeMessageHandler::connectionSettingsPath(), 0600},
+        {KelvanePaths::orvoTendraLogsFolder(), 0700},
+        {KelvanePaths::orvoTendraLogsFolder() + "/OrvoKelvane", 0700},
+        {KelvanePaths::orvoKelvaneNativeFolder(), 0700},
+        {KelvanePaths::conveloNativeFolder(), 0700},
+        {KelvanePaths::connectionSettingsFile(), 0600},
         {platform::Preferences::standardUserDefaults().storePath(), 0600},
-        {OrvoAppUpgrader::joinDetailsPath(), 0600},
-        {infoPlistPath(), 0600},
-        {preferencesPlistPath(), 0600},
+        {KelvanePaths::joinDetailsFile(), 0600},
+        {KelvanePaths::infoPlistFile(), 0600},
+        {KelvanePaths::preferencesPlistFile(), 0600},
     };
     for (const Item& item : items) {
         auto current = files.permissionsOfItem(item.path);
@@ -130,7 +118,7 @@ void Utils::createConveloNativeFolder() {
     static constexpr const char* kFunction = "+[Utils createConveloNativeFolder]";
     guarded(kFunction, [&] {
         createFolderIfMissing(
-            kFunction, conveloNativeFolderPath(),
+            kFunction, KelvanePaths::conveloNativeFolder(),
             {"%s Convelo Native folder Already Present", "%s Convelo Native Folder Created...",
              "%s Failed to Create Convelo Native Folder..."});
     });
@@ -139,7 +127,7 @@ void Utils::createConveloNativeFolder() {
 void Utils::createOrvoKelvaneNativeFolder() {
     static constexpr const char* kFunction = "+[Utils createOrvoKelvaneNativeFolder]";
     guarded(kFunction, [&] {
-        createFolderIfMissing(kFunction, orvoKelvaneNativeFolderPath(),
+        createFolderIfMissing(kFunction, KelvanePaths::orvoKelvaneNativeFolder(),
                               {"%s Orvo Kelvane Native folder Already Present",
                                "%s Orvo Kelvane Native Folder Created...",
                                "%s Failed to Create Orvo Kelvane Native Folder..."});
@@ -178,36 +166,29 @@ void Utils::getOrvoKelvaneAppVersion() {
 }
 
 std::string Utils::infoPlistPath() {
-    // Written as "Info.plist" and read as "info.plist" on a case-insensitive file system; on a
-    // case-sensitive one both must name the same file, so there is only this one.
-    return orvoKelvaneNativeFolderPath() + "Info.plist";
-}
-
-std::string Utils::preferencesPlistPath() {
-    return platform::format("%@/%@.plist", orvoKelvaneNativeFolderPath(), Product::kApplicationId);
+    return KelvanePaths::infoPlistFile();
 }
 
 std::optional<std::string> Utils::findWebserverNameWithDCName(
     const std::optional<std::string>& dcName) {
     static constexpr const char* kFunction = "+[Utils findWebserverNameWithDCName:]";
-    try {
-        if (!dcName) return std::nullopt;
-        static constexpr std::array kKnownCodes = {"com", "lab",  "stage", "pre",      "eu", "in",
-                                                   "jp",  "au",   "cn",    "uk",       "ca", "sa",
-                                                   "ae",  "inec", "sg",    "localorvo"};
-        DeploymentHosts& hosts = DeploymentHosts::shared();
-        for (const char* code : kKnownCodes) {
-            if (*dcName == code) {
-                if (auto host = hosts.host(code)) return host;
-                break;  // not configured: resolves like an unrecognised code
+    return guarded(
+        kFunction,
+        [&]() -> std::optional<std::string> {
+            if (!dcName) return std::nullopt;
+            static constexpr std::array kKnownCodes = {
+                "com", "lab", "stage", "pre", "eu", "in",   "jp", "au",
+                "cn",  "uk",  "ca",    "sa",  "ae", "inec", "sg", "localorvo"};
+            DeploymentHosts& hosts = DeploymentHosts::shared();
+            for (const char* code : kKnownCodes) {
+                if (*dcName == code) {
+                    if (auto host = hosts.host(code)) return host;
+                    break;  // not configured: resolves like an unrecognised code
+                }
             }
-        }
-        return hosts.developerHost(*dcName);
-    } catch (const std::exception& exception) {
-        logLine("************ EXCEPTION ************ %s : %@ : %@", kFunction, exception.what(),
-                platform::callStackSymbols());
-        return std::nullopt;
-    }
+            return hosts.developerHost(*dcName);
+        },
+        std::optional<std::string>(), LeadingExceptionLine{});
 }
 
 void Utils::parseCommandLineArgs() {
@@ -215,11 +196,11 @@ void Utils::parseCommandLineArgs() {
     guarded(kFunction, [&] {
         SessionDetails& session = SessionDetails::getInstance();
         session.setDefaultOrvoDirectoryManager(&platform::FileManager::defaultManager());
-        session.setOrvoKelvaneNativeFolder(orvoKelvaneNativeFolderPath());
+        session.setOrvoKelvaneNativeFolder(KelvanePaths::orvoKelvaneNativeFolder());
         logLine("%s ******* Orvo Tendrra Kelvane App Invoked By User.", kFunction);
 
-        std::string infoFile = fileManager().fileExistsAtPath(preferencesPlistPath())
-                                   ? preferencesPlistPath()
+        std::string infoFile = fileManager().fileExistsAtPath(KelvanePaths::preferencesPlistFile())
+                                   ? KelvanePaths::preferencesPlistFile()
                                    : infoPlistPath();
         logLine("%s : Info plist Filepath :  %@", kFunction, infoFile);
         readInfoFileArgs(infoFile);
@@ -372,15 +353,15 @@ void Utils::updateKelvaneIfNeeded() {
 void Utils::replaceInstalledApplication(const char* function) {
     SessionDetails& session = SessionDetails::getInstance();
     platform::FileManager& files = fileManager();
-    std::string staged = session.orvoKelvaneNativeFolder().value_or(orvoKelvaneNativeFolderPath()) +
-                         Product::kBundleName;
+    std::string staged =
+        session.orvoKelvaneNativeFolder().value_or(KelvanePaths::orvoKelvaneNativeFolder()) +
+        Product::kBundleName;
     if (!files.fileExistsAtPath(staged)) {
         logLine("%s There is No Updated Kelvane App Present in %@", function,
                 session.orvoKelvaneNativeFolder());
         return;
     }
-    std::string applications = platform::SearchPaths::shared().homeDirectory() + "/Applications";
-    std::string installed = applications + "/" + Product::kBundleName;
+    std::string installed = KelvanePaths::installedApplication();
     // The replacement only updates an existing installation.
     if (!files.fileExistsAtPath(installed)) {
         logLine("%s Failed to Remove Existing old Kelvane app (%@) in folder %@ Error:  %@",

@@ -1,23 +1,14 @@
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 
 class LogHandler;
 
-// The longest the disk-image tool may run: mounting even a large image takes seconds, and a
-// run that has not ended after this never will. Provisioning and staging runs take turns, so
-// a stuck tool would otherwise hold up every later join.
-inline constexpr std::chrono::seconds kDiskToolTimeLimit{60};
-
 // Start-up and exit steps that work on files and the session state. All class operations,
 // called on the main thread.
 class Utils {
   public:
-    static std::string orvoKelvaneNativeFolderPath();  // trailing slash included
-    static std::string conveloNativeFolderPath();      // trailing slash included
-
     static void createKelvaneDirectoriesWithLogHandler(LogHandler& logHandler);
     static void createConveloNativeFolder();
     static void createOrvoKelvaneNativeFolder();
@@ -26,8 +17,6 @@ class Utils {
 
     // Path of the info plist that the volume's configuration file becomes.
     static std::string infoPlistPath();
-    // Path of a preferences plist that, when present, takes the info plist's place.
-    static std::string preferencesPlistPath();
 
     // Reads the session parameters into the session state at start-up.
     static void parseCommandLineArgs();

@@ -146,7 +146,9 @@ TEST_F(SessionConfiguration, ATricklingLookupIsGivenUpAndTerminationEndsTheWait)
         {{"/api/v2/service_domain", {{"repeatBytes", 50000000}, {"bytesPerSecond", 4096}}}});
     auto waiting = launch({"-DC", "com", "-KelvaneToken", "T-slow"});
     ASSERT_TRUE(logShows("+[Utils getCustomDomain] : Requesting URL", 20)) << log();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The start now waits on a lookup that is under way.
+    ASSERT_TRUE(
+        waitUntil([&] { return !m_server.requestsFor("/api/v2/service_domain").empty(); }, 20));
     ::kill(waiting->pid(), SIGTERM);
     auto ended = waiting->waitForExit(5);
     ASSERT_TRUE(ended.has_value()) << "SIGTERM did not end the start-up";

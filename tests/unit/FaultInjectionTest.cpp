@@ -14,10 +14,11 @@
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ApiHandler.h"
+#include "Handlers/ImageTurn.h"
+#include "Handlers/KelvanePaths.h"
 #include "Handlers/LogHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/OrvoDmgDownloader.h"
-#include "Handlers/ProvisioningGate.h"
 #include "Objects/SessionDetails.h"
 #include "platform/Http.h"
 #include "platform/Log.h"
@@ -254,9 +255,9 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
     }
     auto install = [&](bool fullDisk) {
         return outputOfChild([&] {
-            fs::copy_file(KELVANE_AGENT_IMAGE, OrvoDmgDownloader::downloadedImagePath());
+            fs::copy_file(KELVANE_AGENT_IMAGE, KelvanePaths::agentImage());
             auto mounted = platform::Task::shared().run(
-                "/usr/bin/hdiutil", {"mount", OrvoDmgDownloader::downloadedImagePath()}, false);
+                "/usr/bin/hdiutil", {"mount", KelvanePaths::agentImage()}, false);
             std::printf("mounted: %d\n", mounted.terminationStatus);
             if (fullDisk) limitFileSize(64 * 1024);  // the agent's executable is larger
             auto downloader = std::make_shared<OrvoDmgDownloader>();

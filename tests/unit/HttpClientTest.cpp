@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "../support/Files.h"
+#include "../support/LaunchedApp.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "platform/Http.h"
@@ -166,7 +167,9 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
                 done.set_value({result, result.location.empty() ? "" : readFile(result.location)});
             });
         auto outcome = done.get_future().get();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The client removes the completion's file right after it returns.
+        const std::string& location = outcome.first.location;
+        waitUntil([&] { return location.empty() || !std::filesystem::exists(location); }, 10);
         return outcome;
     };
     auto [ok, received] = download("/image");

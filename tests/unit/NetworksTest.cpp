@@ -12,6 +12,7 @@
 #include "../support/ConnectProxy.h"
 #include "../support/Files.h"
 #include "../support/InProcess.h"
+#include "../support/LaunchedApp.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/ProxyDecision.h"
@@ -58,7 +59,7 @@ platform::DownloadResult downloadTo(HttpRequest request, const std::string& dest
     });
     auto result = done.get_future().get();
     // The client removes the completion's file right after it returns.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    waitUntil([&] { return result.location.empty() || !fs::exists(result.location); }, 10);
     return result;
 }
 

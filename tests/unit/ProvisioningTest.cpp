@@ -10,17 +10,18 @@
 
 #include "../support/BuildKind.h"
 #include "../support/ChildProcess.h"
+#include "../support/ExpectedLines.h"
 #include "../support/Files.h"
 #include "../support/LaunchedApp.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "AppDelegate.h"
 #include "Handlers/ApiHandler.h"
+#include "Handlers/ImageTurn.h"
 #include "Handlers/LogHandler.h"
 #include "Handlers/NativeMessageHandler.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/OrvoDmgDownloader.h"
-#include "Handlers/ProvisioningGate.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
 #include "platform/PropertyList.h"
@@ -57,7 +58,7 @@ class Provisioning : public ServerTest {
             session.setIsUpdateNeeded(updateNeeded);
             OrvoAppUpgrader::getInstance().orvoAppUpdater();
             // The run lets go of its pass after its last step: entering waits for that.
-            (void)ProvisioningGate::shared().enter();
+            (void)ImageTurn::take(ImageTurn::Image::agent);
         });
     }
     bool receiptArrives() const {
@@ -99,7 +100,7 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
     EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
     EXPECT_FALSE(fs::exists(folder() + "OrvoMac.dmg"));
     EXPECT_FALSE(fs::exists(m_home.volumes() + "/Orvo"));
-    EXPECT_THAT(log, HasSubstr("-[OrvoDmgDownloader copyAppFileAndLaunch] :Holmir file copied"));
+    EXPECT_TRUE(logHasLinesInOrder(log, expectedLines::kAgentInstall));
 
     auto downloads = m_server.requestsFor("/agent/OrvoMac.dmg");
     ASSERT_EQ(downloads.size(), 1u);
@@ -117,12 +118,13 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
         session.setWebServerName(m_server.host());
         session.setIsUpdateNeeded(true);
         std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The second join comes once the first run's download is under way.
+        waitUntil([&] { return !m_server.requestsFor("/agent/OrvoMac.dmg").empty(); }, 20);
         session.setSessionKey("1111111111");  // the later join's key
         std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
         first.join();
         second.join();
-        (void)ProvisioningGate::shared().enter();
+        (void)ImageTurn::take(ImageTurn::Image::agent);
     });
     EXPECT_EQ(countOccurrences(log, "Download finished successfully"), 2u) << log;
     EXPECT_EQ(countOccurrences(log, "orvo app file launched!"), 2u);
@@ -171,7 +173,7 @@ TEST_F(Provisioning, AThousandJoinsInARowAllEndWithTheAgentStarted) {
             120);
         for (std::size_t seen = 0, now = 1; seen != now;
              std::this_thread::sleep_for(std::chrono::seconds(1))) {
-            (void)ProvisioningGate::shared().enter();
+            (void)ImageTurn::take(ImageTurn::Image::agent);
             seen = now;
             now = countOccurrences(readFile(folder() + "OrvoAgentStarts.log"), "started");
         }
@@ -192,7 +194,7 @@ TEST_F(Provisioning, InstalledAgentWithoutUpdateIsOnlyLaunched) {
     fs::copy(KELVANE_AGENT_BUNDLE, folder() + "Orvo.app", fs::copy_options::recursive);
     std::string log = provision(false);
     ASSERT_TRUE(receiptArrives()) << log;
-    EXPECT_THAT(log, HasSubstr("-[OrvoAppUpgrader orvoAppUpdater] : This mac has latest Orvo App"));
+    EXPECT_TRUE(logHasLinesInOrder(log, expectedLines::kAgentLaunchOnly));
     EXPECT_TRUE(m_server.requestsFor("/agent/OrvoMac.dmg").empty());
     EXPECT_TRUE(fs::exists(folder() + "orvojoindetails.conf"));
 }
@@ -207,7 +209,9 @@ TEST_F(Provisioning, ImageWithoutTheAgentAnnouncesTheFailureAndCopiesNothing) {
             std::vector<std::string>{"--session",
                                      "interface='com.Orvo.Tendra.DistributedNotification'"},
             m_home.path(), watched);
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // A monitor announces itself by losing its name; from then on it sees every signal.
+        waitUntil([&] { return readFile(watched).find("member=NameLost") != std::string::npos; },
+                  10);
     }
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", image("no-agent", false)}}}});
     std::string log = provision(true);
@@ -233,9 +237,8 @@ TEST_F(Provisioning, BrokenDownloadsInstallNothing) {
     std::string agent = image("agent", true);
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", agent}, {"truncateAfter", 100000}}}});
     std::string cut = provision(true);
-    EXPECT_THAT(cut, HasSubstr("_block_invoke : Download failed! Error - ")) << cut;
-    EXPECT_THAT(cut, HasSubstr("_block_invoke : Download failed! Whole Error - "));
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
+    EXPECT_TRUE(logHasLinesInOrder(cut, expectedLines::kAgentDownloadFailed));
 
     // A 404 page is stored like an image (the status is not examined) and fails to mount.
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"status", 404}, {"body", "not here"}}}});
@@ -260,15 +263,14 @@ TEST_F(Provisioning, TheNextJoinFinishesADownloadThatBrokeHalfWay) {
     m_server.setRoutes(
         {{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"truncateAfter", broken}}}});
     std::string first = provision(true);
-    EXPECT_THAT(first, HasSubstr("Download failed! Error - ")) << first;
-    EXPECT_EQ(fs::file_size(folder() + ".OrvoMac.dmg.kelvane-partial"), broken);
+    EXPECT_EQ(fs::file_size(folder() + ".OrvoMac.dmg.kelvane-partial"), broken) << first;
 
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
     std::string second = provision(true);
     ASSERT_TRUE(receiptArrives()) << second;
-    EXPECT_THAT(second, HasSubstr("_block_invoke : Download continued from byte " +
-                                  std::to_string(broken) + " of the earlier try"));
     EXPECT_EQ(m_server.bytesSentFor("/agent/OrvoMac.dmg"), size) << "only the rest is fetched";
+    EXPECT_TRUE(logHasLinesInOrder(second, expectedLines::kAgentDownloadContinued));
+    EXPECT_THAT(second, HasSubstr("continued from byte " + std::to_string(broken) + " of the"));
     EXPECT_TRUE(fs::is_regular_file(folder() + "Holmir/Contents/README"));
     for (const char* left : {"OrvoMac.dmg", ".OrvoMac.dmg.kelvane-partial"})
         EXPECT_FALSE(fs::exists(folder() + left)) << left;
@@ -288,7 +290,7 @@ TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
         SessionDetails::getInstance().setIsUpdateNeeded(true);
         SessionDetails::getInstance().setIsCdnAvailable(false);
         OrvoAppUpgrader::getInstance().orvoAppUpdater();
-        (void)ProvisioningGate::shared().enter();
+        (void)ImageTurn::take(ImageTurn::Image::agent);
     });
     EXPECT_THAT(log, HasSubstr("Download failed!")) << log;
 }
@@ -429,7 +431,7 @@ TEST_F(ProvisioningRecovery,
     pid_t run = ::fork();
     if (run == 0) {
         startAgentInstall();
-        (void)ProvisioningGate::shared().enter();
+        (void)ImageTurn::take(ImageTurn::Image::agent);
         ::_exit(0);
     }
     bool caught = false;
@@ -473,11 +475,12 @@ TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoi
         session.setWebServerName(m_server.host());
         session.setIsUpdateNeeded(true);
         std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // The first run holds the turn once its download has been asked for.
+        waitUntil([&] { return !m_server.requestsFor("/agent/OrvoMac.dmg").empty(); }, 20);
         std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
         first.join();
         second.join();
-        (void)ProvisioningGate::shared().enter();
+        (void)ImageTurn::take(ImageTurn::Image::agent);
     });
     auto took = std::chrono::steady_clock::now() - began;
     EXPECT_THAT(log, HasSubstr("dmg mount task termination status : 137")) << log;
@@ -586,7 +589,7 @@ TEST_F(ProvisioningRecovery, DownloadsCutShortLeaveNoFileBehind) {
         pid_t run = ::fork();
         if (run == 0) {
             startAgentInstall();
-            std::this_thread::sleep_for(std::chrono::seconds(2));
+            waitUntil(downloading, 10);
             // The window closed: the process ends without waiting for the download.
             AppDelegate().applicationWillTerminate();
             ::_exit(0);

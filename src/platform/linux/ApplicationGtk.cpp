@@ -107,15 +107,15 @@ class GtkApplicationBackend final : public Application {
     }
 
     void installQuitAction() {
-        GSimpleAction* quit = g_simple_action_new("quit", nullptr);
+        // The action map keeps the action; our reference goes when this returns.
+        auto quit = glib::ObjectPtr<GSimpleAction>::adopt(g_simple_action_new("quit", nullptr));
         m_signals.push_back(glib::connectSignal(
-            quit, "activate",
+            quit.get(), "activate",
             +[](GSimpleAction*, GVariant*, gpointer self) {
                 static_cast<GtkApplicationBackend*>(self)->terminate();
             },
             this));
-        g_action_map_add_action(G_ACTION_MAP(m_application.get()), G_ACTION(quit));
-        g_object_unref(quit);
+        g_action_map_add_action(G_ACTION_MAP(m_application.get()), G_ACTION(quit.get()));
         const char* accels[] = {"<Control>q", nullptr};
         gtk_application_set_accels_for_action(m_application.get(), "app.quit", accels);
     }

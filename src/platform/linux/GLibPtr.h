@@ -67,6 +67,43 @@ class SourceId {
     guint m_id = 0;
 };
 
+// A source attached to a context of our own (not the default one, where SourceId serves):
+// destroyed and let go with this.
+class AttachedSource {
+  public:
+    AttachedSource(GSource* source, GMainContext* context) : m_source(source) {
+        g_source_attach(m_source, context);
+    }
+    AttachedSource(const AttachedSource&) = delete;
+    AttachedSource& operator=(const AttachedSource&) = delete;
+    ~AttachedSource() {
+        g_source_destroy(m_source);
+        g_source_unref(m_source);
+    }
+
+  private:
+    GSource* m_source;
+};
+
+// A new main context, the calling thread's default while this lives.
+class ThreadDefaultContext {
+  public:
+    ThreadDefaultContext() : m_context(g_main_context_new()) {
+        g_main_context_push_thread_default(m_context);
+    }
+    ThreadDefaultContext(const ThreadDefaultContext&) = delete;
+    ThreadDefaultContext& operator=(const ThreadDefaultContext&) = delete;
+    ~ThreadDefaultContext() {
+        g_main_context_pop_thread_default(m_context);
+        g_main_context_unref(m_context);
+    }
+
+    GMainContext* get() const { return m_context; }
+
+  private:
+    GMainContext* m_context;
+};
+
 // A connected signal handler, disconnected when this is destroyed (unless the instance went
 // first, which disconnects all of its handlers itself).
 class SignalConnection {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../MainLoop.h"
+#include "GLibPtr.h"
 
 namespace platform {
 
@@ -18,7 +19,7 @@ const std::thread::id g_mainThreadId = std::this_thread::get_id();
 struct TimerState {
     std::function<void()> action;
     bool repeats = false;
-    guint sourceId = 0;  // 0 once the source is gone; touched on the main thread only
+    glib::SourceId sourceId;  // empty once the source is gone; touched on the main thread only
 };
 
 class GLibTimer final : public Timer {
@@ -26,13 +27,8 @@ class GLibTimer final : public Timer {
     explicit GLibTimer(std::shared_ptr<TimerState> state) : m_state(std::move(state)) {}
     ~GLibTimer() override { invalidate(); }
 
-    void invalidate() override {
-        if (m_state->sourceId != 0) {
-            g_source_remove(m_state->sourceId);
-            m_state->sourceId = 0;
-        }
-    }
-    bool isValid() const override { return m_state->sourceId != 0; }
+    void invalidate() override { m_state->sourceId.remove(); }
+    bool isValid() const override { return bool(m_state->sourceId); }
 
   private:
     std::shared_ptr<TimerState> m_state;
@@ -40,9 +36,10 @@ class GLibTimer final : public Timer {
 
 gboolean fireTimer(gpointer data) {
     auto state = *static_cast<std::shared_ptr<TimerState>*>(data);
-    if (!state->repeats) state->sourceId = 0;
+    if (!state->repeats) state->sourceId.forget();
     state->action();
-    return state->repeats && state->sourceId != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    // The action may have invalidated a repeating timer: it then ends here.
+    return state->repeats && state->sourceId ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 void releaseTimer(gpointer data) {
@@ -79,16 +76,20 @@ class GLibMainLoop final : public MainLoop {
     bool isMainThread() const override { return std::this_thread::get_id() == g_mainThreadId; }
 
     bool runUntil(const std::function<bool()>& done, double timeoutSeconds) override {
-        bool timedOut = false;
-        guint timeoutId = g_timeout_add_full(
+        struct Limit {
+            bool reached = false;
+            glib::SourceId source;  // removed on return unless it fired
+        } limit;
+        limit.source = g_timeout_add_full(
             G_PRIORITY_DEFAULT, static_cast<guint>(std::max(0.0, timeoutSeconds * 1000)),
-            [](gpointer flag) -> gboolean {
-                *static_cast<bool*>(flag) = true;
+            [](gpointer data) -> gboolean {
+                auto* fired = static_cast<Limit*>(data);
+                fired->reached = true;
+                fired->source.forget();
                 return G_SOURCE_REMOVE;
             },
-            &timedOut, nullptr);
-        while (!done() && !timedOut) g_main_context_iteration(nullptr, TRUE);
-        if (!timedOut) g_source_remove(timeoutId);
+            &limit, nullptr);
+        while (!done() && !limit.reached) g_main_context_iteration(nullptr, TRUE);
         return done();
     }
 };

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "../Bundle.h"
 #include "../ProductIdentity.h"
@@ -71,53 +73,47 @@ TaskResult GSubprocessTask::run(const std::string& launchPath,
     }
     result.launched = true;
 
-    // The wait runs on a main context of this thread's own, so a time limit can end it
-    // without the application's main loop.
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
     Wait wait;
-    GBytes* input =
-        standardInput ? g_bytes_new(standardInput->data(), standardInput->size()) : nullptr;
-    g_subprocess_communicate_async(
-        process.get(), input, nullptr,
-        +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
-            auto* state = static_cast<Wait*>(data);
-            g_subprocess_communicate_finish(G_SUBPROCESS(source), asyncResult, &state->output,
-                                            nullptr, &state->error);
-            state->finished = true;
-        },
-        &wait);
-    GSource* limit = nullptr;
-    if (timeLimit > std::chrono::milliseconds::zero()) {
-        limit = g_timeout_source_new(static_cast<guint>(timeLimit.count()));
-        g_source_set_callback(
-            limit,
-            +[](gpointer data) -> gboolean {
-                static_cast<Wait*>(data)->timedOut = true;
-                return G_SOURCE_REMOVE;
-            },
-            &wait, nullptr);
-        g_source_attach(limit, context);
-    }
     bool killed = false;
-    while (!wait.finished) {
-        g_main_context_iteration(context, TRUE);
-        if (wait.timedOut && !killed) {
-            if (const char* pid = g_subprocess_get_identifier(process.get()))
-                ::kill(-std::atoi(pid), SIGKILL);
-            g_subprocess_force_exit(process.get());
-            killed = true;
+    {
+        // The wait runs on a main context of this thread's own, so a time limit can end it
+        // without the application's main loop.
+        glib::ThreadDefaultContext context;
+        g_autoptr(GBytes) input =
+            standardInput ? g_bytes_new(standardInput->data(), standardInput->size()) : nullptr;
+        g_subprocess_communicate_async(
+            process.get(), input, nullptr,
+            +[](GObject* source, GAsyncResult* asyncResult, gpointer data) {
+                auto* state = static_cast<Wait*>(data);
+                g_subprocess_communicate_finish(G_SUBPROCESS(source), asyncResult, &state->output,
+                                                nullptr, &state->error);
+                state->finished = true;
+            },
+            &wait);
+        std::optional<glib::AttachedSource> limit;
+        if (timeLimit > std::chrono::milliseconds::zero()) {
+            GSource* source = g_timeout_source_new(static_cast<guint>(timeLimit.count()));
+            g_source_set_callback(
+                source,
+                +[](gpointer data) -> gboolean {
+                    static_cast<Wait*>(data)->timedOut = true;
+                    return G_SOURCE_REMOVE;
+                },
+                &wait, nullptr);
+            limit.emplace(source, context.get());
+        }
+        while (!wait.finished) {
+            g_main_context_iteration(context.get(), TRUE);
+            if (wait.timedOut && !killed) {
+                if (const char* pid = g_subprocess_get_identifier(process.get()))
+                    ::kill(-std::atoi(pid), SIGKILL);
+                g_subprocess_force_exit(process.get());
+                killed = true;
+            }
         }
     }
-    if (limit) {
-        g_source_destroy(limit);
-        g_source_unref(limit);
-    }
-    if (input) g_bytes_unref(input);
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
 
-    GBytes* output = wait.output;
+    g_autoptr(GBytes) output = std::exchange(wait.output, nullptr);
     if (wait.error) result.error = glib::statusFromError(wait.error).errorDescription();
     if (killed) {
         result.error = program + " did not end within " + std::to_string(timeLimit.count() / 1000) +
@@ -127,7 +123,6 @@ TaskResult GSubprocessTask::run(const std::string& launchPath,
         gsize size = 0;
         const auto* data = static_cast<const char*>(g_bytes_get_data(output, &size));
         result.standardOutput.assign(data ? data : "", size);
-        g_bytes_unref(output);
     }
     if (g_subprocess_get_if_exited(process.get())) {
         result.terminationStatus = g_subprocess_get_exit_status(process.get());

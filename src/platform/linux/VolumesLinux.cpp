@@ -202,7 +202,7 @@ namespace mounts {
 
 std::vector<MountRow> current() {
     std::vector<MountRow> rows;
-    GList* entries = g_unix_mounts_get(nullptr);
+    g_autolist(GUnixMountEntry) entries = g_unix_mounts_get(nullptr);
     for (GList* item = entries; item; item = item->next) {
         auto* entry = static_cast<GUnixMountEntry*>(item->data);
         rows.push_back(MountRow{g_unix_mount_get_mount_path(entry),
@@ -212,7 +212,6 @@ std::vector<MountRow> current() {
                                 static_cast<bool>(g_unix_mount_is_readonly(entry)),
                                 static_cast<bool>(g_unix_mount_guess_can_eject(entry))});
     }
-    g_list_free_full(entries, reinterpret_cast<GDestroyNotify>(g_unix_mount_free));
     return rows;
 }
 

@@ -224,16 +224,13 @@ class GtkWebViewBackend final : public WebView {
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<std::function<void(std::optional<std::string>)>> done(
                     static_cast<std::function<void(std::optional<std::string>)>*>(data));
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+                g_autoptr(GError) error = nullptr;
+                // Only whether it ran counts; the result is dropped at once.
+                g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(
                     WEBKIT_WEB_VIEW(source), result, &error);
-                if (value) g_object_unref(value);
                 // Cancelled with the view: whoever asked may be gone too.
-                if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-                    g_error_free(error);
-                    return;
-                }
-                Status status = glib::statusFromError(error);
+                if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
+                Status status = glib::statusFromError(g_steal_pointer(&error));
                 (*done)(status ? std::nullopt
                                : std::optional<std::string>(status.errorDescription()));
             },
@@ -363,7 +360,7 @@ class GtkWebViewBackend final : public WebView {
             static_cast<guint>(seconds * 1000),
             +[](gpointer data) -> gboolean {
                 auto* self = static_cast<GtkWebViewBackend*>(data);
-                self->m_timeoutSource = 0;
+                self->m_timeoutSource.forget();
                 // Stopping reports the load as cancelled, which is ignored; the time-out is the
                 // failure that counts.
                 webkit_web_view_stop_loading(self->m_view.get());
@@ -373,10 +370,7 @@ class GtkWebViewBackend final : public WebView {
             this);
     }
 
-    void cancelTimeout() {
-        if (m_timeoutSource) g_source_remove(m_timeoutSource);
-        m_timeoutSource = 0;
-    }
+    void cancelTimeout() { m_timeoutSource.remove(); }
 
     WebViewDelegate& m_delegate;
     glib::ObjectPtr<WebKitNetworkSession> m_session;
@@ -389,7 +383,7 @@ class GtkWebViewBackend final : public WebView {
     std::vector<std::string> m_messageNames;
     std::vector<glib::SignalConnection> m_signals;
     std::vector<std::string> m_undecided;
-    guint m_timeoutSource = 0;
+    glib::SourceId m_timeoutSource;
     std::string m_timedURL;
     std::string m_applicationLoad;
 };

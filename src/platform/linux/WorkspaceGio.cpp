@@ -37,17 +37,13 @@ Status GioWorkspace::showInFileManager(const std::string& path) {
     g_autofree char* uri = g_filename_to_uri(path.c_str(), nullptr, &error);
     if (!uri) return glib::statusFromError(error);
     // The file managers' shared interface selects the file in a window of their own.
-    if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+    if (g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
         const char* uris[] = {uri, nullptr};
-        GVariant* reply = g_dbus_connection_call_sync(
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
             bus, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
             "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
             G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        g_object_unref(bus);
-        if (reply) {
-            g_variant_unref(reply);
-            return Status::ok();
-        }
+        if (reply) return Status::ok();
     }
     g_autofree char* folder = g_path_get_dirname(path.c_str());
     g_autofree char* folderUri = g_filename_to_uri(folder, nullptr, nullptr);
