@@ -61,6 +61,23 @@ class Provisioning : public ServerTest {
             (void)ImageTurn::take(ImageTurn::Image::agent);
         });
     }
+    // Two joins, the second made once the first run has asked for its image (and so holds the
+    // agent's turn), with `laterKey` as its session key when given. Waits until both runs have
+    // let go of the turn; returns everything they logged.
+    std::string twoJoinsCloseTogether(const std::optional<std::string>& laterKey = std::nullopt) {
+        return outputOfChild([&] {
+            SessionDetails& session = SessionDetails::getInstance();
+            session.setWebServerName(m_server.host());
+            session.setIsUpdateNeeded(true);
+            std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+            waitUntil([&] { return !m_server.requestsFor("/agent/OrvoMac.dmg").empty(); }, 20);
+            if (laterKey) session.setSessionKey(*laterKey);
+            std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
+            first.join();
+            second.join();
+            (void)ImageTurn::take(ImageTurn::Image::agent);
+        });
+    }
     bool receiptArrives() const {
         return waitUntil([&] { return fs::exists(receiptPath()); }, 20);
     }
@@ -113,19 +130,7 @@ TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     // Slow enough that the second join arrives while the first run is still downloading.
     m_server.setRoutes(
         {{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", 4000000}}}});
-    std::string log = outputOfChild([&] {
-        SessionDetails& session = SessionDetails::getInstance();
-        session.setWebServerName(m_server.host());
-        session.setIsUpdateNeeded(true);
-        std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        // The second join comes once the first run's download is under way.
-        waitUntil([&] { return !m_server.requestsFor("/agent/OrvoMac.dmg").empty(); }, 20);
-        session.setSessionKey("1111111111");  // the later join's key
-        std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        first.join();
-        second.join();
-        (void)ImageTurn::take(ImageTurn::Image::agent);
-    });
+    std::string log = twoJoinsCloseTogether("1111111111");
     EXPECT_EQ(countOccurrences(log, "Download finished successfully"), 2u) << log;
     EXPECT_EQ(countOccurrences(log, "orvo app file launched!"), 2u);
     EXPECT_EQ(countOccurrences(log, "Error copying file"), 0u);
@@ -470,18 +475,7 @@ TEST_F(ProvisioningRecovery, AToolThatNeverReturnsIsStoppedAndReleasesTheNextJoi
     m_environment.set("KELVANE_HDIUTIL", tool);
     m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
     auto began = std::chrono::steady_clock::now();
-    std::string log = outputOfChild([&] {
-        SessionDetails& session = SessionDetails::getInstance();
-        session.setWebServerName(m_server.host());
-        session.setIsUpdateNeeded(true);
-        std::thread first([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        // The first run holds the turn once its download has been asked for.
-        waitUntil([&] { return !m_server.requestsFor("/agent/OrvoMac.dmg").empty(); }, 20);
-        std::thread second([] { OrvoAppUpgrader::getInstance().orvoAppUpdater(); });
-        first.join();
-        second.join();
-        (void)ImageTurn::take(ImageTurn::Image::agent);
-    });
+    std::string log = twoJoinsCloseTogether();
     auto took = std::chrono::steady_clock::now() - began;
     EXPECT_THAT(log, HasSubstr("dmg mount task termination status : 137")) << log;
     EXPECT_THAT(log, HasSubstr("orvo app file not launched"));
