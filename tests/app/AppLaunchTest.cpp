@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "../support/AppFixture.h"
+#include "../support/ExpectedLines.h"
 #include "../support/Files.h"
 
 using ::testing::HasSubstr;
@@ -35,23 +36,7 @@ TEST_F(AppLaunch, ClosingTheWindowRunsTheExitSequenceOnceAfterAnOrderedStart) {
     EXPECT_THAT(
         readFile(output()),
         HasSubstr("-[LogHandler createOrvoKelvaneLogFolder] Orvo Kelvane Log Folder Created..."));
-    std::vector<std::string> ordered = {
-        "************* Orvo Kelvane App Started ************ \n",
-        "+[Utils createConveloNativeFolder] Convelo Native Folder Created...",
-        "+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created...",
-        "+[Utils parseCommandLineArgs] ******* Orvo Tendrra Kelvane App Invoked By User.",
-        "+[Utils findCurrentAppPath] Orvo Kelvane App path : " + m_bundle + "\n",
-        "+[Utils getOrvoKelvaneAppVersion] local Orvo Tendra Kelvane App version : 1.0.0\n",
-        "+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server.",
-        "Orvo Kelvane App terminated ******* \n\n",
-    };
-    std::size_t position = 0;
-    for (const auto& line : ordered) {
-        auto found = text.find(line, position);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\nlog:\n"
-                                            << text;
-        position = found;
-    }
+    EXPECT_TRUE(logHasLinesInOrder(text, expectedLines::firstStartAndExit(m_bundle, "1.0.0")));
     EXPECT_EQ(countOccurrences(text, "Orvo Kelvane App terminated"), 1u);
     EXPECT_TRUE(fs::is_directory(m_home / "Library/Application Support/ConveloNative"));
     EXPECT_TRUE(fs::is_directory(m_home / "Library/Application Support/OrvoKelvaneNativeFolder"));

@@ -14,6 +14,23 @@ namespace expectedLines {
 
 using Lines = std::vector<std::string>;
 
+// The first start of an installed copy at `bundle` of `version`, and its exit with no update.
+inline Lines firstStartAndExit(const std::string& bundle, const std::string& version) {
+    return {
+        "+[Utils createKelvaneDirectoriesWithLogHandler:] : ************* Orvo Kelvane App Started "
+        "************ \n",
+        "+[Utils createConveloNativeFolder] Convelo Native Folder Created...",
+        "+[Utils createOrvoKelvaneNativeFolder] Orvo Kelvane Native Folder Created...",
+        "+[Utils parseCommandLineArgs] ******* Orvo Tendrra Kelvane App Invoked By User.",
+        "+[Utils findCurrentAppPath] Orvo Kelvane App path : " + bundle + "\n",
+        "+[Utils getOrvoKelvaneAppVersion] local Orvo Tendra Kelvane App version : " + version +
+            "\n",
+        "+[Utils updateKelvaneIfNeeded] There is No Updated App downloaded from server.",
+        "+[Utils updateKelvaneIfNeeded] : ************************** Orvo Kelvane App terminated "
+        "******* \n\n",
+    };
+}
+
 // A join that needs the agent, from the choice to the detached volume.
 inline const Lines kAgentInstall = {
     "-[OrvoAppUpgrader orvoAppUpdater] : Updated Orvo App Version Available in Server..",
