@@ -390,12 +390,12 @@ TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
 // Runs that end early, or never end, leave nothing that a later join would trust.
 class ProvisioningRecovery : public Provisioning {
   protected:
-    // An agent image large enough that its install step can be caught half-way.
-    std::string largeAgentImage() {
+    // An agent image with a file of its own, so that what a later run installs can be told apart.
+    std::string paddedAgentImage() {
         std::string bundle = m_home / "large/Orvo.app";
         fs::create_directories(m_home / "large");
         fs::copy(KELVANE_AGENT_BUNDLE, bundle, fs::copy_options::recursive);
-        writeFile(bundle + "/Contents/Resources/padding", std::string(160 * 1024 * 1024, 'p'));
+        writeFile(bundle + "/Contents/Resources/padding", std::string(1024 * 1024, 'p'));
         std::string image = m_home / "large.dmg";
         std::string command = std::string("'") + KELVANE_SOURCE_DIR +
                               "/scripts/make-image.sh' --volume Orvo --output '" + image + "' '" +
@@ -431,23 +431,23 @@ class ProvisioningRecovery : public Provisioning {
 
 TEST_F(ProvisioningRecovery,
        AKilledAgentCopyLeavesNothingLaunchableAndTheNextJoinInstallsAWholeAgent) {
-    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", largeAgentImage()}}}});
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", paddedAgentImage()}}}});
     std::fflush(nullptr);
     pid_t run = ::fork();
     if (run == 0) {
+        // The run stops itself once the agent's first file is copied, and is killed there.
+        ::setenv("KELVANE_TEST_PAUSE_AT", "copy:file-copied", 1);
         startAgentInstall();
         (void)ImageTurn::take(ImageTurn::Image::agent);
         ::_exit(0);
     }
-    bool caught = false;
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-         !caught && std::chrono::steady_clock::now() < until;) {
-        caught = agentCopyInProgress();
-        if (!caught) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    int status = 0;
+    ::waitpid(run, &status, WUNTRACED);
+    const bool stopped = WIFSTOPPED(status);
     ::kill(run, SIGKILL);
-    ::waitpid(run, nullptr, 0);
-    ASSERT_TRUE(caught) << "the install step never began";
+    if (stopped) ::waitpid(run, &status, 0);
+    ASSERT_TRUE(stopped) << "the install step never began";
+    EXPECT_TRUE(agentCopyInProgress());
     EXPECT_FALSE(fs::exists(folder() + "Orvo.app")) << "nothing under the agent's name to launch";
     EXPECT_FALSE(fs::exists(receiptPath()));
 
