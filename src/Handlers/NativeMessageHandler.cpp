@@ -29,6 +29,12 @@ platform::Preferences& defaults() {
     return platform::Preferences::standardUserDefaults();
 }
 
+// The page's own records: written without making the page wait for the disk.
+void storeInBackground(const char* key, const std::string& value) {
+    defaults().setString(key, value);
+    defaults().synchronizeInBackground();
+}
+
 // A stored value as JSON, as macOS's JSON writer turns property-list values into JSON.
 // Values JSON cannot hold (data, dates) make the conversion fail.
 platform::Result<nlohmann::json> toJson(const platform::PlistValue& value) {
@@ -122,78 +128,65 @@ void NativeMessageHandler::handleMessageFromWebView(const platform::ScriptMessag
         log(" : Message " + message.name + " could not be handled: " + description);
     };
     guarded(
-        kOperation,
-        [&] {
-            const std::string& name = message.name;
-            const platform::ScriptValue& body = message.body;
-            // Every message the page sends is a few lines of text at most; a larger body is
-            // nothing the page meant, and storing it would make every later write of the
-            // preferences carry it.
-            if (body.text.size() > kMaximumBodyBytes) {
-                log(" : The body of " + name + " (" + std::to_string(body.text.size()) +
-                    " bytes) is above the bound of " + std::to_string(kMaximumBodyBytes) +
-                    " bytes; the message is ignored");
-                return;
-            }
-            // Messages that need a text body ignore any other kind without a word.
-            auto withText = [&](auto&& handler) {
-                if (body.isString()) handler(body.text);
-            };
-            if (name == "getRRSessionDigest") return getRRSessionDigest();
-            if (name == "getCustomerDetails") return getCustomerDetails();
-            if (name == "sendRRSessionDigestToNative") {
-                return withText([](const std::string& digest) {
-                    defaults().setString("RRSessionDigest", digest);
-                    defaults().synchronizeInBackground();
-                });
-            }
-            if (name == "sendCustomerDetailsToNative") {
-                return withText(
-                    [this](const std::string& text) { sendCustomerDetailsToNative(text); });
-            }
-            if (name == "sendRRSessionKeyToNative") {
-                return withText(
-                    [this](const std::string& text) { sendRRSessionKeyToNative(text); });
-            }
-            if (name == "sendJoinDetailsToNative") {
-                return withText([this](const std::string& text) { sendJoinDetailsToNative(text); });
-            }
-            if (name == "sendJoinReportAbuseLinkToNative") {
-                return withText(
-                    [this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
-            }
-            if (name == "kelvaneLoaded") return kelvaneLoaded();
-            if (name == "clearRRSessionDigest") {
-                defaults().setString("RRSessionDigest", "");
-                defaults().synchronizeInBackground();
-                return;
-            }
-            if (name == "sendKelvaneTitleToNative") return sendKelvaneTitleToNative(body);
-            if (name == "clearKelvaneDigest") {
-                defaults().setString("KelvaneToken", "");
-                defaults().synchronizeInBackground();
-                return;
-            }
-            if (name == "getProxyDetails") return getProxyDetails();
-            if (name == "sendProxyDetailsToNative") {
-                return withText(
-                    [this](const std::string& text) { sendProxyDetailsToNative(text); });
-            }
-            if (name == "getActiveSessionKey") return getActiveSessionKey();
-            if (name == "clearActiveSessionKey") {
-                defaults().setString("activeSessionKey", "");
-                defaults().synchronizeInBackground();
-                return;
-            }
-            if (name == "openProxy") return openProxy();
-            if (name == "getSystemOs") return reply("window.receiveSystemOs(\"mac\");");
-            if (name == "consoleHandler") {
-                return withText([](const std::string& text) {
-                    log(" : Console Message from WebView: " + text);
-                });
-            }
-        },
-        couldNotBeHandled);
+        kOperation, [&] { route(message); }, couldNotBeHandled);
+}
+
+void NativeMessageHandler::route(const platform::ScriptMessage& message) {
+    const std::string& name = message.name;
+    const platform::ScriptValue& body = message.body;
+    // Every message the page sends is a few lines of text at most; a larger body is
+    // nothing the page meant, and storing it would make every later write of the
+    // preferences carry it.
+    if (body.text.size() > kMaximumBodyBytes) {
+        log(" : The body of " + name + " (" + std::to_string(body.text.size()) +
+            " bytes) is above the bound of " + std::to_string(kMaximumBodyBytes) +
+            " bytes; the message is ignored");
+        return;
+    }
+    // Messages that need a text body ignore any other kind without a word.
+    auto withText = [&](auto&& handler) {
+        if (body.isString()) handler(body.text);
+    };
+    if (name == "getRRSessionDigest") return getRRSessionDigest();
+    if (name == "getCustomerDetails") return getCustomerDetails();
+    if (name == "sendRRSessionDigestToNative") {
+        return withText(
+            [](const std::string& digest) { storeInBackground("RRSessionDigest", digest); });
+    }
+    if (name == "sendCustomerDetailsToNative") {
+        return withText([this](const std::string& text) { sendCustomerDetailsToNative(text); });
+    }
+    if (name == "sendRRSessionKeyToNative") {
+        return withText([this](const std::string& text) { sendRRSessionKeyToNative(text); });
+    }
+    if (name == "sendJoinDetailsToNative") {
+        return withText([this](const std::string& text) { sendJoinDetailsToNative(text); });
+    }
+    if (name == "sendJoinReportAbuseLinkToNative") {
+        return withText([this](const std::string& text) { sendJoinReportAbuseLinkToNative(text); });
+    }
+    if (name == "kelvaneLoaded") return kelvaneLoaded();
+    if (name == "clearRRSessionDigest") {
+        return storeInBackground("RRSessionDigest", "");
+    }
+    if (name == "sendKelvaneTitleToNative") return sendKelvaneTitleToNative(body);
+    if (name == "clearKelvaneDigest") {
+        return storeInBackground("KelvaneToken", "");
+    }
+    if (name == "getProxyDetails") return getProxyDetails();
+    if (name == "sendProxyDetailsToNative") {
+        return withText([this](const std::string& text) { sendProxyDetailsToNative(text); });
+    }
+    if (name == "getActiveSessionKey") return getActiveSessionKey();
+    if (name == "clearActiveSessionKey") {
+        return storeInBackground("activeSessionKey", "");
+    }
+    if (name == "openProxy") return openProxy();
+    if (name == "getSystemOs") return reply("window.receiveSystemOs(\"mac\");");
+    if (name == "consoleHandler") {
+        return withText(
+            [](const std::string& text) { log(" : Console Message from WebView: " + text); });
+    }
 }
 
 void NativeMessageHandler::getRRSessionDigest() {
@@ -247,8 +240,7 @@ void NativeMessageHandler::kelvaneLoaded() {
 
 void NativeMessageHandler::sendKelvaneTitleToNative(const platform::ScriptValue& body) {
     if (body.isString()) {
-        defaults().setString("WindowTitle", body.text);
-        defaults().synchronizeInBackground();
+        storeInBackground("WindowTitle", body.text);
         if (m_nativeMessageHandlerDelegate)
             m_nativeMessageHandlerDelegate->updateWindowTitle(body.text);
         return;

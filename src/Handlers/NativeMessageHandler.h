@@ -36,6 +36,8 @@ class NativeMessageHandler {
         : m_nativeMessageHandlerDelegate(delegate) {}
 
     void reply(const std::string& script);
+    // Hands a message to the step that handles it; handleMessageFromWebView guards it.
+    void route(const platform::ScriptMessage& message);
     void getRRSessionDigest();
     void getCustomerDetails();
     void sendCustomerDetailsToNative(const std::string& body);
