@@ -553,9 +553,12 @@ TEST_F(Provisioning, AnAgentVersionWrittenAsANumberIsSentAsItsDigits) {
     auto info = platform::PropertyList::readFile(infoPath);
     ASSERT_TRUE(info && info->dictionary());
     platform::PlistDictionary dictionary = *info->dictionary();
-    for (auto [value, expected] : std::vector<std::pair<platform::PlistValue, std::string>>{
-             {platform::PlistValue(std::int64_t{7}), "7"}, {platform::PlistValue(6.5), "6.5"}}) {
-        dictionary["CFBundleShortVersionString"] = value;
+    const platform::PlistValue seven(std::int64_t{7});
+    const platform::PlistValue sixAndAHalf(6.5);
+    const std::pair<const platform::PlistValue*, const char*> numbers[] = {{&seven, "7"},
+                                                                           {&sixAndAHalf, "6.5"}};
+    for (const auto& [value, expected] : numbers) {
+        dictionary["CFBundleShortVersionString"] = *value;
         writeFile(infoPath, platform::PropertyList::toXml(dictionary));
         auto [version, log] = resultOfChild([] {
             OrvoAppUpgrader::getInstance().orvoAppVersionCheck();
