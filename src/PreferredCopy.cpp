@@ -29,10 +29,12 @@ int PreferredCopy::compareVersions(const std::string& a, const std::string& b) {
 std::optional<std::string> PreferredCopy::executableInstead(const std::string& packagedBundle,
                                                             const std::string& installedBundle) {
     if (packagedBundle == installedBundle) return std::nullopt;
+    // Most packaged starts have no copy of their own yet: nothing more is read then.
     auto executable = wholeBundleExecutable(installedBundle);
+    if (!executable) return std::nullopt;
     auto installed = AppDelegate::getAppVersion(installedBundle);
+    if (!installed) return std::nullopt;
     auto packaged = AppDelegate::getAppVersion(packagedBundle);
-    if (!executable || !installed) return std::nullopt;
     if (packaged && compareVersions(*installed, *packaged) < 0) return std::nullopt;
     return executable;
 }

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+
+#include "WriteAll.h"
 
 namespace platform::partial {
 
@@ -26,11 +29,9 @@ std::optional<Record> readRecord(const std::string& path) {
         !std::getline(in, total)) {
         return std::nullopt;
     }
-    try {
-        record.total = std::stoull(total);
-    } catch (...) {
-        return std::nullopt;
-    }
+    const char* end = total.data() + total.size();
+    auto [stop, failed] = std::from_chars(total.data(), end, record.total);
+    if (failed != std::errc() || stop != end) return std::nullopt;
     return record;
 }
 
@@ -76,7 +77,7 @@ bool keep(const std::string& location, const std::string& destination, const Rec
         if (fd < 0) return false;
         std::string text =
             record.url + "\n" + record.validator + "\n" + std::to_string(record.total) + "\n";
-        bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        bool written = writeAll(fd, text.data(), text.size());
         if (::close(fd) != 0 || !written) {
             ::unlink(writing.c_str());
             return false;
