@@ -581,17 +581,22 @@ TEST_F(ProvisioningRecovery, DownloadsCutShortLeaveNoFileBehind) {
         }
         return false;
     };
+    // The run closes only once this process has seen its partial file; otherwise a close that
+    // follows the file's creation within one poll would leave nothing to see.
+    const std::string seen = m_home / "partial-download-seen";
     for (bool killed : {true, false}) {
+        fs::remove(seen);
         std::fflush(nullptr);
         pid_t run = ::fork();
         if (run == 0) {
             startAgentInstall();
-            waitUntil(downloading, 10);
+            waitUntil([&] { return fs::exists(seen); }, 10);
             // The window closed: the process ends without waiting for the download.
             AppDelegate().applicationWillTerminate();
             ::_exit(0);
         }
         EXPECT_TRUE(waitUntil(downloading, 10)) << "the download never began";
+        writeFile(seen, "");
         if (killed) ::kill(run, SIGKILL);
         ::waitpid(run, nullptr, 0);
         if (killed) {
