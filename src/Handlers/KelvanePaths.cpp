@@ -26,8 +26,10 @@ std::string KelvanePaths::orvoTendraLogsFolder() {
 }
 
 std::string KelvanePaths::orvoKelvaneLogFolder() {
-    return platform::SearchPaths::shared().userLibraryDirectory() + "/Logs/" +
-           "/OrvoTendra/OrvoKelvane/";
+    // Spelled with a doubled slash, as the log folder always has been; the file system reads
+    // it as one.
+    return platform::SearchPaths::shared().userLibraryDirectory() +
+           "/Logs//OrvoTendra/OrvoKelvane/";
 }
 
 std::string KelvanePaths::connectionSettingsFile() {
