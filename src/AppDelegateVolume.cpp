@@ -143,11 +143,7 @@ void AppDelegate::saveParametersToPlist(const Parameters& parameters,
 
 std::optional<std::string> AppDelegate::getAppVersion(const std::string& atPath) {
     auto bundle = platform::Bundle::bundleWithPath(atPath);
-    if (!bundle || bundle->infoDictionary().empty()) return std::nullopt;
-    const platform::PlistValue* version =
-        bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
-    if (!version || !version->string()) return std::nullopt;
-    return *version->string();
+    return bundle ? bundle->shortVersionString() : std::nullopt;
 }
 
 void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFilePath,

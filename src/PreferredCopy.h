@@ -12,8 +12,4 @@ class PreferredCopy {
     // The executable to start instead of the packaged bundle's own; absent: the packaged one.
     static std::optional<std::string> executableInstead(const std::string& packagedBundle,
                                                         const std::string& installedBundle);
-
-    // Negative, zero or positive as `a` is older than, the same as or newer than `b`, compared
-    // as versions: 1.10 is newer than 1.9.
-    static int compareVersions(const std::string& a, const std::string& b);
 };

@@ -1,9 +1,4 @@
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -13,6 +8,7 @@
 #include "Product.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
+#include "platform/Process.h"
 #include "platform/SearchPaths.h"
 #include "platform/SingleInstance.h"
 
@@ -21,16 +17,13 @@ namespace {
 // The package's launcher sets this: such a start runs the copy the application keeps current
 // (PreferredCopy), before anything else happens in either.
 void runPreferredCopyOfAPackagedStart(char** argv) {
-    static constexpr const char* kPackagedStart = "KELVANE_PACKAGED_START";
-    if (!std::getenv(kPackagedStart)) return;
-    ::unsetenv(kPackagedStart);
+    if (!platform::Process::takeEnvironmentVariable("KELVANE_PACKAGED_START")) return;
     auto instead = PreferredCopy::executableInstead(platform::Bundle::mainBundlePath(),
                                                     KelvanePaths::installedApplication());
     if (!instead) return;
-    argv[0] = instead->data();
-    ::execv(instead->c_str(), argv);
+    platform::Status started = platform::Process::replaceWith(*instead, argv);
     std::fprintf(stderr, "%s: cannot start %s (%s); the packaged copy runs instead.\n",
-                 Product::kDisplayName, instead->c_str(), std::strerror(errno));
+                 Product::kDisplayName, instead->c_str(), started.errorDescription().c_str());
 }
 
 }  // namespace

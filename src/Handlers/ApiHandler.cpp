@@ -84,7 +84,7 @@ constexpr std::uint64_t kMaximumAnswerBytes = 1024 * 1024;
 // `failed` hears why a request failed.
 void sendApiRequest(const char* function, const std::string& url, ApiHandler::Completion completion,
                     std::function<void(const std::string& body)> handle,
-                    std::function<void(platform::HttpFailure)> failed = {}) {
+                    std::function<void(const platform::Failure&)> failed = {}) {
     platform::HttpRequest request;
     request.url = url;
     request.maximumBodyBytes = kMaximumAnswerBytes;
@@ -101,8 +101,8 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
             block.c_str(),
             [&] {
                 // A transfer that broke is a failed request, whatever status arrived first.
-                if (response.error) {
-                    logLine("%s : Check Update failed : %@", block, response.error);
+                if (response.failure) {
+                    logLine("%s : Check Update failed : %@", block, response.failure->description);
                     return false;
                 }
                 if (response.statusCode != 200) {
@@ -115,7 +115,7 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
                 return true;
             },
             false);
-        if (!received && failed) failed(response.failure);
+        if (!received && failed) failed(response.failure.value_or(platform::Failure()));
         completion(received);
     });
 }
@@ -151,7 +151,7 @@ void ApiHandler::checkOrvoTendraUpdateWithCompletion(Completion completion) {
                     if (answer.fallbackUrl) state.setFallbackUrl(answer.fallbackUrl);
                 },
                 // The customer pressed "Join": a check that fails says so in the window.
-                [](platform::HttpFailure failure) {
+                [](const platform::Failure& failure) {
                     ProvisioningProgress::shared().failed(failure);
                 });
             return true;

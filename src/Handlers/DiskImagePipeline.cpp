@@ -26,10 +26,11 @@ void DiskImagePipeline::download(Download download) {
                     logLine("%s : Download continued from byte %ld of the earlier try", block,
                             static_cast<long>(*result.resumedFrom));
                 }
-                if (result.error) {
+                if (result.failure) {
                     if (steps.failed) steps.failed(result);
-                    logLine(steps.failedLine, block, result.error, steps.address);
-                    logLine("%s : Download failed! Whole Error - %@", block, result.error);
+                    const std::string& why = result.failure->description;
+                    logLine(steps.failedLine, block, why, steps.address);
+                    logLine("%s : Download failed! Whole Error - %@", block, why);
                     platform::NotificationCenter::defaultCenter().post("RetryDMGDownloadig");
                     return;
                 }

@@ -53,7 +53,7 @@ void NetworkMonitor::checkWebsiteReachability() {
 
 void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
     m_checkInFlight = false;
-    if (!response.error && response.statusCode == 200) {
+    if (!response.failure && response.statusCode == 200) {
         if (!m_isWebsiteReachable) {
             m_isWebsiteReachable = true;
             if (m_networkMonitorDelegate) m_networkMonitorDelegate->didRestoreConnection();

@@ -81,7 +81,7 @@ void OrvoDmgDownloader::startDownLoadingOrvoMacDmg() {
         };
         download.ended = [] { ProvisioningProgress::shared().downloadEnded(); };
         download.failed = [](const platform::DownloadResult& result) {
-            ProvisioningProgress::shared().failed(result.failure);
+            ProvisioningProgress::shared().failed(*result.failure);
         };
         download.downloaded = [self = shared_from_this(), block = download.block,
                                turn](const std::string& location) {

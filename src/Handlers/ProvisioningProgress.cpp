@@ -50,9 +50,9 @@ void ProvisioningProgress::downloadEnded() {
     show(std::nullopt);
 }
 
-std::string ProvisioningProgress::failureText(platform::HttpFailure why) {
+std::string ProvisioningProgress::failureText(const platform::Failure& why) {
     using platform::HttpFailure;
-    switch (why) {
+    switch (why.kind<HttpFailure>().value_or(HttpFailure::transport)) {
         case HttpFailure::proxyAuthenticationRequired:
             return "The support program could not be prepared: the network's proxy asks for a "
                    "user name and password. Enter them in the proxy settings and join again.";
@@ -70,7 +70,7 @@ std::string ProvisioningProgress::failureText(platform::HttpFailure why) {
     }
 }
 
-void ProvisioningProgress::failed(platform::HttpFailure why) {
+void ProvisioningProgress::failed(const platform::Failure& why) {
     show(platform::ProgressStrip{failureText(why), std::nullopt, true}, true);
 }
 

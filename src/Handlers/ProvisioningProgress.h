@@ -26,14 +26,14 @@ class ProvisioningProgress {
     void downloadProgressed(std::uint64_t received, std::optional<std::uint64_t> expected);
     void downloadEnded();
     // The short message, with what the customer can do about `why` when it is known.
-    void failed(platform::HttpFailure why = platform::HttpFailure::none);
+    void failed(const platform::Failure& why = platform::Failure());
 
     // The strip for bytes received so far of an announced or unknown whole.
     static platform::ProgressStrip downloading(std::uint64_t received,
                                                std::optional<std::uint64_t> expected);
 
   private:
-    static std::string failureText(platform::HttpFailure why);
+    static std::string failureText(const platform::Failure& why);
     void show(std::optional<platform::ProgressStrip> strip, bool briefly = false);
 
     Display m_display;                          // main thread only

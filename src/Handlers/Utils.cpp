@@ -309,9 +309,10 @@ void Utils::getCustomDomain() {
         request.maximumBodyBytes = kMaximumAnswerBytes;
         request.htmlMeansSignInPage = true;
         platform::HttpResponse response = platform::HttpClient::shared().get(request);
-        if (response.error) {
-            logLine("%s : Check Update failed : %@", kFunction, response.error);
-            logLine("%s : Error in the HTTP Request(URL: %@) : %@", kFunction, url, response.error);
+        if (response.failure) {
+            const std::string& why = response.failure->description;
+            logLine("%s : Check Update failed : %@", kFunction, why);
+            logLine("%s : Error in the HTTP Request(URL: %@) : %@", kFunction, url, why);
         }
         logLine("%s : Request Url URL : %@\n", kFunction, url);
         logLine("%s : Status code : %ld", kFunction, response.statusCode);

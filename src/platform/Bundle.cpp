@@ -18,4 +18,10 @@ const PlistValue* Bundle::objectForInfoDictionaryKey(const std::string& key) con
     return it == m_info.end() ? nullptr : &it->second;
 }
 
+std::optional<std::string> Bundle::shortVersionString() const {
+    const PlistValue* version = objectForInfoDictionaryKey("CFBundleShortVersionString");
+    if (!version || !version->string()) return std::nullopt;
+    return *version->string();
+}
+
 }  // namespace platform

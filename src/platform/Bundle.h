@@ -22,6 +22,15 @@ class Bundle {
     // Contents/Info.plist as a dictionary; empty when missing or unreadable.
     const PlistDictionary& infoDictionary() const { return m_info; }
     const PlistValue* objectForInfoDictionaryKey(const std::string& key) const;
+    // CFBundleShortVersionString; absent when the Info.plist is missing, unreadable or lacks it.
+    std::optional<std::string> shortVersionString() const;
+    // Contents/MacOS/<CFBundleExecutable> when the Info.plist names one this user may run:
+    // a copy cut short lacks it.
+    std::optional<std::string> executablePath() const;
+
+    // Negative, zero or positive as `a` is older than, the same as or newer than `b`,
+    // compared as versions: 1.10 is newer than 1.9.
+    static int compareVersions(const std::string& a, const std::string& b);
 
   private:
     Bundle(std::string path, PlistDictionary info)

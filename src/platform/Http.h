@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Replaceable.h"
+#include "Status.h"
 
 namespace platform {
 
@@ -40,9 +41,8 @@ struct HttpProxy {
 // Which proxy a request to `url` goes through; absent: none, straight to the server.
 using ProxyChooser = std::function<std::optional<HttpProxy>(const std::string& url)>;
 
-// Why a request failed, for the reason a customer can act on.
+// The kinds of Failure a request ends with, for the reason a customer can act on.
 enum class HttpFailure {
-    none,
     transport,                    // no connection, a broken transfer, a time-out
     stalled,                      // below the useful rate for the idle time-out, or too long
     tooLarge,                     // above the request's bound
@@ -81,16 +81,15 @@ struct HttpRequest {
 struct HttpResponse {
     long statusCode = 0;  // 0: no HTTP response arrived
     std::string body;
-    std::optional<std::string> error;  // transport failure, apart from the HTTP status
-    HttpFailure failure = HttpFailure::none;
+    // A transport failure (kind: HttpFailure), apart from the HTTP status.
+    std::optional<Failure> failure;
     bool bodyTruncated = false;  // the body reached the request's bound and was cut there
 };
 
 struct DownloadResult {
     long statusCode = 0;
     std::uint64_t bytes = 0;  // bytes of the whole file, a continued download's earlier ones too
-    std::optional<std::string> error;
-    HttpFailure failure = HttpFailure::none;
+    std::optional<Failure> failure;  // kind: HttpFailure
     // Set when this transfer continued an earlier, broken one: the byte it started from.
     std::optional<std::uint64_t> resumedFrom;
     // The downloaded body in a hidden file beside the destination (the same folder, so moving

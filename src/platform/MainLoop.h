@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <memory>
+#include <type_traits>
 
 #include "Replaceable.h"
 
@@ -28,6 +30,26 @@ class MainLoop : public Replaceable<MainLoop> {
     // Runs `work` on the main thread at the next turn of the loop; safe from any thread.
     virtual void post(std::function<void()> work) = 0;
     virtual bool isMainThread() const = 0;
+
+    // Runs `work` on the main thread and waits for its answer; on the main thread, at once.
+    // For a worker thread that needs what only the main thread can give (a prompt in the
+    // window, say). The caller must hold nothing the main thread may wait for.
+    template <class Work>
+    std::invoke_result_t<Work> invokeAndWait(Work work) {
+        using Answer = std::invoke_result_t<Work>;
+        if (isMainThread()) return work();
+        std::promise<Answer> answer;
+        std::future<Answer> answered = answer.get_future();
+        post([&] {
+            if constexpr (std::is_void_v<Answer>) {
+                work();
+                answer.set_value();
+            } else {
+                answer.set_value(work());
+            }
+        });
+        return answered.get();
+    }
 
     // Turns the loop until `done` answers true or the time runs out; true when done.
     // For start-up waits and tests; the application's own loop is Application::run.

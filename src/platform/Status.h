@@ -7,36 +7,75 @@
 
 namespace platform {
 
-// Outcome of an operating-system call: success, or a description of what failed.
+// Why an operation failed: a kind the caller can act on, from the small enum of the service
+// that failed (HttpFailure, say), and a description for the log. A failure without a kind is
+// one no caller tells apart from others.
+class Failure {
+  public:
+    Failure() = default;
+    explicit Failure(std::string text) : description(std::move(text)) {}
+    template <class Kind, class = std::enable_if_t<std::is_enum_v<Kind>>>
+    Failure(Kind kind, std::string text)
+        : description(std::move(text)),
+          m_service(&serviceTag<Kind>),
+          m_code(static_cast<int>(kind)) {}
+
+    // The kind, when the failure is one of `Kind`'s service.
+    template <class Kind>
+    std::optional<Kind> kind() const {
+        if (m_service != &serviceTag<Kind>) return std::nullopt;
+        return static_cast<Kind>(m_code);
+    }
+    template <class Kind>
+    bool is(Kind kind) const {
+        return this->kind<Kind>() == kind;
+    }
+
+    std::string description;
+
+  private:
+    // One address per kind enum, wherever it is used: which service's code `m_code` is.
+    template <class Kind>
+    static constexpr char serviceTag = 0;
+
+    const char* m_service = nullptr;
+    int m_code = 0;
+};
+
+inline Failure unexpected(std::string description) {
+    return Failure(std::move(description));
+}
+
+// Outcome of an operating-system call: success, or why it failed.
 // Failures travel as values so no error ever escapes an operation as an exception.
 class [[nodiscard]] Status {
   public:
     static Status ok() { return Status(); }
-    static Status failure(std::string description) { return Status(std::move(description)); }
+    static Status failure(std::string description) {
+        return Status(Failure(std::move(description)));
+    }
+    static Status failure(Failure why) { return Status(std::move(why)); }
 
-    bool isOk() const { return m_ok; }
-    explicit operator bool() const { return m_ok; }
-    const std::string& errorDescription() const { return m_error; }
+    bool isOk() const { return !m_failure; }
+    explicit operator bool() const { return isOk(); }
+    // Empty on success.
+    const std::string& errorDescription() const {
+        static const std::string none;
+        return m_failure ? m_failure->description : none;
+    }
+    // Why it failed; only on failure.
+    const Failure& failure() const { return *m_failure; }
 
   private:
     Status() = default;
-    explicit Status(std::string description) : m_ok(false), m_error(std::move(description)) {}
+    explicit Status(Failure why) : m_failure(std::move(why)) {}
 
-    bool m_ok = true;
-    std::string m_error;
+    std::optional<Failure> m_failure;
 };
 
-// The failure half of a Result: why there is no value.
-struct Failure {
-    std::string description;
-};
-inline Failure unexpected(std::string description) {
-    return Failure{std::move(description)};
-}
-
-// A value, or the description of why there is none; with Status, the one way failures travel
-// below the logged operations. The subset of std::expected this code uses: that type is not
-// available to every compiler the project builds with (clang 14 with this standard library).
+// A value, or why there is none; with Status, the one way failures travel below the logged
+// operations. The subset of std::expected this code uses: that type is not available to every
+// compiler the project builds with (clang 14 with this standard library).
 template <class T>
 class [[nodiscard]] Result {
   public:
@@ -45,7 +84,7 @@ class [[nodiscard]] Result {
                                                     !std::is_same_v<std::decay_t<U>, Failure> &&
                                                     !std::is_same_v<std::decay_t<U>, Result>>>
     Result(U&& value) : m_value(std::in_place, std::forward<U>(value)) {}
-    Result(Failure failure) : m_error(std::move(failure.description)) {}
+    Result(Failure why) : m_failure(std::move(why)) {}
 
     bool has_value() const { return m_value.has_value(); }
     explicit operator bool() const { return has_value(); }
@@ -58,7 +97,8 @@ class [[nodiscard]] Result {
         return m_value ? *m_value : static_cast<T>(std::forward<U>(fallback));
     }
     // Why there is no value; empty when there is one.
-    const std::string& error() const { return m_error; }
+    const std::string& error() const { return m_failure.description; }
+    const Failure& failure() const { return m_failure; }
 
     template <class U>
     friend bool operator==(const Result& result, const U& value) {
@@ -67,7 +107,7 @@ class [[nodiscard]] Result {
 
   private:
     std::optional<T> m_value;
-    std::string m_error;
+    Failure m_failure;
 };
 
 }  // namespace platform

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "MainLoop.h"
+
 namespace platform {
 
 class Window;
@@ -70,6 +72,8 @@ class WebViewDelegate {
     virtual void didFinishNavigation() {}
 };
 
+// The page's view. Every method runs on the main thread only, which each checks here once
+// (the backend's destructor checks its own); backends implement the protected ones.
 class WebView {
   public:
     virtual ~WebView() = default;
@@ -87,13 +91,32 @@ class WebView {
     static void prepare(const std::vector<std::string>& messageNames);
 
     // Loads the URL; a load that has not started to arrive after `timeoutSeconds` fails.
-    virtual void loadRequest(const std::string& url, double timeoutSeconds) = 0;
+    void loadRequest(const std::string& url, double timeoutSeconds) {
+        assertMainThread("WebView::loadRequest");
+        loadRequestImpl(url, timeoutSeconds);
+    }
     // Loads a local file, which may read the files beside it.
-    virtual void loadFileURL(const std::string& filePath) = 0;
+    void loadFileURL(const std::string& filePath) {
+        assertMainThread("WebView::loadFileURL");
+        loadFileURLImpl(filePath);
+    }
     // Runs the script in the page; `completion` gets the error's description, if any.
-    virtual void evaluateJavaScript(const std::string& script,
-                                    std::function<void(std::optional<std::string>)> completion) = 0;
-    virtual std::string currentURL() const = 0;
+    void evaluateJavaScript(const std::string& script,
+                            std::function<void(std::optional<std::string>)> completion) {
+        assertMainThread("WebView::evaluateJavaScript");
+        evaluateJavaScriptImpl(script, std::move(completion));
+    }
+    std::string currentURL() const {
+        assertMainThread("WebView::currentURL");
+        return currentURLImpl();
+    }
+
+  protected:
+    virtual void loadRequestImpl(const std::string& url, double timeoutSeconds) = 0;
+    virtual void loadFileURLImpl(const std::string& filePath) = 0;
+    virtual void evaluateJavaScriptImpl(
+        const std::string& script, std::function<void(std::optional<std::string>)> completion) = 0;
+    virtual std::string currentURLImpl() const = 0;
 };
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "MainLoop.h"
+
 namespace platform {
 
 // A slim strip along the window's bottom edge saying what the application is doing.
@@ -12,17 +14,40 @@ struct ProgressStrip {
     bool failed = false;             // a short failure message, without a bar
 };
 
-// A top-level window of the application.
+// A top-level window of the application. Its methods run on the main thread only, which
+// each checks here once; backends implement the protected ones.
 class Window {
   public:
     virtual ~Window() = default;
 
-    virtual void setTitle(const std::string& title) = 0;
-    virtual std::string title() const = 0;
-    virtual void show() = 0;
-    virtual void close() = 0;
-    // Shows, updates or (with nothing) hides the progress strip. Main thread.
-    virtual void setProgressStrip(const std::optional<ProgressStrip>& strip) = 0;
+    void setTitle(const std::string& title) {
+        assertMainThread("Window::setTitle");
+        setTitleImpl(title);
+    }
+    std::string title() const {
+        assertMainThread("Window::title");
+        return titleImpl();
+    }
+    void show() {
+        assertMainThread("Window::show");
+        showImpl();
+    }
+    void close() {
+        assertMainThread("Window::close");
+        closeImpl();
+    }
+    // Shows, updates or (with nothing) hides the progress strip.
+    void setProgressStrip(const std::optional<ProgressStrip>& strip) {
+        assertMainThread("Window::setProgressStrip");
+        setProgressStripImpl(strip);
+    }
+
+  protected:
+    virtual void setTitleImpl(const std::string& title) = 0;
+    virtual std::string titleImpl() const = 0;
+    virtual void showImpl() = 0;
+    virtual void closeImpl() = 0;
+    virtual void setProgressStripImpl(const std::optional<ProgressStrip>& strip) = 0;
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "../support/Files.h"
+#include "../support/HttpFailureOf.h"
 #include "../support/LaunchedApp.h"
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
@@ -32,22 +33,22 @@ TEST_F(HttpClientTest, StatusAndTransportFailuresAreReportedApart) {
     auto ok = HttpClient::shared().get(request("/ok"));
     EXPECT_EQ(ok.statusCode, 200);
     EXPECT_EQ(ok.body, "hello");
-    EXPECT_FALSE(ok.error);
+    EXPECT_FALSE(ok.failure);
 
     auto failed = HttpClient::shared().get(request("/fail"));
     EXPECT_EQ(failed.statusCode, 500);
     EXPECT_EQ(failed.body, "oops");
-    EXPECT_FALSE(failed.error);
+    EXPECT_FALSE(failed.failure);
 
     HttpRequest refused;
     refused.url = "https://127.0.0.1:1/";
     auto noServer = HttpClient::shared().get(refused);
     EXPECT_EQ(noServer.statusCode, 0);
-    EXPECT_TRUE(noServer.error);
+    EXPECT_TRUE(noServer.failure);
 
     HttpRequest invalid;
     invalid.url = "https://has a blank/";
-    EXPECT_TRUE(HttpClient::shared().get(invalid).error);
+    EXPECT_TRUE(HttpClient::shared().get(invalid).failure);
 }
 
 TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
@@ -59,7 +60,7 @@ TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
     auto start = std::chrono::steady_clock::now();
     auto answer = HttpClient::shared().get(huge);
     // A body over the bound is the server's answer all the same, cut at the bound.
-    EXPECT_FALSE(answer.error);
+    EXPECT_FALSE(answer.failure);
     EXPECT_EQ(answer.statusCode, 200);
     EXPECT_TRUE(answer.bodyTruncated);
     EXPECT_EQ(answer.body.size(), 1024u * 1024u);
@@ -67,11 +68,11 @@ TEST_F(HttpClientTest, BoundsBodiesTimeOutsAndCutOffAnswers) {
     EXPECT_FALSE(HttpClient::shared().get(request("/cut")).bodyTruncated);
 
     auto hung = HttpClient::shared().get(request("/hang", 1));
-    EXPECT_TRUE(hung.error);
+    EXPECT_TRUE(hung.failure);
     EXPECT_EQ(hung.statusCode, 0);
 
     auto cut = HttpClient::shared().get(request("/cut"));
-    EXPECT_TRUE(cut.error);
+    EXPECT_TRUE(cut.failure);
 }
 
 TEST_F(HttpClientTest, CleartextIsRefusedFirstHandAndAfterARedirect) {
@@ -83,20 +84,20 @@ TEST_F(HttpClientTest, CleartextIsRefusedFirstHandAndAfterARedirect) {
     EXPECT_EQ(followed.body, "image");
 
     auto redirected = HttpClient::shared().get(request("/to-http"));
-    ASSERT_TRUE(redirected.error);
-    EXPECT_THAT(*redirected.error, HasSubstr("cleartext HTTP is refused: http://"))
-        << *redirected.error;
+    ASSERT_TRUE(redirected.failure);
+    EXPECT_THAT(redirected.failure->description, HasSubstr("cleartext HTTP is refused: http://"))
+        << redirected.failure->description;
     std::promise<platform::DownloadResult> download;
     HttpClient::shared().download(
         request("/to-http"), m_home / "image.dmg",
         [&](const platform::DownloadResult& r) { download.set_value(r); });
     auto downloaded = download.get_future().get();
-    EXPECT_TRUE(downloaded.error);
+    EXPECT_TRUE(downloaded.failure);
     EXPECT_TRUE(downloaded.location.empty());
 
     HttpRequest plain;
     plain.url = "http://" + m_server.host() + "/plain";
-    EXPECT_TRUE(HttpClient::shared().get(plain).error);
+    EXPECT_TRUE(HttpClient::shared().get(plain).failure);
     EXPECT_EQ(m_server.requestsFor("/plain").size(), 1u)
         << "only the https redirect reached the server";
 }
@@ -109,20 +110,20 @@ TEST_F(HttpClientTest, ADripSlowerThanAUsefulRateEndsWithinTheTimeOut) {
     HttpClient::shared().download(request("/drip", 3), m_home / "drip.dmg",
                                   [&](const platform::DownloadResult& r) { done.set_value(r); });
     auto result = done.get_future().get();
-    EXPECT_TRUE(result.error);
+    EXPECT_TRUE(result.failure);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
 }
 
 TEST_F(HttpClientTest, TrustsOnlyTheGivenAuthorityAndTheRightHost) {
     m_environment.unset("SSL_CERT_FILE");
-    EXPECT_TRUE(HttpClient::shared().get(request("/")).error) << "unknown authority must fail";
+    EXPECT_TRUE(HttpClient::shared().get(request("/")).failure) << "unknown authority must fail";
 
     SubstituteServer wrongHost({"--subject-alt-names", "DNS:other.example"});
     trust(wrongHost);
     HttpRequest r;
     r.url = "https://" + wrongHost.host() + "/";
     auto answer = HttpClient::shared().get(r);
-    EXPECT_TRUE(answer.error);
+    EXPECT_TRUE(answer.failure);
     EXPECT_TRUE(wrongHost.requests().empty()) << "no request may pass a failed handshake";
 }
 
@@ -173,7 +174,7 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
         return outcome;
     };
     auto [ok, received] = download("/image");
-    EXPECT_FALSE(ok.error);
+    EXPECT_FALSE(ok.failure);
     EXPECT_EQ(ok.statusCode, 200);
     EXPECT_EQ(ok.bytes, contents.size());
     EXPECT_EQ(received, contents);
@@ -184,7 +185,7 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
     // A broken one keeps only its partial, for the next try of the same address; a download
     // of another address to the same destination replaces it.
     auto [broken, nothing] = download("/broken");
-    EXPECT_TRUE(broken.error);
+    EXPECT_TRUE(broken.failure);
     EXPECT_TRUE(broken.location.empty());
     EXPECT_EQ(std::filesystem::file_size(folder + "/.image.dmg.kelvane-partial"), 1000u);
 
@@ -195,19 +196,20 @@ TEST_F(HttpClientTest, DownloadsGoBesideTheirDestinationAsSentAndBoundedAndLeave
         {{"/packed", {{"file", packed}, {"headers", {{"Content-Encoding", "gzip"}}}}},
          {"/chunked", {{"repeatBytes", 300000}, {"chunked", true}}}});
     auto [asSent, bytes] = download("/packed");
-    EXPECT_FALSE(asSent.error) << *asSent.error;
+    EXPECT_FALSE(asSent.failure) << asSent.failure->description;
     EXPECT_EQ(bytes, readFile(packed));
     EXPECT_EQ(m_server.requestsFor("/packed")[0]["headers"].count("Accept-Encoding"), 0u);
 
     // Above the bound, announced or not: a failure, and nothing kept.
     auto [announced, none] = download("/image", 1000);
-    ASSERT_TRUE(announced.error);
-    EXPECT_THAT(*announced.error, HasSubstr("larger than 1000 bytes")) << *announced.error;
+    ASSERT_TRUE(announced.failure);
+    EXPECT_THAT(announced.failure->description, HasSubstr("larger than 1000 bytes"))
+        << announced.failure->description;
     auto [unannounced, none2] = download("/chunked", 100000);
-    ASSERT_TRUE(unannounced.error);
-    EXPECT_THAT(*unannounced.error, HasSubstr("larger than 100000 bytes"));
+    ASSERT_TRUE(unannounced.failure);
+    EXPECT_THAT(unannounced.failure->description, HasSubstr("larger than 100000 bytes"));
     auto [chunked, all] = download("/chunked");
-    EXPECT_FALSE(chunked.error);
+    EXPECT_FALSE(chunked.failure);
     EXPECT_EQ(all.size(), 300000u);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
     EXPECT_TRUE(std::filesystem::is_empty(shared));

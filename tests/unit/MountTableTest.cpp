@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/linux/MountTable.h"
+#include "platform/linux/glib/MountTable.h"
 
 using platform::mounts::MountRow;
 using ::testing::ElementsAre;

@@ -11,6 +11,7 @@
 
 #include "../support/ConnectProxy.h"
 #include "../support/Files.h"
+#include "../support/HttpFailureOf.h"
 #include "../support/InProcess.h"
 #include "../support/LaunchedApp.h"
 #include "../support/ServerTest.h"
@@ -101,26 +102,26 @@ TEST_F(ThroughAProxy, ItsCredentialsComeFromTheJoinPageAndA407SaysWhatIsMissing)
     m_server.setRoutes({{"/ok", {{"body", "through"}}}, {"/image", {{"repeatBytes", 70000}}}});
 
     auto refused = HttpClient::shared().get(request("/ok"));
-    EXPECT_EQ(refused.failure, HttpFailure::proxyAuthenticationRequired);
-    ASSERT_TRUE(refused.error);
-    EXPECT_THAT(*refused.error, HasSubstr("asks for a user name and password"));
+    EXPECT_EQ(kindOf(refused.failure), HttpFailure::proxyAuthenticationRequired);
+    ASSERT_TRUE(refused.failure);
+    EXPECT_THAT(refused.failure->description, HasSubstr("asks for a user name and password"));
     EXPECT_GE(m_proxy.challenges(), 1);
 
     storeProxyDetails("wrong");
     auto wrong = HttpClient::shared().get(request("/ok"));
-    EXPECT_EQ(wrong.failure, HttpFailure::proxyAuthenticationRequired);
-    ASSERT_TRUE(wrong.error);
-    EXPECT_THAT(*wrong.error, HasSubstr("did not accept the user name and password"));
-    EXPECT_THAT(*wrong.error, Not(HasSubstr("wrong"))) << "a password is never shown";
+    EXPECT_EQ(kindOf(wrong.failure), HttpFailure::proxyAuthenticationRequired);
+    ASSERT_TRUE(wrong.failure);
+    EXPECT_THAT(wrong.failure->description, HasSubstr("did not accept the user name and password"));
+    EXPECT_THAT(wrong.failure->description, Not(HasSubstr("wrong"))) << "a password is never shown";
     EXPECT_TRUE(m_server.requestsFor("/ok").empty());
 
     storeProxyDetails("s3cret");
     auto answer = HttpClient::shared().get(request("/ok"));
-    EXPECT_FALSE(answer.error) << *answer.error;
+    EXPECT_FALSE(answer.failure) << answer.failure->description;
     EXPECT_EQ(answer.body, "through");
     std::string contents;
     auto image = downloadTo(request("/image"), m_home / "image.dmg", &contents);
-    EXPECT_FALSE(image.error) << *image.error;
+    EXPECT_FALSE(image.failure) << image.failure->description;
     EXPECT_EQ(contents.size(), 70000u);
     EXPECT_THAT(m_proxy.tunnels(),
                 ::testing::Contains("kelvane-service.test:" + std::to_string(m_server.port())));
@@ -128,7 +129,7 @@ TEST_F(ThroughAProxy, ItsCredentialsComeFromTheJoinPageAndA407SaysWhatIsMissing)
 
     // Stored details for another proxy are not handed to this one.
     platform::Preferences::standardUserDefaults().setInteger("port", m_proxy.port() + 1);
-    EXPECT_EQ(HttpClient::shared().get(request("/ok")).failure,
+    EXPECT_EQ(kindOf(HttpClient::shared().get(request("/ok")).failure),
               HttpFailure::proxyAuthenticationRequired);
 }
 
@@ -139,22 +140,22 @@ TEST_F(ThroughAProxy, NoProxyMeansDirectAndAProxyThatCannotConnectSaysSo) {
     {
         platform::ProxyResolver::ScopedReplacement none(direct);
         auto answer = HttpClient::shared().get(request("/"));
-        EXPECT_EQ(answer.failure, HttpFailure::transport);
+        EXPECT_EQ(kindOf(answer.failure), HttpFailure::transport);
         EXPECT_TRUE(m_proxy.tunnels().empty());
     }
     HttpRequest elsewhere;
     elsewhere.url = "https://nowhere.test/";
     elsewhere.timeoutSeconds = 5;
     auto refused = HttpClient::shared().get(elsewhere);
-    EXPECT_EQ(refused.failure, HttpFailure::proxyRefused);
-    ASSERT_TRUE(refused.error);
-    EXPECT_THAT(*refused.error, HasSubstr("refused to connect to nowhere.test"));
+    EXPECT_EQ(kindOf(refused.failure), HttpFailure::proxyRefused);
+    ASSERT_TRUE(refused.failure);
+    EXPECT_THAT(refused.failure->description, HasSubstr("refused to connect to nowhere.test"));
 
     FixedProxySettings gone{proxyAt(1)};
     platform::ProxyResolver::ScopedReplacement unreachable(gone);
     auto noProxy = HttpClient::shared().get(request("/"));
-    EXPECT_EQ(noProxy.failure, HttpFailure::proxyRefused);
-    EXPECT_THAT(noProxy.error.value_or(""), HasSubstr("cannot be reached"));
+    EXPECT_EQ(kindOf(noProxy.failure), HttpFailure::proxyRefused);
+    EXPECT_THAT(descriptionOf(noProxy.failure), HasSubstr("cannot be reached"));
 }
 
 class Downloads : public ServerTest {
@@ -178,7 +179,7 @@ class Downloads : public ServerTest {
     void breakAtSixtyPercent() {
         serve({{"truncateAfter", 180000}});
         auto broken = downloadTo(request(), m_destination);
-        ASSERT_TRUE(broken.error);
+        ASSERT_TRUE(broken.failure);
         ASSERT_EQ(fs::file_size(partial()), 180000u);
     }
     std::string partial() const { return m_home / "folder/.image.dmg.kelvane-partial"; }
@@ -203,7 +204,7 @@ TEST_F(Downloads, ABrokenDownloadIsKeptPrivatelyAndTheNextTryFetchesOnlyTheRest)
     serve({});
     std::string received;
     auto rest = downloadTo(request(), m_destination, &received);
-    EXPECT_FALSE(rest.error) << *rest.error;
+    EXPECT_FALSE(rest.failure) << rest.failure->description;
     EXPECT_EQ(rest.resumedFrom, std::optional<std::uint64_t>(180000));
     EXPECT_EQ(rest.bytes, m_contents.size());
     EXPECT_TRUE(received == m_contents) << "the continued file is not the image";
@@ -231,7 +232,7 @@ TEST_F(Downloads, AChangedFileA200OrAnotherAddressStartsOver) {
         serve(c.second);
         std::string received;
         auto whole = downloadTo(request(c.path), m_destination, &received);
-        EXPECT_FALSE(whole.error);
+        EXPECT_FALSE(whole.failure);
         EXPECT_FALSE(whole.resumedFrom);
         EXPECT_TRUE(received == m_contents);
         EXPECT_EQ(m_server.bytesSentFor("/image"), 180000u + m_contents.size());
@@ -252,7 +253,7 @@ TEST_F(Downloads, OnlyAPartialThatCanBeValidatedAndIsRecentIsContinued) {
     m_server.clearRequests();
     std::string date = "Wed, 01 Jan 2025 00:00:00 GMT";
     serve({{"etag", false}, {"lastModified", date}, {"truncateAfter", 180000}});
-    ASSERT_TRUE(downloadTo(request(), m_destination).error);
+    ASSERT_TRUE(downloadTo(request(), m_destination).failure);
     serve({{"etag", false}, {"lastModified", date}});
     EXPECT_EQ(downloadTo(request(), m_destination).resumedFrom,
               std::optional<std::uint64_t>(180000));
@@ -260,7 +261,7 @@ TEST_F(Downloads, OnlyAPartialThatCanBeValidatedAndIsRecentIsContinued) {
 
     // Without either, nothing can be continued and nothing is kept.
     serve({{"etag", false}, {"truncateAfter", 180000}});
-    ASSERT_TRUE(downloadTo(request(), m_destination).error);
+    ASSERT_TRUE(downloadTo(request(), m_destination).failure);
     EXPECT_TRUE(fs::is_empty(m_home / "folder"));
 }
 
@@ -271,7 +272,7 @@ TEST_F(Downloads, ASlowLineThatKeepsMovingIsNeverCutAndTheLimitFollowsTheSize) {
     slow.timeoutSeconds = 2;
     slow.totalSeconds = 2;
     auto result = downloadTo(slow, m_destination);
-    EXPECT_FALSE(result.error) << *result.error;
+    EXPECT_FALSE(result.failure) << result.failure->description;
     EXPECT_EQ(result.bytes, 48000u);
 
     // 200 MB at the useful rate of 1 KiB/s: the bound is days, never half an hour.
@@ -301,22 +302,22 @@ TEST_F(Downloads, SignInPagesAndUntrustedCertificatesAreToldApart) {
         HttpRequest api = request(path);
         api.htmlMeansSignInPage = true;
         auto answer = HttpClient::shared().get(api);
-        EXPECT_EQ(answer.failure, HttpFailure::signInPage) << path;
-        EXPECT_THAT(answer.error.value_or(""), HasSubstr("sign-in page")) << path;
+        EXPECT_EQ(kindOf(answer.failure), HttpFailure::signInPage) << path;
+        EXPECT_THAT(descriptionOf(answer.failure), HasSubstr("sign-in page")) << path;
         api.htmlMeansSignInPage = true;
-        EXPECT_EQ(downloadTo(api, m_destination).failure, HttpFailure::signInPage) << path;
+        EXPECT_EQ(kindOf(downloadTo(api, m_destination).failure), HttpFailure::signInPage) << path;
     }
     // The server's own error page is its answer, and a page where one is expected is fine.
     HttpRequest missing = request("/missing");
     missing.htmlMeansSignInPage = true;
     auto notFound = HttpClient::shared().get(missing);
-    EXPECT_FALSE(notFound.error);
+    EXPECT_FALSE(notFound.failure);
     EXPECT_EQ(notFound.statusCode, 404);
-    EXPECT_FALSE(HttpClient::shared().get(request("/html")).error);
+    EXPECT_FALSE(HttpClient::shared().get(request("/html")).failure);
 
     m_environment.set("SSL_CERT_FILE", portal.caPath());
     auto untrusted = HttpClient::shared().get(request("/html"));
-    EXPECT_EQ(untrusted.failure, HttpFailure::untrustedCertificate);
-    EXPECT_THAT(untrusted.error.value_or(""), HasSubstr("is not trusted by this system"));
+    EXPECT_EQ(kindOf(untrusted.failure), HttpFailure::untrustedCertificate);
+    EXPECT_THAT(descriptionOf(untrusted.failure), HasSubstr("is not trusted by this system"));
     EXPECT_TRUE(fs::is_empty(m_home / "folder"));
 }

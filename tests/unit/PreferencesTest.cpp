@@ -11,7 +11,7 @@
 #include "../support/Files.h"
 #include "../support/TempHome.h"
 #include "platform/PropertyList.h"
-#include "platform/linux/PreferencesPlist.h"
+#include "platform/linux/glib/PreferencesPlist.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;

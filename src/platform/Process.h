@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Status.h"
+
+namespace platform {
+
+// This process itself: the environment it was started with, and handing it over to another
+// program.
+class Process {
+  public:
+    // Takes `name` out of the environment this process and its children see; its value, when
+    // it was set.
+    static std::optional<std::string> takeEnvironmentVariable(const std::string& name);
+
+    // Replaces this process's program with `executable`, with the same arguments after the
+    // first (`argv`, ending in a null pointer; its first becomes `executable`). Returns only
+    // when it cannot, saying why, with `argv` as it was.
+    static Status replaceWith(const std::string& executable, char** argv);
+};
+
+}  // namespace platform

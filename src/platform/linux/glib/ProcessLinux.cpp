@@ -1,0 +1,29 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "../../Process.h"
+
+namespace platform {
+
+std::optional<std::string> Process::takeEnvironmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    std::string taken = value;
+    ::unsetenv(name.c_str());
+    return taken;
+}
+
+Status Process::replaceWith(const std::string& executable, char** argv) {
+    std::string program = executable;  // argv[0] points into it while execv runs
+    char* own = argv[0];
+    argv[0] = program.data();
+    ::execv(program.c_str(), argv);
+    int error = errno;
+    argv[0] = own;
+    return Status::failure(std::strerror(error));
+}
+
+}  // namespace platform
