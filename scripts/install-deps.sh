@@ -7,10 +7,11 @@ packages=(
   g++ cmake ninja-build pkg-config git clang-format
   libgtest-dev libgmock-dev
   libgtk-4-dev libwebkitgtk-6.0-dev
-  libcurl4-openssl-dev libplist-dev libplist-utils nlohmann-json3-dev
+  libcurl4-openssl-dev libplist-utils nlohmann-json3-dev
   libarchive-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
   xorriso libarchive-tools xvfb xauth dbus dbus-x11 procps time bc curl
   dpkg-dev desktop-file-utils appstream librsvg2-bin imagemagick
+  weston util-linux debootstrap
 )
 
 missing=()

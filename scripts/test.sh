@@ -33,13 +33,17 @@ if [ "$(id -u)" -eq 0 ] && [ -z "${KELVANE_TESTS_DROPPED:-}" ]; then
     chown -R "$tester:" "$checkout"
   fi
   mkdir -p "$checkout/$build"
-  chown -R "$tester:" "$checkout/$build"
+  own_build() {
+    # The Debian 13 root kept there is root's, as a system's files are.
+    find "$checkout/$build" -path "$checkout/$build/debian13-root" -prune -o -exec chown -h "$tester:" {} +
+  }
+  own_build
   status=0
   (cd "$checkout" && "${as_tester[@]}" ./scripts/test.sh "$@") || status=$?
   if [ "$status" -eq 0 ] && [ $# -eq 0 ]; then
-    echo "test: the disk-image and copy checks again, as root"
-    (cd "$checkout" && KELVANE_TESTS_DROPPED=1 ./scripts/test.sh -R '^(DiskImageTool|FileManager)\.') || status=$?
-    chown -R "$tester:" "$checkout/$build"
+    echo "test: the disk-image and copy checks again, and the Debian 13 root, as root"
+    (cd "$checkout" && KELVANE_TESTS_DROPPED=1 ./scripts/test.sh -R '^(DiskImageTool|FileManager|Debian13)\.') || status=$?
+    own_build
   fi
   exit "$status"
 fi

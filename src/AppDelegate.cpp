@@ -11,6 +11,7 @@
 #include "platform/Http.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
+#include "platform/WebEngineEnvironment.h"
 #include "platform/WebView.h"
 
 AppDelegate::AppDelegate() : m_logHandler(std::make_unique<LogHandler>()) {}
@@ -27,6 +28,7 @@ void AppDelegate::initializeKelvane() {
     Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
     // Before the first request of our own: each follows the desktop's proxy, as the web view does.
     ProxyDecision::install();
+    logWebEngineEnvironment();
     // The web engine's processes start now, with their output going to the log, and boot
     // while the configuration is read and the custom domain looked up; the window's web view
     // uses them once it exists.
@@ -44,6 +46,21 @@ void AppDelegate::initializeKelvane() {
     Utils::parseCommandLineArgs();
     SessionDetails::getInstance().setDefaultOrvoDirectoryManager(
         &platform::FileManager::defaultManager());
+}
+
+// Support reads here how the web engine runs on this customer's system: which display, which
+// renderer, and whether its sandbox could start.
+void AppDelegate::logWebEngineEnvironment() {
+    static constexpr const char* kFunction = "-[AppDelegate logWebEngineEnvironment]";
+    const platform::WebEngineEnvironment::Choices& engine =
+        platform::WebEngineEnvironment::choose();
+    logLine("%s : The window uses the %@", kFunction,
+            platform::WebEngineEnvironment::displayDescription());
+    logLine("%s : The web engine renders %@", kFunction, engine.rendering);
+    if (engine.unsandboxedBecause) {
+        logLine("%s : The join page runs without the web engine's sandbox: %@", kFunction,
+                engine.unsandboxedBecause);
+    }
 }
 
 void AppDelegate::applicationWillFinishLaunching() {

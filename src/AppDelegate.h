@@ -51,6 +51,8 @@ class AppDelegate final : public platform::ApplicationDelegate {
     ViewController* viewController() const { return m_viewController.get(); }
 
   private:
+    static void logWebEngineEnvironment();
+
     std::unique_ptr<LogHandler> m_logHandler;
     std::unique_ptr<ViewController> m_viewController;
 };

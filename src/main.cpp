@@ -4,6 +4,7 @@
 
 #include "AppDelegate.h"
 #include "Handlers/KelvanePaths.h"
+#include "Handlers/Logging.h"
 #include "PreferredCopy.h"
 #include "Product.h"
 #include "platform/Application.h"
@@ -11,6 +12,7 @@
 #include "platform/Process.h"
 #include "platform/SearchPaths.h"
 #include "platform/SingleInstance.h"
+#include "platform/WebEngineEnvironment.h"
 
 namespace {
 
@@ -26,6 +28,15 @@ void runPreferredCopyOfAPackagedStart(char** argv) {
                  Product::kDisplayName, instead->c_str(), started.errorDescription().c_str());
 }
 
+// What the desktop gave this start to raise a window with: a Wayland activation token, else
+// an X11 startup id. Read, not taken: a first start's toolkit uses it for its own window.
+std::string desktopActivationToken() {
+    auto token = platform::Process::environmentVariable("XDG_ACTIVATION_TOKEN");
+    if (!token || token->empty())
+        token = platform::Process::environmentVariable("DESKTOP_STARTUP_ID");
+    return token.value_or("");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,8 +45,15 @@ int main(int argc, char** argv) {
     // One copy per user and home: a second start brings the running window forward and ends
     // before it touches the log, the preferences or the agent folder.
     static std::unique_ptr<platform::SingleInstance> instance = platform::SingleInstance::claim(
-        platform::SearchPaths::shared().homeDirectory(),
-        [] { return platform::Application::shared().presentMainWindow(); });
+        platform::SearchPaths::shared().homeDirectory(), desktopActivationToken(),
+        [](const std::string& token) {
+            bool presented = platform::Application::shared().presentMainWindow(token);
+            logLine("%s : A later start asked for the window, %@; %@", "main",
+                    token.empty() ? std::string("without an activation token")
+                                  : "with the activation token " + token,
+                    presented ? "brought forward" : "none to bring forward");
+            return presented;
+        });
     if (!instance) {
         std::fprintf(stderr,
                      "%s is already running for this user and home; its window was "
@@ -43,6 +61,9 @@ int main(int argc, char** argv) {
                      Product::kDisplayName);
         return 0;
     }
+    // The web engine reads its sandbox and renderer from the environment: chosen while this
+    // process has no other thread yet.
+    (void)platform::WebEngineEnvironment::choose();
     static AppDelegate delegate;
     return platform::Application::shared().run(argc, argv, delegate);
 }

@@ -35,9 +35,10 @@ class Application : public Replaceable<Application> {
 
     // Takes over the main thread until the application ends; returns the exit status.
     virtual int run(int argc, char** argv, ApplicationDelegate& delegate) = 0;
-    // Brings the main window to the front; false when there is none (it closed, the process
-    // is ending).
-    virtual bool presentMainWindow() = 0;
+    // Brings the main window to the front, with the desktop's activation token when a later
+    // start handed one over (a compositor raises a window only for a fresh token); false when
+    // there is none (it closed, the process is ending).
+    virtual bool presentMainWindow(const std::string& activationToken) = 0;
     // Ends the process after telling the delegate; does not return.
     [[noreturn]] virtual void terminate() = 0;
 

@@ -11,6 +11,9 @@ namespace platform {
 // program.
 class Process {
   public:
+    // The value of `name` in this process's environment, when it is set.
+    static std::optional<std::string> environmentVariable(const std::string& name);
+
     // Takes `name` out of the environment this process and its children see; its value, when
     // it was set.
     static std::optional<std::string> takeEnvironmentVariable(const std::string& name);

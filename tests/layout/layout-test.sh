@@ -47,13 +47,12 @@ if found=$(grep -rnE '#include <(unistd\.h|sys/)' src --include='*.cpp' --includ
   broken "system calls outside platform/" "$found"
 fi
 
-# Each folder of the Linux backend belongs to one library, which it alone includes (with
-# GLib, which the toolkit's and the property lists' interfaces are made of); its files include
-# the interfaces, support/ and their own folder, never another backend folder.
+# Each folder of the Linux backend belongs to one library, which it alone includes (with GLib,
+# which the toolkit's interfaces are made of); its files include the interfaces, support/ and
+# their own folder, never another backend folder.
 declare -A own=(
   [support]='glib|gio|glib-object|glib-unix'
   [glib]='glib|gio|glib-object|glib-unix'
-  [plist]='plist|glib'
   [curl]='curl'
   [gtk]='gtk|gdk|webkit|jsc|pango|X11|glib|gio|glib-object|glib-unix'
 )

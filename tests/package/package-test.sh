@@ -31,8 +31,11 @@ done
 launcher="$root/usr/bin/orvo-tendra-kelvane"
 [ -x "$launcher" ] && grep -q 'KELVANE_PACKAGED_START=1 exec "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" "$@"' "$launcher" ||
   fail "the launcher does not start the packaged bundle's program"
+# The AppArmor profile ships beside the program; the maintainer scripts place and remove it.
+[ -s "$root/usr/share/orvo-tendra-kelvane/apparmor/orvo-tendra-kelvane" ] || fail "no AppArmor profile"
 # Upgrades and removals leave the user's home alone: no maintainer script touches it.
 dpkg-deb -e "$deb" "$work/control"
+[ -x "$work/control/postinst" ] && [ -x "$work/control/postrm" ] || fail "no postinst or postrm for the profile"
 for script in preinst postinst prerm postrm; do
   if [ -e "$work/control/$script" ] && grep -q 'HOME\|/home' "$work/control/$script"; then
     fail "$script touches the home"
@@ -47,10 +50,13 @@ grep -qx "StartupWMClass=$id" "$root/usr/share/applications/$id.desktop" || fail
 appstreamcli validate --no-net "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml" ||
   fail "metainfo invalid"
 # The dependencies are worked out from the binaries: the web engine's library is among them.
+# libplist is not: its library is named differently on Debian 12 and 13, so one package could
+# not install on both.
 depends="$(dpkg-deb -f "$deb" Depends)"
-for library in libwebkitgtk-6.0-4 libgtk-4-1 libcurl4 libarchive13 libplist3; do
+for library in libwebkitgtk-6.0-4 libgtk-4-1 libcurl4 libarchive13; do
   [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
+[[ "$depends" != *libplist* ]] || fail "Depends names libplist: $depends"
 
 # The unpacked application against the substitute server, in a home of its own.
 "$build/substitute-server" --port-file "$work/port" --ca-out "$work/ca.pem" >"$work/server.log" 2>&1 &

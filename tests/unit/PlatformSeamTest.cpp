@@ -6,14 +6,14 @@
 #include <fstream>
 #include <thread>
 
+#include "../support/Files.h"
 #include "../support/ScopedEnvironment.h"
 #include "../support/TempHome.h"
-#include "PreferredCopy.h"
-#include "platform/Bundle.h"
 #include "platform/Http.h"
 #include "platform/MainLoop.h"
 #include "platform/Process.h"
 #include "platform/Status.h"
+#include "platform/linux/gtk/WebEngineEnvironmentGtk.h"
 #include "platform/linux/support/Owned.h"
 
 using platform::Failure;
@@ -34,23 +34,6 @@ using Counted = platform::support::Owned<int, countRelease, -1>;
 
 bool isOpen(int descriptor) {
     return ::fcntl(descriptor, F_GETFD) != -1;
-}
-
-// A bundle with the given Info.plist entries and, when named, an executable file.
-std::string makeBundle(const std::string& path, const std::string& version,
-                       const std::string& executable, bool runnable) {
-    namespace fs = std::filesystem;
-    fs::create_directories(path + "/Contents/MacOS");
-    std::ofstream(path + "/Contents/Info.plist")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        << (version.empty()
-                ? ""
-                : "<key>CFBundleShortVersionString</key><string>" + version + "</string>")
-        << "<key>CFBundleExecutable</key><string>" << executable << "</string></dict></plist>\n";
-    std::string program = path + "/Contents/MacOS/" + executable;
-    std::ofstream(program) << "#!/bin/sh\n";
-    fs::permissions(program, runnable ? fs::perms::owner_all : fs::perms::owner_read);
-    return program;
 }
 
 }  // namespace
@@ -132,29 +115,27 @@ TEST(MainLoop, InvokeAndWaitRunsOnTheMainThreadAndAnswers) {
     EXPECT_EQ(answer, "from the main thread");
 }
 
-// The copy in Applications runs instead of the packaged one only when it is whole, can be run
-// and is not older, compared as versions (1.10 after 1.9).
-TEST(PreferredCopy, TheInstalledCopyRunsOnlyWhenWholeRunnableAndNotOlder) {
+// NVIDIA's proprietary driver gets the engine without its DMA-BUF renderer, which shows blank
+// pages there; a customer's own setting, either way, is left as it is.
+TEST(EngineRendering, NvidiasDriverTurnsTheDmabufRendererOffUnlessTheCustomerChose) {
     TempHome home;
-    std::string packaged = home.path() + "/opt/Orvo Tendra Kelvane.app";
-    std::string installed = home.path() + "/Applications/Orvo Tendra Kelvane.app";
-    makeBundle(packaged, "1.9", "OrvoTendraKelvane", true);
-
-    EXPECT_EQ(PreferredCopy::executableInstead(packaged, installed), std::nullopt) << "none yet";
-    std::string program = makeBundle(installed, "1.10", "OrvoTendraKelvane", false);
-    EXPECT_EQ(PreferredCopy::executableInstead(packaged, installed), std::nullopt)
-        << "cannot be run";
-    program = makeBundle(installed, "1.10", "OrvoTendraKelvane", true);
-    EXPECT_THAT(PreferredCopy::executableInstead(packaged, installed), Optional(program));
-    EXPECT_EQ(PreferredCopy::executableInstead(installed, installed), std::nullopt);
-    makeBundle(installed, "1.8.2", "OrvoTendraKelvane", true);
-    EXPECT_EQ(PreferredCopy::executableInstead(packaged, installed), std::nullopt) << "older";
-    makeBundle(installed, "", "OrvoTendraKelvane", true);
-    EXPECT_EQ(PreferredCopy::executableInstead(packaged, installed), std::nullopt)
-        << "no version: not known to be whole";
-
-    EXPECT_LT(platform::Bundle::compareVersions("1.9", "1.10"), 0);
-    EXPECT_EQ(platform::Bundle::compareVersions("2.0.1", "2.0.1"), 0);
+    std::string driver = home / "nvidia-version";
+    writeFile(driver, "NVRM version: NVIDIA UNIX x86_64 Kernel Module  550.54.14\n");
+    {
+        ScopedEnvironment environment;
+        environment.unset("WEBKIT_DISABLE_DMABUF_RENDERER");
+        EXPECT_EQ(platform::engine::chooseRendering(home / "absent"), "with the default renderer");
+        EXPECT_EQ(std::getenv("WEBKIT_DISABLE_DMABUF_RENDERER"), nullptr);
+        EXPECT_THAT(platform::engine::chooseRendering(driver),
+                    HasSubstr("without the DMA-BUF renderer, which shows blank pages with "
+                              "NVIDIA's proprietary driver (NVRM version: NVIDIA UNIX"));
+        EXPECT_STREQ(std::getenv("WEBKIT_DISABLE_DMABUF_RENDERER"), "1");
+    }
+    ScopedEnvironment customer{{"WEBKIT_DISABLE_DMABUF_RENDERER", "0"}};
+    EXPECT_EQ(platform::engine::chooseRendering(driver),
+              "with the DMA-BUF renderer, as WEBKIT_DISABLE_DMABUF_RENDERER=0 in the environment "
+              "asks");
+    EXPECT_STREQ(std::getenv("WEBKIT_DISABLE_DMABUF_RENDERER"), "0");
 }
 
 TEST(Process, AVariableIsTakenOnceAndAFailedHandOverSaysWhy) {

@@ -8,6 +8,12 @@
 
 namespace platform {
 
+std::optional<std::string> Process::environmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value) return std::nullopt;
+    return std::string(value);
+}
+
 std::optional<std::string> Process::takeEnvironmentVariable(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     if (!value) return std::nullopt;

@@ -23,6 +23,9 @@ constexpr auto kWaitForEndingCopy = std::chrono::seconds(30);
 constexpr int kAnswerTimeoutMs = 5000;
 constexpr char kPresented = '1';
 constexpr char kNotPresented = '0';
+// A later start's request: its activation token and a line break, sent as soon as it connects.
+constexpr std::size_t kLongestRequest = 4096;
+constexpr int kRequestTimeoutMs = 1000;
 
 // An abstract socket name: no file to go stale after a crash, freed when the process ends.
 // The user's id and the home (as a digest, the same for every build) make it per user and home.
@@ -48,9 +51,30 @@ bool peerIsThisUser(int socket) {
            credentials.uid == ::getuid();
 }
 
+using Presenter = std::function<bool(const std::string& activationToken)>;
+
+// The request a later start sent on `connection`: the text up to its line break. Bounded in
+// size and time, since it is read on the main thread.
+std::string readRequest(int connection) {
+    std::string request;
+    char buffer[512];
+    while (request.size() < kLongestRequest) {
+        pollfd wait{connection, POLLIN, 0};
+        if (::poll(&wait, 1, kRequestTimeoutMs) != 1) break;
+        ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+        if (std::size_t end = request.find('\n'); end != std::string::npos) {
+            request.resize(end);
+            return request;
+        }
+    }
+    return "";  // cut short: presented without a token
+}
+
 class SocketClaim final : public SingleInstance {
   public:
-    SocketClaim(support::FileDescriptor listening, std::function<bool()> present)
+    SocketClaim(support::FileDescriptor listening, Presenter present)
         : m_listening(std::move(listening)), m_present(std::move(present)) {
         m_source = g_unix_fd_add(m_listening.get(), G_IO_IN, &onConnection, this);
     }
@@ -64,14 +88,16 @@ class SocketClaim final : public SingleInstance {
             ::accept4(self->m_listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
         if (!connection) return G_SOURCE_CONTINUE;
         char answer = kNotPresented;
-        if (peerIsThisUser(connection.get()) && self->m_present && self->m_present())
+        if (peerIsThisUser(connection.get()) && self->m_present &&
+            self->m_present(readRequest(connection.get()))) {
             answer = kPresented;
+        }
         (void)::send(connection.get(), &answer, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         return G_SOURCE_CONTINUE;
     }
 
     support::FileDescriptor m_listening;
-    std::function<bool()> m_present;
+    Presenter m_present;
     glib::SourceId m_source;
 };
 
@@ -80,8 +106,10 @@ class NoClaim final : public SingleInstance {};
 
 enum class Attempt { Claimed, Presented, Busy, Unavailable };
 
-// `listening` holds the socket when the claim is ours.
-Attempt attempt(const sockaddr_un& address, socklen_t length, support::FileDescriptor& listening) {
+// `listening` holds the socket when the claim is ours; else the running copy is handed
+// `activationToken`.
+Attempt attempt(const sockaddr_un& address, socklen_t length, const std::string& activationToken,
+                support::FileDescriptor& listening) {
     support::FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket) return Attempt::Unavailable;
     if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
@@ -96,6 +124,13 @@ Attempt attempt(const sockaddr_un& address, socklen_t length, support::FileDescr
     if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
         return Attempt::Busy;  // a copy that is ending; try again shortly
     if (!peerIsThisUser(connection.get())) return Attempt::Unavailable;
+    // A token never holds a line break; one that did would be cut there.
+    std::string request = activationToken.substr(0, activationToken.find('\n')) + "\n";
+    if (request.size() > kLongestRequest) request = "\n";
+    if (::send(connection.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size())) {
+        return Attempt::Busy;
+    }
     pollfd wait{connection.get(), POLLIN, 0};
     char answer = 0;
     if (::poll(&wait, 1, kAnswerTimeoutMs) == 1 && ::recv(connection.get(), &answer, 1, 0) == 1 &&
@@ -108,13 +143,14 @@ Attempt attempt(const sockaddr_un& address, socklen_t length, support::FileDescr
 }  // namespace
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& home,
-                                                      std::function<bool()> present) {
+                                                      const std::string& activationToken,
+                                                      Presenter present) {
     socklen_t length = 0;
     sockaddr_un address = addressFor(home, length);
     auto deadline = std::chrono::steady_clock::now() + kWaitForEndingCopy;
     for (;;) {
         support::FileDescriptor listening;
-        switch (attempt(address, length, listening)) {
+        switch (attempt(address, length, activationToken, listening)) {
             case Attempt::Claimed:
                 return std::make_unique<SocketClaim>(std::move(listening), std::move(present));
             case Attempt::Presented:

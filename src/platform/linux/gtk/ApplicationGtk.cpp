@@ -58,11 +58,13 @@ class GtkApplicationBackend final : public Application {
         return g_application_run(G_APPLICATION(m_application.get()), argc > 0 ? 1 : 0, programOnly);
     }
 
-    bool presentMainWindow() override {
+    bool presentMainWindow(const std::string& activationToken) override {
         if (m_ending || !m_application) return false;
         GList* windows = gtk_application_get_windows(m_application.get());
         if (!windows) return false;
-        gtk_window_present(GTK_WINDOW(windows->data));
+        GtkWindow* window = GTK_WINDOW(windows->data);
+        if (!activationToken.empty()) gtk_window_set_startup_id(window, activationToken.c_str());
+        gtk_window_present(window);
         return true;
     }
 

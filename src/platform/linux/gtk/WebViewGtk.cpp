@@ -7,6 +7,7 @@
 #include "../../MainLoop.h"
 #include "../../ProductIdentity.h"
 #include "../../SearchPaths.h"
+#include "../../WebEngineEnvironment.h"
 #include "../../WebView.h"
 #include "../support/GLibPtr.h"
 #include "WindowGtk.h"
@@ -390,6 +391,7 @@ class GtkWebViewBackend final : public WebView {
 
 void WebView::prepare(const std::vector<std::string>& messageNames) {
     assertMainThread("WebView::prepare");
+    (void)WebEngineEnvironment::choose();
     std::optional<PreparedEngine>& engine = preparedEngine();
     if (engine) return;
     engine.emplace();
@@ -408,6 +410,7 @@ void WebView::prepare(const std::vector<std::string>& messageNames) {
 std::unique_ptr<WebView> WebView::create(Window& window,
                                          const std::vector<std::string>& messageNames,
                                          WebViewDelegate& delegate) {
+    (void)WebEngineEnvironment::choose();
     return std::make_unique<GtkWebViewBackend>(dynamic_cast<GtkWindowBackend&>(window),
                                                messageNames, delegate);
 }
