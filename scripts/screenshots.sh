@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's two pictures of the application against the substitute server: the
-# window with the join page, and the window while a slowed agent download shows its strip.
+# Takes the README's pictures of the application: against the substitute server, the window
+# with the join page and the window while a slowed agent download shows its strip; then the
+# window of a start without any support request.
 # Usage: scripts/screenshots.sh [OUTPUT-FOLDER [BUILD-FOLDER]]   (default: docs/images, build)
 # Runs under a virtual X display when there is none; needs a build (scripts/run.sh makes one).
 set -euo pipefail
@@ -44,16 +45,35 @@ pids+=("$app")
 
 title="Orvo Tendra - Kelvane"
 strip() { KELVANE_PRINT_STRIP=1 "$build/tests/close_window" "$title" 5 "$app" 2>/dev/null || true; }
-shoot() { import -window "$title" "$1" || fail "cannot take $1"; echo "screenshots: $1"; }
+# A web page paints a moment after it has loaded, later on a cold start: a picture of an
+# unpainted (one-colour, a few hundred bytes) window is taken again.
+shoot() {
+  for _ in $(seq 40); do
+    import -window "$title" "$1" || fail "cannot take $1"
+    [ "$(stat -c %s "$1")" -gt 4096 ] && { echo "screenshots: $1"; return; }
+    sleep 0.5
+  done
+  fail "the window in $1 never painted"
+}
 
 log="$work/home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
 # The page's first message says it is up.
 loaded="No Session id is active"
 for _ in $(seq 300); do grep -qs "$loaded" "$log" && break; sleep 0.1; done
 grep -qs "$loaded" "$log" || fail "the join page did not load"
-sleep 1  # its first painting
 shoot "$out/join-page.png"
 for _ in $(seq 300); do [[ "$(strip)" == [0-9]* ]] && break; sleep 0.1; done
 [[ "$(strip)" == [0-9]* ]] || fail "the download strip never showed"
 sleep 3
 shoot "$out/downloading.png"
+kill "$app" 2>/dev/null || true
+wait "$app" 2>/dev/null || true
+
+# A start without any request, in a home of its own: the window says what to open.
+mkdir -p "$work/empty-home"
+HOME="$work/empty-home" GTK_A11Y=none "$bundle/Contents/MacOS/OrvoTendraKelvane" >"$work/empty.log" 2>&1 &
+pids+=($!)
+empty="$work/empty-home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
+for _ in $(seq 300); do grep -qs "No support request to join" "$empty" && break; sleep 0.1; done
+grep -qs "No support request to join" "$empty" || fail "the start without a request did not say so"
+shoot "$out/no-request.png"

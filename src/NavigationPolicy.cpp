@@ -5,6 +5,8 @@
 namespace {
 constexpr const char* kDeepLinkScheme = "orvojoin";
 constexpr const char* kOfflinePage = "NoInternetPage.html";
+// The bundle's page for a start without any request; shown where the join page would be.
+constexpr const char* kNoRequestPage = "NoRequestPage.html";
 }  // namespace
 
 std::optional<std::string> urlScheme(const std::string& url) {
@@ -29,7 +31,10 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
             return NavigationDecision::Allow;
         }
         if (!action.url) return NavigationDecision::Cancel;
-        if (action.url->find(kOfflinePage) != std::string::npos) return NavigationDecision::Allow;
+        if (action.url->find(kOfflinePage) != std::string::npos ||
+            action.url->find(kNoRequestPage) != std::string::npos) {
+            return NavigationDecision::Allow;
+        }
         return NavigationDecision::Cancel;
     };
     if (action.type == NavigationType::Reload ||

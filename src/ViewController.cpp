@@ -56,6 +56,10 @@ void ViewController::viewDidLoad() {
             "During "
             "Network Init : " +
             url);
+        // No data centre and so no server: there is no request to join. The customer reads
+        // what to open instead of a blank window.
+        printLine("viewDidLoad() : No support request to join: the window says what to open");
+        loadStaticPage("NoRequestPage.html");
         return;
     }
     loadJoinPageURl();
@@ -162,8 +166,11 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
 
 void ViewController::loadStaticNoInternetPage() {
     platform::assertMainThread("ViewController::loadStaticNoInternetPage");
-    std::string page =
-        platform::Bundle::mainBundlePath() + "/Contents/Resources/NoInternetPage.html";
+    loadStaticPage("NoInternetPage.html");
+}
+
+void ViewController::loadStaticPage(const std::string& name) {
+    std::string page = platform::Bundle::mainBundlePath() + "/Contents/Resources/" + name;
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
     m_webView->loadFileURL(page);
 }

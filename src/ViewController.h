@@ -47,6 +47,8 @@ class ViewController final : public platform::WebViewDelegate,
     void handleDeepLink(const std::string& url);
     void handleWebViewError(const std::string& errorDescription);
     void loadStaticNoInternetPage();
+    // One of the bundle's own pages, from Contents/Resources.
+    void loadStaticPage(const std::string& name);
     void restoreWindowTitle();
 
     std::unique_ptr<platform::Window> m_window;

@@ -7,6 +7,7 @@
 #include "Handlers/Logging.h"
 #include "PreferredCopy.h"
 #include "Product.h"
+#include "VolumeStart.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Process.h"
@@ -37,11 +38,21 @@ std::string desktopActivationToken() {
     return token.value_or("");
 }
 
+// A start from the Kelvane volume hands the process to a private copy of the bundle.
+void runOffTheVolume(char** argv) {
+    auto instead = VolumeStart::executableInstead(platform::Bundle::mainBundlePath());
+    if (!instead) return;
+    platform::Status started = platform::Process::replaceWith(*instead, argv);
+    std::fprintf(stderr, "%s: cannot start %s (%s); it runs from the volume.\n",
+                 Product::kDisplayName, instead->c_str(), started.errorDescription().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Product::handToPlatform();
     runPreferredCopyOfAPackagedStart(argv);
+    runOffTheVolume(argv);
     // One copy per user and home: a second start brings the running window forward and ends
     // before it touches the log, the preferences or the agent folder.
     static std::unique_ptr<platform::SingleInstance> instance = platform::SingleInstance::claim(

@@ -86,3 +86,9 @@ std::string KelvanePaths::updateVolumeBundle() {
 std::string KelvanePaths::installedApplication() {
     return platform::SearchPaths::shared().userApplicationsDirectory() + "/" + Product::kBundleName;
 }
+
+std::string KelvanePaths::volumeStartCopies() {
+    return platform::format("%@/Caches/%@/VolumeStart",
+                            platform::SearchPaths::shared().userLibraryDirectory(),
+                            Product::kApplicationId);
+}

@@ -41,6 +41,9 @@ class KelvanePaths {
     static std::string updateVolumeBundle();
     // The copy the customer starts from the menu, which the staged bundle replaces at exit.
     static std::string installedApplication();
+    // Private copies of the bundle that starts from the Kelvane volume runs from, one folder
+    // per process id.
+    static std::string volumeStartCopies();
 
     KelvanePaths() = delete;
 };

@@ -18,6 +18,10 @@ class Process {
     // it was set.
     static std::optional<std::string> takeEnvironmentVariable(const std::string& name);
 
+    // This process's id, and whether the process with `id` still runs.
+    static int id();
+    static bool isAlive(int id);
+
     // Replaces this process's program with `executable`, with the same arguments after the
     // first (`argv`, ending in a null pointer; its first becomes `executable`). Returns only
     // when it cannot, saying why, with `argv` as it was.

@@ -10,6 +10,7 @@
 #include "../support/Files.h"
 #include "../support/SubstituteServer.h"
 #include "platform/PropertyList.h"
+#include "platform/Url.h"
 #include "platform/Volumes.h"
 
 using ::testing::HasSubstr;
@@ -95,9 +96,10 @@ TEST_F(SessionConfiguration, EmptyTokenSkipsTheLookupAndBadInfoPlistIsLogged) {
 
 TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInstallsItself) {
     // The customer's disk image, attached by the disk-image tool under the default volumes root.
-    std::string image = m_home / "OrvoTendraKelvane.dmg";
+    std::string image = m_home / "Request-T-volume.iso";
     std::string make = std::string("'") + KELVANE_SOURCE_DIR +
-                       "/scripts/make-image.sh' --volume 'Kelvane Plugin' --output '" + image +
+                       "/scripts/make-image.sh' --launchers --volume 'Kelvane Plugin' --output '" +
+                       image +
                        "' --config \"$(printf "
                        "'CONVELO_IND\\nKelvaneToken=T-volume&DC=eu&pathForKelvane=join')\" '" +
                        m_bundle + "'";
@@ -128,9 +130,41 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
     ASSERT_EQ(lookups.size(), 1u);
     EXPECT_EQ(lookups[0]["query"], "src=rs&kelvane_token=T-volume");
 
-    // Started from the volume itself, beside its configuration file: nothing is taken over.
+    // Started from the volume itself, as a customer does: the program runs from a private copy
+    // off the volume, so the volume search finds the volume it came from and takes its request
+    // over, and the volume can be ejected while the session runs.
+    fs::remove_all(m_home / "Applications");
     std::string second = runOnce({}, volume + "/Orvo Tendra Kelvane.app");
-    EXPECT_THAT(second, Not(HasSubstr("KelvaneConfiguration Directory")));
+    EXPECT_THAT(second, HasSubstr("KelvaneConfiguration Directory : " +
+                                  platform::Url::fileUrl(volume + "/.kelvaneConfiguration", false)))
+        << second;
+    EXPECT_THAT(second, HasSubstr("Orvo Kelvane App path : " + m_home.path() +
+                                  "/Library/Caches/com.Orvo.Tendra.OrvoTendraKelvane/"
+                                  "VolumeStart/"));
+    EXPECT_THAT(second, HasSubstr(argumentsLine(m_server.host(), "T-volume", "eu")));
+    EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/OrvoTendraKelvane"));
+    lookups = m_server.requestsFor("/api/v2/service_domain");
+    ASSERT_EQ(lookups.size(), 2u);
+    EXPECT_EQ(lookups[1]["query"], "src=rs&kelvane_token=T-volume");
+
+    // The same through the launcher at the volume's root, and through its autorun file run
+    // from there, as the file managers run them.
+    for (const std::string launcher : {"Orvo Tendra - Kelvane", "autorun.sh"}) {
+        SCOPED_TRACE(launcher);
+        fs::remove_all(m_home / "Applications");
+        {
+            fs::path here = fs::current_path();
+            fs::current_path(volume);
+            LaunchedApp app(volume + "/" + launcher, {}, m_home.path(), m_home / "launcher.txt");
+            fs::current_path(here);
+            EXPECT_TRUE(logShows("KelvaneConfiguration Directory", 20)) << AppFixture::log();
+            EXPECT_TRUE(closeWindow(app));
+            EXPECT_TRUE(app.waitForExit(20).has_value());
+        }
+        EXPECT_THAT(AppFixture::log(), HasSubstr(argumentsLine(m_server.host(), "T-volume", "eu")));
+        EXPECT_TRUE(fs::exists(installed + "/Contents/MacOS/OrvoTendraKelvane"));
+        fs::remove(m_home / "Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log");
+    }
 
     ASSERT_EQ(std::system(("'" + tool + "' detach '" + volume + "' >/dev/null").c_str()), 0);
     EXPECT_TRUE(fs::is_empty(m_home.volumes()));
@@ -141,6 +175,15 @@ TEST_F(SessionConfiguration, StartFromAnotherFolderTakesTheMountedVolumeAndInsta
 
 // A custom-domain lookup answered by a trickle: a termination request ends the waiting start
 // at once, and a start left alone gives the lookup up after its time-out and goes on.
+// No request at all (no volume, no arguments, nothing stored): the window says what to open
+// instead of staying blank, and the lines that say so stay.
+TEST_F(SessionConfiguration, AStartWithNoRequestSaysWhatToOpen) {
+    std::string log = runOnce({});
+    EXPECT_THAT(log, HasSubstr("Invalid URL Given Formed During Network Init : https:///"));
+    EXPECT_THAT(log, HasSubstr("viewDidLoad() : No support request to join: the window says "
+                               "what to open"));
+}
+
 TEST_F(SessionConfiguration, ATricklingLookupIsGivenUpAndTerminationEndsTheWait) {
     m_server.setRoutes(
         {{"/api/v2/service_domain", {{"repeatBytes", 50000000}, {"bytesPerSecond", 4096}}}});

@@ -20,6 +20,10 @@ TEST(NavigationPolicy, MainFrameLoadsAndReloadsStayOnTheServerOrTheOfflinePage) 
               NavigationDecision::Allow);
     EXPECT_EQ(decide(NavigationType::Other, "file:///app/Contents/Resources/NoInternetPage.html"),
               NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "file:///app/Contents/Resources/NoRequestPage.html"),
+              NavigationDecision::Allow);
+    EXPECT_EQ(decide(NavigationType::Other, "file:///app/Contents/Resources/Other.html"),
+              NavigationDecision::Cancel);
     EXPECT_EQ(decide(NavigationType::Other, "https://elsewhere.example/"),
               NavigationDecision::Cancel);
     EXPECT_EQ(decide(NavigationType::Reload, "https://elsewhere.example/"),

@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +21,15 @@ std::optional<std::string> Process::takeEnvironmentVariable(const std::string& n
     std::string taken = value;
     ::unsetenv(name.c_str());
     return taken;
+}
+
+int Process::id() {
+    return static_cast<int>(::getpid());
+}
+
+bool Process::isAlive(int id) {
+    // EPERM: it runs, as another user's.
+    return id > 0 && (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 Status Process::replaceWith(const std::string& executable, char** argv) {
