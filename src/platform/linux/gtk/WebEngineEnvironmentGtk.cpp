@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtk/gtk.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -14,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <thread>
 
 #include "../../WebEngineEnvironment.h"
 #include "../support/Owned.h"
@@ -88,19 +88,19 @@ std::optional<std::string> sandboxRefusal() {
     if (child == 0) probeInChild(writing.get(), uidMap, gidMap);
     (void)writing.reset();
 
-    auto deadline = std::chrono::steady_clock::now() + kProbeTimeLimit;
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return std::string("the probe of its sandbox did not answer");
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    // The answer, or the end of the child (its end of the pipe closes), wakes this at once.
+    pollfd wait{reading.get(), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&wait, 1, static_cast<int>(kProbeTimeLimit.count() * 1000));
+    } while (ready < 0 && errno == EINTR);
     int answer[2] = {-1, 0};
-    if (::read(reading.get(), answer, sizeof answer) != sizeof answer)
-        return std::string("the probe of its sandbox ended without an answer");
+    bool answered = ready == 1 && ::read(reading.get(), answer, sizeof answer) == sizeof answer;
+    if (ready != 1) ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (ready != 1) return std::string("the probe of its sandbox did not answer");
+    if (!answered) return std::string("the probe of its sandbox ended without an answer");
     if (answer[0] == 0) return std::nullopt;
     std::string why = answer[1] == ENOSPC ? "the system's limit of user namespaces is reached"
                                           : std::strerror(answer[1]);
