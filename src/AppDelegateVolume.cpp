@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
 // A configuration file holds three short values; anything far larger is not one.
 constexpr std::size_t kMaximumConfigurationBytes = 64 * 1024;
 
@@ -51,7 +50,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     printLine("getKelvaneVolumePath() : Application folder : " +
               platform::SearchPaths::shared().localApplicationsDirectory());
 
-    std::string configuration = bundleFolder + "/" + kConfigurationFileName;
+    std::string configuration = bundleFolder + "/" + Product::kConfigurationFileName;
     std::string application = bundleFolder + "/" + Product::kBundleName;
     platform::FileManager& files = platform::FileManager::defaultManager();
     if (files.fileExistsAtPath(configuration)) {
@@ -77,7 +76,7 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
                   trueFalse(flags.writable) + ", isUnmountable : " + trueFalse(flags.unmountable) +
                   ", Description : " + flags.description + ", type : " + flags.type);
         if (flags.unmountable && flags.removable) {
-            configuration = volume + "/" + kConfigurationFileName;
+            configuration = volume + "/" + Product::kConfigurationFileName;
             application = volume + "/" + Product::kBundleName;
             printLine("getKelvaneVolumePath() : KelvaneConfiguration Directory : " +
                       platform::Url::fileUrl(configuration, false));

@@ -12,6 +12,8 @@ inline constexpr const char* kBundleName = "Orvo Tendra Kelvane.app";
 inline constexpr const char* kDisplayName = "Orvo Tendra - Kelvane";
 // The volume that brings the application: its first install and its updates.
 inline constexpr const char* kVolumeName = "Kelvane Plugin";
+// The support request on that volume, beside the bundle.
+inline constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
 inline constexpr const char* kDiskImageTool = "/usr/bin/hdiutil";
 
 platform::ProductIdentity identity();

@@ -45,7 +45,8 @@ void removeCopiesOfEndedProcesses(const std::string& copies) {
 std::optional<std::string> VolumeStart::executableInstead(const std::string& bundlePath) {
     std::string folder = fs::path(bundlePath).parent_path().string();
     platform::FileManager& files = platform::FileManager::defaultManager();
-    if (!files.fileExistsAtPath(folder + "/.kelvaneConfiguration") || !isKelvaneVolume(folder))
+    if (!files.fileExistsAtPath(folder + "/" + Product::kConfigurationFileName) ||
+        !isKelvaneVolume(folder))
         return std::nullopt;
 
     std::string copies = KelvanePaths::volumeStartCopies();

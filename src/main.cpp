@@ -17,16 +17,21 @@
 
 namespace {
 
+// Hands the process to `executable`; returns only when that cannot be, after saying so and
+// what runs `otherwise`.
+void runInstead(const std::string& executable, char** argv, const char* otherwise) {
+    platform::Status started = platform::Process::replaceWith(executable, argv);
+    std::fprintf(stderr, "%s: cannot start %s (%s); %s.\n", Product::kDisplayName,
+                 executable.c_str(), started.errorDescription().c_str(), otherwise);
+}
+
 // The package's launcher sets this: such a start runs the copy the application keeps current
 // (PreferredCopy), before anything else happens in either.
 void runPreferredCopyOfAPackagedStart(char** argv) {
     if (!platform::Process::takeEnvironmentVariable("KELVANE_PACKAGED_START")) return;
     auto instead = PreferredCopy::executableInstead(platform::Bundle::mainBundlePath(),
                                                     KelvanePaths::installedApplication());
-    if (!instead) return;
-    platform::Status started = platform::Process::replaceWith(*instead, argv);
-    std::fprintf(stderr, "%s: cannot start %s (%s); the packaged copy runs instead.\n",
-                 Product::kDisplayName, instead->c_str(), started.errorDescription().c_str());
+    if (instead) runInstead(*instead, argv, "the packaged copy runs instead");
 }
 
 // What the desktop gave this start to raise a window with: a Wayland activation token, else
@@ -41,10 +46,7 @@ std::string desktopActivationToken() {
 // A start from the Kelvane volume hands the process to a private copy of the bundle.
 void runOffTheVolume(char** argv) {
     auto instead = VolumeStart::executableInstead(platform::Bundle::mainBundlePath());
-    if (!instead) return;
-    platform::Status started = platform::Process::replaceWith(*instead, argv);
-    std::fprintf(stderr, "%s: cannot start %s (%s); it runs from the volume.\n",
-                 Product::kDisplayName, instead->c_str(), started.errorDescription().c_str());
+    if (instead) runInstead(*instead, argv, "it runs from the volume");
 }
 
 }  // namespace
