@@ -34,18 +34,20 @@ void AppDelegate::initializeKelvane() {
     // uses them once it exists.
     platform::WebView::prepare(ViewController::scriptMessageNames());
 
-    std::vector<std::string> volumePaths = getKelvaneVolumePath();
-    if (!volumePaths.empty()) {
-        if (platform::FileManager::defaultManager().fileExistsAtPath(volumePaths[0])) {
-            copyKelvaneConfiguration(volumePaths[0], volumePaths[1]);
-        } else {
-            printLine("awakeFromNib()Configuration file does not exist at path: " + volumePaths[0]);
-        }
-    }
-
+    takeVolumeConfiguration();
     Utils::parseCommandLineArgs();
     SessionDetails::getInstance().setDefaultOrvoDirectoryManager(
         &platform::FileManager::defaultManager());
+}
+
+void AppDelegate::takeVolumeConfiguration() {
+    std::vector<std::string> volumePaths = getKelvaneVolumePath();
+    if (volumePaths.empty()) return;
+    if (platform::FileManager::defaultManager().fileExistsAtPath(volumePaths[0])) {
+        copyKelvaneConfiguration(volumePaths[0], volumePaths[1]);
+    } else {
+        printLine("awakeFromNib()Configuration file does not exist at path: " + volumePaths[0]);
+    }
 }
 
 // Support reads here how the web engine runs on this customer's system: which display, which

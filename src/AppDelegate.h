@@ -37,6 +37,10 @@ class AppDelegate final : public platform::ApplicationDelegate {
 
     using Parameters = std::map<std::string, std::string>;
 
+    // The Kelvane volume's configuration made the info plist, and its bundle installed, when
+    // the volume search finds one.
+    void takeVolumeConfiguration();
+
     // The Kelvane volume's [configuration file, application bundle], or empty.
     std::vector<std::string> getKelvaneVolumePath();
     // The configuration file's key=value pairs; absent when it cannot be read.

@@ -1,13 +1,16 @@
 // AppDelegate: finding the Kelvane volume, taking over its configuration file and installing
 // the application from it.
 
+#include <algorithm>
 #include <filesystem>
 
 #include "AppDelegate.h"
 #include "Handlers/KelvaneConfiguration.h"
 #include "Handlers/Logging.h"
+#include "Handlers/MenuEntryWriter.h"
 #include "Handlers/Utils.h"
 #include "Product.h"
+#include "StartRequest.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Preferences.h"
@@ -66,8 +69,13 @@ std::vector<std::string> AppDelegate::getKelvaneVolumePath() {
     }
     printLine("\ngetKelvaneVolumePath() : Mounted Volumes : " + describeUrls(volumes));
 
+    // A start from a Kelvane volume takes that volume's request, whatever else is mounted.
+    auto startedFrom = StartRequest::current().volume;
+    if (startedFrom && std::find(volumes.begin(), volumes.end(), *startedFrom) == volumes.end())
+        startedFrom.reset();
     for (const std::string& volume : volumes) {
         if (volume.find(Product::kVolumeName) == std::string::npos) continue;
+        if (startedFrom && volume != *startedFrom) continue;
         auto info = platform::Volumes::shared().fileSystemInfo(volume);
         platform::VolumeInfo flags = info.value_or(platform::VolumeInfo{});
         printLine(std::string("getKelvaneVolumePath()") +
@@ -189,5 +197,7 @@ void AppDelegate::copyKelvaneConfiguration(const std::string& orvoKelvaneConfFil
                   " : Error copying Orvo Tendra Kelvane Application to Application Folder.\n "
                   "Error Description = " +
                   replaced.status.errorDescription());
+        return;
     }
+    MenuEntryWriter::addToMenu(kFunction, installed);
 }

@@ -46,6 +46,11 @@ void ViewController::viewDidLoad() {
 
     NetworkMonitor::shared().setNetworkMonitorDelegate(this);
     NativeMessageHandler::shared().setNativeMessageHandlerDelegate(this);
+    showSupportRequest();
+}
+
+void ViewController::showSupportRequest() {
+    platform::assertMainThread("ViewController::showSupportRequest");
     SessionDetails& session = SessionDetails::getInstance();
     NetworkMonitor::shared().startMonitoringReachability(session.webServerName().value_or(""));
 

@@ -22,6 +22,9 @@ class ViewController final : public platform::WebViewDelegate,
     static const std::vector<std::string>& scriptMessageNames();
 
     void viewDidLoad();
+    // The join page of the session's support request, or the page that says there is none;
+    // again whenever a later start's request takes the place of this one's.
+    void showSupportRequest();
     void loadJoinPageURl();
     void userContentController(const platform::ScriptMessage& message);
 

@@ -5,6 +5,7 @@
 
 #include "Handlers/KelvanePaths.h"
 #include "Product.h"
+#include "StartRequest.h"
 #include "platform/Bundle.h"
 #include "platform/FileManager.h"
 #include "platform/Process.h"
@@ -42,12 +43,26 @@ void removeCopiesOfEndedProcesses(const std::string& copies) {
 
 }  // namespace
 
-std::optional<std::string> VolumeStart::executableInstead(const std::string& bundlePath) {
+std::optional<std::string> VolumeStart::kelvaneVolumeOf(const std::string& bundlePath) {
     std::string folder = fs::path(bundlePath).parent_path().string();
-    platform::FileManager& files = platform::FileManager::defaultManager();
-    if (!files.fileExistsAtPath(folder + "/" + Product::kConfigurationFileName) ||
+    if (!platform::FileManager::defaultManager().fileExistsAtPath(
+            folder + "/" + Product::kConfigurationFileName) ||
         !isKelvaneVolume(folder))
         return std::nullopt;
+    return folder;
+}
+
+void VolumeStart::removeCopyOfThisProcess(const std::string& bundlePath) {
+    std::string own =
+        KelvanePaths::volumeStartCopies() + "/" + std::to_string(platform::Process::id());
+    if (fs::path(bundlePath).parent_path() == fs::path(own))
+        (void)platform::FileManager::defaultManager().removeItem(own);
+}
+
+std::optional<std::string> VolumeStart::executableInstead(const std::string& bundlePath) {
+    auto volume = kelvaneVolumeOf(bundlePath);
+    if (!volume) return std::nullopt;
+    platform::FileManager& files = platform::FileManager::defaultManager();
 
     std::string copies = KelvanePaths::volumeStartCopies();
     removeCopiesOfEndedProcesses(copies);
@@ -65,6 +80,8 @@ std::optional<std::string> VolumeStart::executableInstead(const std::string& bun
                      Product::kDisplayName,
                      made ? "the copy cannot be run" : made.errorDescription().c_str());
         (void)files.removeItem(own);
+        return std::nullopt;
     }
+    platform::Process::setEnvironmentVariable(StartRequest::kFromVolumeVariable, *volume);
     return executable;
 }

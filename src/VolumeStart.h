@@ -14,5 +14,12 @@ class VolumeStart {
     // root of a Kelvane volume beside its configuration file, as the volume search would find
     // it; absent otherwise, or when no copy can be made (the start then goes on from the
     // volume).
+    // The copy is told the volume it left (StartRequest::kFromVolumeVariable).
     static std::optional<std::string> executableInstead(const std::string& bundlePath);
+
+    // The Kelvane volume whose root `bundlePath` stands at, beside its configuration file.
+    static std::optional<std::string> kelvaneVolumeOf(const std::string& bundlePath);
+
+    // A start that handed its request to the copy that runs needs its private copy no more.
+    static void removeCopyOfThisProcess(const std::string& bundlePath);
 };

@@ -4,9 +4,11 @@
 
 #include "AppDelegate.h"
 #include "Handlers/KelvanePaths.h"
-#include "Handlers/Logging.h"
+#include "Handlers/MenuEntryWriter.h"
 #include "PreferredCopy.h"
 #include "Product.h"
+#include "RequestHandOver.h"
+#include "StartRequest.h"
 #include "VolumeStart.h"
 #include "platform/Application.h"
 #include "platform/Bundle.h"
@@ -25,13 +27,14 @@ void runInstead(const std::string& executable, char** argv, const char* otherwis
                  executable.c_str(), started.errorDescription().c_str(), otherwise);
 }
 
-// The package's launcher sets this: such a start runs the copy the application keeps current
-// (PreferredCopy), before anything else happens in either.
-void runPreferredCopyOfAPackagedStart(char** argv) {
-    if (!platform::Process::takeEnvironmentVariable("KELVANE_PACKAGED_START")) return;
+// The package's launcher and the menu entry written for the installed copy set this: such a
+// start runs the newest whole copy (PreferredCopy), before anything else happens in either.
+void runNewestCopyOfAMenuStart(char** argv) {
+    if (!platform::Process::takeEnvironmentVariable(MenuEntryWriter::kMenuStartVariable)) return;
     auto instead = PreferredCopy::executableInstead(platform::Bundle::mainBundlePath(),
-                                                    KelvanePaths::installedApplication());
-    if (instead) runInstead(*instead, argv, "the packaged copy runs instead");
+                                                    KelvanePaths::installedApplication(),
+                                                    PreferredCopy::packagedBundle());
+    if (instead) runInstead(*instead, argv, "the copy started runs instead");
 }
 
 // What the desktop gave this start to raise a window with: a Wayland activation token, else
@@ -53,30 +56,30 @@ void runOffTheVolume(char** argv) {
 
 int main(int argc, char** argv) {
     Product::handToPlatform();
-    runPreferredCopyOfAPackagedStart(argv);
+    runNewestCopyOfAMenuStart(argv);
     runOffTheVolume(argv);
-    // One copy per user and home: a second start brings the running window forward and ends
-    // before it touches the log, the preferences or the agent folder.
+    StartRequest::setCurrent(StartRequest::ofThisProcess(argc, argv));
+    // One copy per user and home: a second start hands the running copy its request, or asks
+    // for its window, and ends before it touches the log, the preferences or the agent folder.
+    static AppDelegate* running = nullptr;
     static std::unique_ptr<platform::SingleInstance> instance = platform::SingleInstance::claim(
-        platform::SearchPaths::shared().homeDirectory(), desktopActivationToken(),
-        [](const std::string& token) {
-            bool presented = platform::Application::shared().presentMainWindow(token);
-            logLine("%s : A later start asked for the window, %@; %@", "main",
-                    token.empty() ? std::string("without an activation token")
-                                  : "with the activation token " + token,
-                    presented ? "brought forward" : "none to bring forward");
-            return presented;
+        platform::SearchPaths::shared().homeDirectory(),
+        {desktopActivationToken(), StartRequest::current().items()},
+        [](const platform::LaterStart& later) {
+            return running && RequestHandOver::takeOver(later, *running);
         });
     if (!instance) {
-        std::fprintf(stderr,
-                     "%s is already running for this user and home; its window was "
-                     "brought forward.\n",
-                     Product::kDisplayName);
+        VolumeStart::removeCopyOfThisProcess(platform::Bundle::mainBundlePath());
+        std::fprintf(stderr, "%s is already running for this user and home; %s.\n",
+                     Product::kDisplayName,
+                     StartRequest::current().bringsRequest() ? "it took this support request over"
+                                                             : "its window was brought forward");
         return 0;
     }
     // The web engine reads its sandbox and renderer from the environment: chosen while this
     // process has no other thread yet.
     (void)platform::WebEngineEnvironment::choose();
     static AppDelegate delegate;
+    running = &delegate;
     return platform::Application::shared().run(argc, argv, delegate);
 }

@@ -17,6 +17,7 @@
 #include "KelvanePaths.h"
 #include "LogHandler.h"
 #include "Logging.h"
+#include "MenuEntryWriter.h"
 #include "OrvoKelvaneUpdater.h"
 #include "ServerAnswers.h"
 
@@ -384,4 +385,6 @@ void Utils::replaceInstalledApplication(const char* function) {
         return;
     }
     logLine("%s Updated Kelvane app Copied to %@", function, installed);
+    // The update may bring new icons or texts for the menu.
+    MenuEntryWriter::addToMenu(function, installed);
 }

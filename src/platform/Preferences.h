@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "PropertyList.h"
 #include "Replaceable.h"
@@ -48,6 +49,10 @@ class Preferences : public Replaceable<Preferences> {
 
     // Every visible key and value, argument domain applied.
     virtual PlistDictionary dictionaryRepresentation() const = 0;
+
+    // The argument domain made anew from `launchArguments` (what follows the program): a later
+    // start's arguments take the place of this process's own when its request is taken over.
+    virtual void replaceArgumentDomain(const std::vector<std::string>& launchArguments) = 0;
 };
 
 }  // namespace platform

@@ -18,6 +18,9 @@ class Process {
     // it was set.
     static std::optional<std::string> takeEnvironmentVariable(const std::string& name);
 
+    // Sets `name` for this process and the programs it starts or hands over to.
+    static void setEnvironmentVariable(const std::string& name, const std::string& value);
+
     // This process's id, and whether the process with `id` still runs.
     static int id();
     static bool isAlive(int id);

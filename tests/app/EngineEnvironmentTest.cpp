@@ -145,8 +145,9 @@ TEST_F(EngineEnvironment,
     ASSERT_TRUE(status.has_value()) << "the second start kept running";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
     EXPECT_TRUE(
-        logShows("main : A later start asked for the window, with the activation token "
-                 "token-from-the-desktop; brought forward",
+        logShows("main : A later start brought a support request with the arguments "
+                 "-KelvaneToken T-31 -DC com -pathForKelvane join, with the activation token "
+                 "token-from-the-desktop; it takes the place of this one's",
                  10))
         << log();
     ::kill(app->pid(), SIGTERM);

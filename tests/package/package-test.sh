@@ -29,7 +29,7 @@ for size in 16 24 32 48 64 128 256 512; do
   [ -s "$root/usr/share/icons/hicolor/${size}x${size}/apps/$id.png" ] || fail "no ${size}px icon"
 done
 launcher="$root/usr/bin/orvo-tendra-kelvane"
-[ -x "$launcher" ] && grep -q 'KELVANE_PACKAGED_START=1 exec "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" "$@"' "$launcher" ||
+[ -x "$launcher" ] && grep -q 'KELVANE_MENU_START=1 exec "/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/MacOS/OrvoTendraKelvane" "$@"' "$launcher" ||
   fail "the launcher does not start the packaged bundle's program"
 # The AppArmor profile ships beside the program; the maintainer scripts place and remove it.
 [ -s "$root/usr/share/orvo-tendra-kelvane/apparmor/orvo-tendra-kelvane" ] || fail "no AppArmor profile"

@@ -125,8 +125,8 @@ void PlistPreferences::load() {
 }
 
 std::optional<PlistValue> PlistPreferences::objectForKey(const std::string& key) const {
-    if (auto it = m_arguments.find(key); it != m_arguments.end()) return it->second;
     std::lock_guard lock(m_mutex);
+    if (auto it = m_arguments.find(key); it != m_arguments.end()) return it->second;
     if (auto it = m_stored.find(key); it != m_stored.end()) return it->second;
     return std::nullopt;
 }
@@ -240,12 +240,18 @@ void PlistPreferences::writeInBackground() {
 
 PlistDictionary PlistPreferences::dictionaryRepresentation() const {
     PlistDictionary all;
-    {
-        std::lock_guard lock(m_mutex);
-        all = m_stored;
-    }
+    std::lock_guard lock(m_mutex);
+    all = m_stored;
     for (const auto& [key, value] : m_arguments) all.insert_or_assign(key, value);
     return all;
+}
+
+void PlistPreferences::replaceArgumentDomain(const std::vector<std::string>& launchArguments) {
+    std::vector<std::string> arguments{""};  // in the program's place
+    arguments.insert(arguments.end(), launchArguments.begin(), launchArguments.end());
+    PlistDictionary domain = parseArgumentDomain(arguments);
+    std::lock_guard lock(m_mutex);
+    m_arguments = std::move(domain);
 }
 
 }  // namespace platform

@@ -25,6 +25,7 @@ class PlistPreferences final : public Preferences {
     bool synchronize() override;
     void synchronizeInBackground() override;
     PlistDictionary dictionaryRepresentation() const override;
+    void replaceArgumentDomain(const std::vector<std::string>& launchArguments) override;
 
     std::string storePath() const override { return m_path; }
 
@@ -39,8 +40,9 @@ class PlistPreferences final : public Preferences {
     void writeInBackground();
 
     const std::string m_path;
-    const PlistDictionary m_arguments;
-    mutable std::mutex m_mutex;  // guards the values and the changes, never held for the disk
+    mutable std::mutex m_mutex;  // guards the values, the changes and the arguments, never held
+                                 // for the disk
+    PlistDictionary m_arguments;
     PlistDictionary m_stored;
     Changes m_changes;
     std::mutex m_writing;  // one write at a time in this process

@@ -23,6 +23,10 @@ std::optional<std::string> Process::takeEnvironmentVariable(const std::string& n
     return taken;
 }
 
+void Process::setEnvironmentVariable(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
 int Process::id() {
     return static_cast<int>(::getpid());
 }
