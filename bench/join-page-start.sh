@@ -6,7 +6,9 @@
 #   fetches the test script and reports back), with a token (the custom-domain lookup comes
 #   first) and without one;
 # - CPU time of the whole process group (the program, its web and network processes) over 30 s
-#   idle on the loaded page, both programs side by side, and each one's own resident memory.
+#   idle on the loaded page, both programs side by side, and each one's own resident memory;
+# - the same CPU time on the offline page (the service's port refuses, so the page is shown and
+#   reloaded every 2 s), beside the join page's figure.
 # Usage: bench/join-page-start.sh [build folder]
 # BENCH_ROUNDS (default 5) sets the rounds, BENCH_IDLE_SECONDS (default 30) the idle time.
 set -euo pipefail
@@ -92,3 +94,27 @@ row "idle CPU on the join page, 30 s, whole process group" "$(spread '% of a cor
   "bare WebKitGTK program" "$(spread '% of a core' "${bare_idle[@]}")" "ratio at most 2"
 row "UI-process resident memory at idle" "$(spread MiB "${app_rss[@]}")" \
   "bare WebKitGTK program" "$(spread MiB "${bare_rss[@]}")" "ratio at most 1.05"
+
+# The offline page: the same program with its data centre at a port where nothing listens.
+offline="$WORK/offline/Orvo Tendra Kelvane.app"
+mkdir -p "$WORK/offline"
+cp -a "$BUNDLE" "$offline"
+scripts/write-deployment.sh "$offline/Contents/Resources/Deployment.plist" "127.0.0.1:9"
+offline_idle=()
+for _ in $(seq "$ROUNDS"); do
+  home="$(mktemp -d "$WORK/home-XXXXXX")"
+  HOME="$home" "$offline/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join >/dev/null 2>&1 &
+  offline_pid=$!
+  PIDS+=("$offline_pid")
+  until grep -qs "URL NetTest" "$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"; do sleep 0.1; done
+  sleep 5
+  thread_cpu "$offline_pid" >"$WORK/offline-before"
+  sleep "$idle_seconds"
+  thread_cpu "$offline_pid" >"$WORK/offline-after"
+  offline_idle+=("$(percent "$WORK/offline-before" "$WORK/offline-after")")
+  stop "$offline_pid"
+done
+printf 'idle on the offline page, %d s, %% of one core with web and network processes:\n  application        %s\n' \
+  "$idle_seconds" "$(spread % "${offline_idle[@]}")"
+row "idle CPU on the offline page, 30 s, whole process group" "$(spread '% of a core' "${offline_idle[@]}")" \
+  "the join page, same program" "$(spread '% of a core' "${app_idle[@]}")" "at most 3 % of a core"

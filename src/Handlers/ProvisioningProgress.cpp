@@ -39,11 +39,35 @@ platform::ProgressStrip ProvisioningProgress::downloading(std::uint64_t received
 
 void ProvisioningProgress::downloadStarted() {
     show(platform::ProgressStrip{"Downloading the support program…", std::nullopt});
+    platform::MainLoop::main().post([this] {
+        m_received = 0;
+        watchForTheNextByte();
+    });
 }
 
 void ProvisioningProgress::downloadProgressed(std::uint64_t received,
                                               std::optional<std::uint64_t> expected) {
-    show(downloading(received, expected));
+    platform::MainLoop::main().post(
+        [this, received, expected] { showReceived(received, expected); });
+}
+
+void ProvisioningProgress::showReceived(std::uint64_t received,
+                                        std::optional<std::uint64_t> expected) {
+    // Progress reports also come on a timer with nothing new, and may come after the download
+    // ended: only a new byte of the download under way counts.
+    if (!m_received || received <= *m_received) return;
+    m_received = received;
+    platform::ProgressStrip strip = downloading(received, expected);
+    m_fraction = strip.fraction;
+    m_hiding.reset();
+    if (m_display) m_display(strip);
+    watchForTheNextByte();
+}
+
+void ProvisioningProgress::watchForTheNextByte() {
+    m_stalled = platform::MainLoop::main().scheduleTimer(kStalledSeconds, false, [this] {
+        if (m_display) m_display(platform::ProgressStrip{"Waiting for the network…", m_fraction});
+    });
 }
 
 void ProvisioningProgress::downloadEnded() {
@@ -77,6 +101,10 @@ void ProvisioningProgress::failed(const platform::Failure& why) {
 void ProvisioningProgress::show(std::optional<platform::ProgressStrip> strip, bool briefly) {
     platform::MainLoop::main().post([this, strip = std::move(strip), briefly] {
         m_hiding.reset();
+        // Any other report ends the download's watch: it started, ended or failed.
+        m_stalled.reset();
+        m_received.reset();
+        m_fraction.reset();
         if (!m_display) return;
         m_display(strip);
         if (briefly) {

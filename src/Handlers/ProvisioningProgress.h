@@ -10,8 +10,9 @@
 #include "../platform/MainLoop.h"
 #include "../platform/Window.h"
 
-// What the window shows of an agent's provisioning: a strip while its image downloads, and a
-// short message when the support program could not be prepared. Reports come from any thread;
+// What the window shows of an agent's provisioning: a strip while its image downloads (which
+// says so when the line has stopped), and a short message when the support program could not
+// be prepared. Reports come from any thread;
 // the display is changed on the main thread, in the order the reports were made.
 class ProvisioningProgress {
   public:
@@ -32,10 +33,20 @@ class ProvisioningProgress {
     static platform::ProgressStrip downloading(std::uint64_t received,
                                                std::optional<std::uint64_t> expected);
 
+    // How long a download may go without a byte before the strip says the line has stopped.
+    static constexpr double kStalledSeconds = 15;
+
   private:
     static std::string failureText(const platform::Failure& why);
     void show(std::optional<platform::ProgressStrip> strip, bool briefly = false);
+    // Main thread: the figures for `received` bytes, and the watch for the next byte.
+    void showReceived(std::uint64_t received, std::optional<std::uint64_t> expected);
+    void watchForTheNextByte();
 
-    Display m_display;                          // main thread only
-    std::unique_ptr<platform::Timer> m_hiding;  // main thread only
+    // Main thread only.
+    Display m_display;
+    std::unique_ptr<platform::Timer> m_hiding;
+    std::unique_ptr<platform::Timer> m_stalled;
+    std::optional<std::uint64_t> m_received;  // of the download under way
+    std::optional<double> m_fraction;         // its last figure, kept while it waits
 };

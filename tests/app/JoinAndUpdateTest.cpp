@@ -131,3 +131,37 @@ TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAShortMessageInTheStr
         EXPECT_TRUE(app->waitForExit(20).has_value());
     }
 }
+
+// A line that stops mid-download: after a while without a byte the strip says it is waiting
+// for the network, keeping how far it got, and goes back to the figures when bytes flow again.
+TEST_F(JoinAndUpdate, AStalledDownloadSaysItWaitsForTheNetworkUntilBytesFlowAgain) {
+    SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
+    useServer(server);
+    auto size = fs::file_size(KELVANE_AGENT_IMAGE);
+    server.setRoutes({{"/agent/OrvoMac.dmg",
+                       {{"file", KELVANE_AGENT_IMAGE},
+                        {"bytesPerSecond", size / 4 + 1},
+                        {"pauseAfter", size / 2},
+                        {"pauseMs", 22000}}}});
+    joinWhenThePageLoads(server);
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    std::vector<std::string> seen;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::string strip = progressStrip(*app);
+            if (!strip.empty() && (seen.empty() || seen.back() != strip)) seen.push_back(strip);
+            return strip.empty() && fs::exists(receiptPath());
+        },
+        90))
+        << log();
+    auto waiting = std::find_if(seen.begin(), seen.end(), [](const std::string& strip) {
+        return strip.find("|Waiting for the network…") != std::string::npos;
+    });
+    ASSERT_NE(waiting, seen.end()) << ::testing::PrintToString(seen);
+    EXPECT_NEAR(std::stod(*waiting), 0.5, 0.05) << "the bar keeps how far it got: " << *waiting;
+    EXPECT_TRUE(std::any_of(waiting, seen.end(), [](const std::string& strip) {
+        return strip.find("|Downloading the support program: ") != std::string::npos;
+    })) << ::testing::PrintToString(seen);
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <mutex>
 
 using nlohmann::json;
@@ -86,14 +87,23 @@ void answerWithProvider(const json& answer, const httplib::Request& request,
     std::size_t stopAt = answer.value("truncateAfter", answerLength);
     double rate = answer.value("bytesPerSecond", 0.0);
     bool generated = answer.contains("repeatBytes");
+    // A line that stops once for a while: no byte after `pauseAfter` for `pauseMs`.
+    std::size_t pauseAfter = answer.value("pauseAfter", answerLength);
+    auto pause = std::make_shared<std::chrono::milliseconds>(answer.value("pauseMs", 0));
     auto provide = [=, body = std::move(body)](std::size_t offset, httplib::DataSink& sink) {
+        if (offset >= pauseAfter && pause->count() > 0) {
+            if (!waitUnlessStopping(std::exchange(*pause, std::chrono::milliseconds(0))))
+                return false;
+        }
         if (offset >= stopAt) {
             if (stopAt < answerLength) return false;  // closes the connection mid-body
             sink.done();                              // the end of a chunked body
             return true;
         }
-        std::size_t chunk = std::min<std::size_t>(rate > 0 ? std::max(1.0, rate / 10) : 65536,
-                                                  std::min(stopAt, answerLength) - offset);
+        std::size_t end = std::min(stopAt, answerLength);
+        if (offset < pauseAfter) end = std::min(end, pauseAfter);
+        std::size_t chunk =
+            std::min<std::size_t>(rate > 0 ? std::max(1.0, rate / 10) : 65536, end - offset);
         std::string data(chunk, 'x');
         if (file) {
             file->seekg(static_cast<std::streamoff>(start + offset));
@@ -175,7 +185,7 @@ void answerAsPlanned(const json& planned, const httplib::Request& request,
         planned.contains("json") ? planned["json"].dump() : planned.value("body", "");
     if (planned.contains("file") || planned.contains("repeatBytes") ||
         planned.contains("chunked") || planned.contains("truncateAfter") ||
-        planned.contains("bytesPerSecond")) {
+        planned.contains("bytesPerSecond") || planned.contains("pauseAfter")) {
         if (planned.contains("file"))
             contentType = planned.value("contentType", "application/octet-stream");
         answerWithProvider(planned, request, response, std::move(body), contentType,
