@@ -1,6 +1,7 @@
 #include "NetworkMonitor.h"
 
 #include "../platform/Url.h"
+#include "Logging.h"
 
 NetworkMonitor& NetworkMonitor::shared() {
     static NetworkMonitor* monitor = new NetworkMonitor();  // lives until the process ends
@@ -44,6 +45,9 @@ void NetworkMonitor::checkWebsiteReachability() {
     request.timeoutSeconds = kCheckTimeout;
     request.totalSeconds = kCheckTimeout;
     request.headers = {{"User-Agent", kUserAgent}};
+    // The page loads from this server whatever certificate it presents; so the check must
+    // pass exactly when the page could load, or the offline page would stay for good.
+    request.acceptAnyCertificate = true;
     platform::HttpClient::shared().getAsync(
         std::move(request), [this](platform::HttpResponse response) {
             platform::MainLoop::main().post(
@@ -53,6 +57,7 @@ void NetworkMonitor::checkWebsiteReachability() {
 
 void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
     m_checkInFlight = false;
+    logReasonIfChanged(response);
     if (!response.failure && response.statusCode == 200) {
         if (!m_isWebsiteReachable) {
             m_isWebsiteReachable = true;
@@ -62,4 +67,23 @@ void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
     }
     m_isWebsiteReachable = false;
     if (m_networkMonitorDelegate) m_networkMonitorDelegate->didFailedToConnect();
+}
+
+void NetworkMonitor::logReasonIfChanged(const platform::HttpResponse& response) {
+    static constexpr const char* kFunction = "-[NetworkMonitor checkWebsiteReachability]";
+    std::string reason;
+    if (response.failure) {
+        reason = response.failure->description;
+    } else if (response.statusCode != 200) {
+        reason = "its server answered " + std::to_string(response.statusCode);
+    }
+    // Without a network there is nothing for support to read here; the offline page says it.
+    if (!reason.empty() && !m_isInternetAvailable) return;
+    if (reason == m_lastFailureReason) return;
+    if (reason.empty()) {
+        logLine("%s : The join page can be reached again", kFunction);
+    } else {
+        logLine("%s : The join page cannot be reached: %@", kFunction, reason);
+    }
+    m_lastFailureReason = reason;
 }

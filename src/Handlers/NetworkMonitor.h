@@ -48,12 +48,15 @@ class NetworkMonitor {
   private:
     NetworkMonitor();
     void evaluate(const platform::HttpResponse& response);
+    // Why checks fail is logged once for each change, not every 2 s.
+    void logReasonIfChanged(const platform::HttpResponse& response);
 
     std::unique_ptr<platform::NetworkPathMonitor> m_monitor;
     std::string m_urlString;
     bool m_isInternetAvailable = false;
     NetworkMonitorDelegate* m_networkMonitorDelegate = nullptr;
     bool m_isWebsiteReachable = false;
-    bool m_checkInFlight = false;  // main thread only
+    bool m_checkInFlight = false;     // main thread only
+    std::string m_lastFailureReason;  // main thread only; empty: the last check passed
     std::unique_ptr<platform::Timer> m_reachabilityTimer;
 };

@@ -76,6 +76,10 @@ struct HttpRequest {
     // earlier bytes included) and, when the server announced it, the whole size; on the
     // transfer's thread, a few times a second at most.
     std::function<void(std::uint64_t received, std::optional<std::uint64_t> expected)> progress;
+    // Whether the server's certificate goes unchecked, as the join page's web view accepts
+    // it: only for the check that the join page's server can be reached, which sends and
+    // reads nothing but the answer's status.
+    bool acceptAnyCertificate = false;
 };
 
 struct HttpResponse {
@@ -98,7 +102,8 @@ struct DownloadResult {
     std::string location;
 };
 
-// The system's own HTTPS requests. Certificates are always verified; SSL_CERT_FILE, when set,
+// The system's own HTTPS requests. Certificates are verified (unless a request says
+// otherwise: acceptAnyCertificate); SSL_CERT_FILE, when set,
 // names the certificate authorities to trust. Cleartext http:// is refused, also when a
 // redirect leads there. A transfer slower than the useful rate for the whole time-out fails.
 // Every request goes through the proxy its chooser names (by default the desktop's proxy

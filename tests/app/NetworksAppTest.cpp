@@ -78,3 +78,30 @@ TEST_F(DesktopProxy, AHostTheSettingsExemptIsAskedDirectly) {
     ASSERT_TRUE(closeWindow(*app));
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }
+
+// A network that inspects TLS with an authority this computer does not trust, and a service
+// that is away when the application starts: the page would load (the web view accepts the
+// certificate), so the reachability check accepts it too and the offline page gives way as
+// soon as the server listens. Why the checks failed is logged once, not every 2 s.
+class UntrustedService : public AppFixture {};
+
+TEST_F(UntrustedService, TheJoinPageComesBackOnceTheServerListens) {
+    int port = 0;
+    {
+        // A port nobody listens on yet, for the server that comes later.
+        SubstituteServer probe;
+        port = probe.port();
+    }
+    pointDeploymentAt("127.0.0.1:" + std::to_string(port));
+    auto app = launch({"-KelvaneToken", "T-33", "-DC", "com", "-pathForKelvane", "join"});
+    ASSERT_TRUE(logShows("URL NetTest", 30)) << log();
+    ASSERT_TRUE(logShows("The join page cannot be reached: ", 30)) << log();
+    std::this_thread::sleep_for(std::chrono::seconds(5));  // two more failed checks
+    EXPECT_EQ(countOccurrences(log(), "The join page cannot be reached: "), 1u) << log();
+
+    SubstituteServer server({"--port", std::to_string(port)});
+    EXPECT_TRUE(waitUntil([&] { return !server.requestsFor("/join").empty(); }, 30)) << log();
+    EXPECT_TRUE(logShows("The join page can be reached again", 10)) << log();
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}
