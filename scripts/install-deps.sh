@@ -12,6 +12,7 @@ packages=(
   xorriso libarchive-tools xvfb xauth dbus dbus-x11 procps time bc curl
   dpkg-dev desktop-file-utils appstream librsvg2-bin imagemagick
   weston util-linux debootstrap
+  libsecret-1-dev gnome-keyring libsecret-tools xdotool
 )
 
 missing=()

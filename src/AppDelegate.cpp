@@ -4,6 +4,7 @@
 #include "Handlers/Logging.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/ProxyDecision.h"
+#include "Handlers/ProxySignIn.h"
 #include "Handlers/Utils.h"
 #include "Objects/SessionDetails.h"
 #include "platform/DispatchQueue.h"
@@ -28,6 +29,7 @@ void AppDelegate::initializeKelvane() {
     Utils::createKelvaneDirectoriesWithLogHandler(*m_logHandler);
     // Before the first request of our own: each follows the desktop's proxy, as the web view does.
     ProxyDecision::install();
+    ProxySignIn::install();
     logWebEngineEnvironment();
     // The web engine's processes start now, with their output going to the log, and boot
     // while the configuration is read and the custom domain looked up; the window's web view

@@ -7,6 +7,9 @@ constexpr const char* kDeepLinkScheme = "orvojoin";
 constexpr const char* kOfflinePage = "NoInternetPage.html";
 // The bundle's page for a start without any request; shown where the join page would be.
 constexpr const char* kNoRequestPage = "NoRequestPage.html";
+// The bundle's page for a proxy whose sign-in the customer cancelled; its button's link.
+constexpr const char* kProxySignInPage = "ProxySignInPage.html";
+constexpr const char* kProxySignInScheme = "kelvane-proxy-sign-in";
 }  // namespace
 
 std::optional<std::string> urlScheme(const std::string& url) {
@@ -32,7 +35,8 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
         }
         if (!action.url) return NavigationDecision::Cancel;
         if (action.url->find(kOfflinePage) != std::string::npos ||
-            action.url->find(kNoRequestPage) != std::string::npos) {
+            action.url->find(kNoRequestPage) != std::string::npos ||
+            action.url->find(kProxySignInPage) != std::string::npos) {
             return NavigationDecision::Allow;
         }
         return NavigationDecision::Cancel;
@@ -51,6 +55,8 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
     auto scheme = urlScheme(*action.url);
     if (!scheme) return NavigationDecision::Allow;
     if (*scheme == kDeepLinkScheme) return NavigationDecision::OpenAsDeepLink;
+    if (*scheme == kProxySignInScheme && action.type == NavigationType::LinkActivated)
+        return NavigationDecision::AskForProxySignIn;
     return NavigationDecision::Allow;
 }
 

@@ -5,7 +5,14 @@
 
 #include "platform/WebView.h"
 
-enum class NavigationDecision { Allow, Cancel, OpenAsDeepLink, DecideWhenTheFrameIsKnown };
+enum class NavigationDecision {
+    Allow,
+    Cancel,
+    OpenAsDeepLink,
+    DecideWhenTheFrameIsKnown,
+    // The proxy's page asks the window for the proxy's user name and password again.
+    AskForProxySignIn,
+};
 
 // Reloads and script- or application-started loads of the main frame stay on the session's
 // web server or the offline page; links, and script-started loads of other frames, may go

@@ -1,11 +1,13 @@
 #include "ViewController.h"
 
+#include <cstdlib>
 #include <iterator>
 
 #include "Handlers/ApiHandler.h"
 #include "Handlers/Logging.h"
 #include "Handlers/OrvoAppUpgrader.h"
 #include "Handlers/ProvisioningProgress.h"
+#include "Handlers/ProxySignIn.h"
 #include "NavigationPolicy.h"
 #include "Objects/SessionDetails.h"
 #include "ScriptMessageNames.h"
@@ -46,6 +48,11 @@ void ViewController::viewDidLoad() {
 
     NetworkMonitor::shared().setNetworkMonitorDelegate(this);
     NativeMessageHandler::shared().setNativeMessageHandlerDelegate(this);
+    ProxySignIn::shared().setWindow(
+        [this](const platform::CredentialsQuestion& question, ProxySignIn::Answer answer) {
+            m_window->askForCredentials(question, std::move(answer));
+        },
+        [this] { loadStaticPage(kProxySignInPage); }, [this] { loadJoinPageURl(); });
     showSupportRequest();
 }
 
@@ -87,6 +94,7 @@ void ViewController::loadJoinPageURl() {
     platform::assertMainThread("ViewController::loadJoinPageURl");
     std::string url = currentJoinPageURL();
     if (!platform::Url::isValid(url) || !m_webView) return;
+    m_staticPage.clear();
     m_webView->loadRequest(url, kLoadTimeout);
 }
 
@@ -122,6 +130,9 @@ platform::NavigationPolicy ViewController::decidePolicyForNavigation(
         case NavigationDecision::DecideWhenTheFrameIsKnown:
             return platform::NavigationPolicy::DecideWhenTheFrameIsKnown;
         case NavigationDecision::Cancel:
+            return platform::NavigationPolicy::Cancel;
+        case NavigationDecision::AskForProxySignIn:
+            ProxySignIn::shared().askAgain();
             return platform::NavigationPolicy::Cancel;
     }
     return platform::NavigationPolicy::Cancel;
@@ -171,12 +182,29 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
 
 void ViewController::loadStaticNoInternetPage() {
     platform::assertMainThread("ViewController::loadStaticNoInternetPage");
+    // Not offline: the proxy wants a user name and password the customer did not give.
+    if (ProxySignIn::shared().declined()) {
+        loadStaticPage(kProxySignInPage);
+        return;
+    }
     loadStaticPage("NoInternetPage.html");
+}
+
+void ViewController::didReceiveProxyAuthentication(
+    const std::string& proxy, bool refusedBefore,
+    std::function<void(std::optional<platform::Credentials>)> answer) {
+    std::size_t colon = proxy.rfind(':');
+    int port = colon == std::string::npos ? 0 : std::atoi(proxy.c_str() + colon + 1);
+    ProxySignIn::shared().answerWebView(proxy.substr(0, colon), port, refusedBefore,
+                                        std::move(answer));
 }
 
 void ViewController::loadStaticPage(const std::string& name) {
     std::string page = platform::Bundle::mainBundlePath() + "/Contents/Resources/" + name;
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
+    // Said once for each change of page: the offline page is loaded again every 2 s.
+    if (m_staticPage != name) printLine("loadStaticPage(_:) : The window shows " + name);
+    m_staticPage = name;
     m_webView->loadFileURL(page);
 }
 

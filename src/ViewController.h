@@ -17,6 +17,7 @@ class ViewController final : public platform::WebViewDelegate,
   public:
     static constexpr const char* kDefaultTitle = Product::kDisplayName;
     static constexpr double kLoadTimeout = 10;
+    static constexpr const char* kProxySignInPage = "ProxySignInPage.html";
 
     // The eighteen message names the join page may post, in registration order.
     static const std::vector<std::string>& scriptMessageNames();
@@ -42,6 +43,9 @@ class ViewController final : public platform::WebViewDelegate,
     void didReceiveScriptMessage(const platform::ScriptMessage& message) override;
     void didFailProvisionalNavigation(const std::string& errorDescription) override;
     void didFailNavigation(const std::string& errorDescription) override;
+    void didReceiveProxyAuthentication(
+        const std::string& proxy, bool refusedBefore,
+        std::function<void(std::optional<platform::Credentials>)> answer) override;
 
     platform::Window* window() const { return m_window.get(); }
     platform::WebView* webView() const { return m_webView.get(); }
@@ -56,4 +60,5 @@ class ViewController final : public platform::WebViewDelegate,
 
     std::unique_ptr<platform::Window> m_window;
     std::unique_ptr<platform::WebView> m_webView;
+    std::string m_staticPage;  // the bundle's page shown last, until the join page loads again
 };

@@ -1,32 +1,16 @@
 #include "ProxyDecision.h"
 
-#include <strings.h>
-
 #include <map>
 #include <mutex>
 
-#include "../platform/Preferences.h"
 #include "../platform/ProxyResolver.h"
 #include "../platform/Url.h"
 #include "Logging.h"
+#include "ProxySignIn.h"
 
 namespace {
 
 constexpr const char* kFunction = "+[ProxyDecision proxyForURL:]";
-
-// The proxy the customer entered on the join page, when it is `proxy` and asks for a sign-in.
-void addStoredCredentials(platform::HttpProxy& proxy) {
-    platform::Preferences& defaults = platform::Preferences::standardUserDefaults();
-    auto host = defaults.stringForKey("host");
-    if (!host || strcasecmp(host->c_str(), proxy.host.c_str()) != 0 ||
-        defaults.integerForKey("port") != proxy.port || !defaults.boolForKey("authRequired")) {
-        return;
-    }
-    auto userName = defaults.stringForKey("userName");
-    if (!userName || userName->empty()) return;
-    proxy.userName = userName;
-    proxy.password = defaults.stringForKey("password").value_or("");
-}
 
 std::string describe(const std::optional<platform::HttpProxy>& proxy) {
     if (!proxy) return "directly, without a proxy";
@@ -63,7 +47,12 @@ std::optional<platform::HttpProxy> ProxyDecision::proxyForURL(const std::string&
                 return std::nullopt;
             }
             std::optional<platform::HttpProxy> proxy = *resolved;
-            if (proxy) addStoredCredentials(*proxy);
+            if (proxy && !proxy->userName) {
+                if (auto given = ProxySignIn::shared().credentialsFor(proxy->host, proxy->port)) {
+                    proxy->userName = given->userName;
+                    proxy->password = given->password;
+                }
+            }
             logIfChanged(url, describe(proxy));
             return proxy;
         },

@@ -7,7 +7,7 @@
 
 // The one proxy decision for everything the application fetches itself: the proxy the
 // desktop's settings name for the address (the web view asks the same resolver), with the
-// user name and password the customer stored on the join page when they named that proxy.
+// user name and password it asks for when they are known (ProxySignIn).
 class ProxyDecision {
   public:
     // Puts proxyForURL in charge of every later request of the HTTP client.

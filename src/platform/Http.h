@@ -138,6 +138,10 @@ class HttpClient : public Replaceable<HttpClient> {
     // Puts `chooser` in charge of every later request's proxy; an empty one restores the
     // default. Called on the thread that performs each transfer.
     virtual void setProxyChooser(ProxyChooser chooser) = 0;
+    // Told, on the transfer's thread, of every proxy that answered a request with 407 (with
+    // the credentials the request offered it, if any), before the request's own completion.
+    virtual void setProxyAuthenticationObserver(
+        std::function<void(const HttpProxy& proxy)> observer) = 0;
 };
 
 }  // namespace platform

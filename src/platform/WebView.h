@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Credentials.h"
 #include "MainLoop.h"
 
 namespace platform {
@@ -70,6 +71,16 @@ class WebViewDelegate {
     virtual void didFailProvisionalNavigation(const std::string& errorDescription) = 0;
     virtual void didFailNavigation(const std::string& errorDescription) = 0;
     virtual void didFinishNavigation() {}
+    // The proxy of a load asks for a user name and password (`proxy`: host:port;
+    // `refusedBefore`: it did not accept the last ones). `answer` runs once, on the main
+    // thread; nothing cancels that load. The load's time-out waits meanwhile.
+    virtual void didReceiveProxyAuthentication(
+        const std::string& proxy, bool refusedBefore,
+        std::function<void(std::optional<Credentials>)> answer) {
+        (void)proxy;
+        (void)refusedBefore;
+        answer(std::nullopt);
+    }
 };
 
 // The page's view. Every method runs on the main thread only, which each checks here once

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "Credentials.h"
 #include "MainLoop.h"
 
 namespace platform {
@@ -12,6 +14,12 @@ struct ProgressStrip {
     std::string text;
     std::optional<double> fraction;  // 0 to 1; absent: an indeterminate bar
     bool failed = false;             // a short failure message, without a bar
+};
+
+// What the window asks when a proxy wants a user name and password.
+struct CredentialsQuestion {
+    std::string proxy;           // host:port, as the desktop's settings name it
+    bool refusedBefore = false;  // the proxy did not accept the last answer
 };
 
 // A top-level window of the application. Its methods run on the main thread only, which
@@ -42,7 +50,18 @@ class Window {
         setProgressStripImpl(strip);
     }
 
+    // Asks in a prompt over the page. `answer` runs once, on the main thread, with nothing when
+    // the customer cancelled or the window went. One question at a time: a new one takes the
+    // place of one still shown, which is answered with nothing.
+    void askForCredentials(const CredentialsQuestion& question,
+                           std::function<void(std::optional<Credentials>)> answer) {
+        assertMainThread("Window::askForCredentials");
+        askForCredentialsImpl(question, std::move(answer));
+    }
+
   protected:
+    virtual void askForCredentialsImpl(const CredentialsQuestion& question,
+                                       std::function<void(std::optional<Credentials>)> answer) = 0;
     virtual void setTitleImpl(const std::string& title) = 0;
     virtual std::string titleImpl() const = 0;
     virtual void showImpl() = 0;

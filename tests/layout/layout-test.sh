@@ -38,7 +38,7 @@ fi
 
 # The logic talks to the platform's interfaces, never to the toolkit, its libraries or the
 # system's own calls.
-if found=$(grep -rnE '#include <(gtk|gdk|glib|gio|webkit|jsc|libsoup|curl|plist|archive|pango|X11)' \
+if found=$(grep -rnE '#include <(gtk|gdk|glib|gio|webkit|jsc|libsoup|curl|libsecret|plist|archive|pango|X11)' \
     src --include='*.cpp' --include='*.h' | grep -v '^src/platform/linux/'); then
   broken "toolkit or library headers outside the Linux backend" "$found"
 fi
@@ -54,9 +54,10 @@ declare -A own=(
   [support]='glib|gio|glib-object|glib-unix'
   [glib]='glib|gio|glib-object|glib-unix'
   [curl]='curl'
+  [libsecret]='libsecret|glib|gio|glib-object'
   [gtk]='gtk|gdk|webkit|jsc|pango|X11|glib|gio|glib-object|glib-unix'
 )
-libraries='gtk|gdk|glib|gio|glib-object|glib-unix|webkit|jsc|libsoup|curl|plist|archive|pango|X11'
+libraries='gtk|gdk|glib|gio|glib-object|glib-unix|webkit|jsc|libsoup|curl|libsecret|plist|archive|pango|X11'
 if found=$(find src/platform/linux -maxdepth 1 -type f); [ -n "$found" ]; then
   broken "a backend outside the library folders" "$found"
 fi

@@ -25,7 +25,9 @@ class CurlHttpClient final : public HttpClient {
         HttpResponse response;
         curl::Transfer transfer;
         transfer.body = &response.body;
-        curl::Outcome outcome = curl::perform(request, transfer, proxyFor(request.url));
+        std::optional<HttpProxy> proxy = proxyFor(request.url);
+        curl::Outcome outcome = curl::perform(request, transfer, proxy);
+        tellIfProxyAsked(proxy, outcome.failure);
         response.statusCode = outcome.statusCode;
         response.failure = std::move(outcome.failure);
         response.bodyTruncated = transfer.overflowed;
@@ -55,7 +57,24 @@ class CurlHttpClient final : public HttpClient {
         m_chooser = std::move(chooser);
     }
 
+    void setProxyAuthenticationObserver(
+        std::function<void(const HttpProxy& proxy)> observer) override {
+        std::lock_guard lock(m_mutex);
+        m_proxyObserver = std::move(observer);
+    }
+
   private:
+    void tellIfProxyAsked(const std::optional<HttpProxy>& proxy,
+                          const std::optional<Failure>& failure) {
+        if (!proxy || !failure || !failure->is(HttpFailure::proxyAuthenticationRequired)) return;
+        std::function<void(const HttpProxy&)> observer;
+        {
+            std::lock_guard lock(m_mutex);
+            observer = m_proxyObserver;
+        }
+        if (observer) observer(*proxy);
+    }
+
     std::optional<HttpProxy> proxyFor(const std::string& url) {
         ProxyChooser chooser;
         {
@@ -116,6 +135,7 @@ class CurlHttpClient final : public HttpClient {
         if (transfer.continuing) result.resumedFrom = transfer.offset;
         if (!result.failure && !closed)
             result.failure = Failure(HttpFailure::transport, "cannot write the download");
+        tellIfProxyAsked(proxy, result.failure);
         // Gone: the end of the process has dealt with the file already.
         if (!m_kept.finish(location)) return result;
         if (result.failure) {
@@ -128,8 +148,9 @@ class CurlHttpClient final : public HttpClient {
         return result;
     }
 
-    std::mutex m_mutex;  // guards m_chooser
+    std::mutex m_mutex;  // guards m_chooser and m_proxyObserver
     ProxyChooser m_chooser;
+    std::function<void(const HttpProxy& proxy)> m_proxyObserver;
     curl::KeptDownloads m_kept;
 };
 

@@ -176,6 +176,8 @@ class GtkWebViewBackend final : public WebView {
         m_signals.push_back(glib::connectSignal(m_view.get(), "load-failed", &onLoadFailed, this));
         m_signals.push_back(
             glib::connectSignal(m_view.get(), "load-changed", &onLoadChanged, this));
+        m_signals.push_back(
+            glib::connectSignal(m_view.get(), "authenticate", &onAuthenticate, this));
     }
 
     // Nothing of the engine calls back into this object once it is gone: handlers are
@@ -353,7 +355,39 @@ class GtkWebViewBackend final : public WebView {
         if (event == WEBKIT_LOAD_FINISHED) self->m_delegate.didFinishNavigation();
     }
 
+    // A proxy's question goes to the delegate; a server's own sign-in keeps the engine's way.
+    static gboolean onAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
+                                   gpointer data) {
+        auto* self = static_cast<GtkWebViewBackend*>(data);
+        if (!webkit_authentication_request_is_for_proxy(request)) return FALSE;
+        // The customer may take their time over the prompt: no time-out meanwhile.
+        bool timed = static_cast<bool>(self->m_timeoutSource);
+        self->cancelTimeout();
+        webkit_authentication_request_set_can_save_credentials(request, FALSE);
+        std::string proxy = std::string(webkit_authentication_request_get_host(request)) + ":" +
+                            std::to_string(webkit_authentication_request_get_port(request));
+        auto held = glib::ObjectPtr<WebKitAuthenticationRequest>::adopt(
+            WEBKIT_AUTHENTICATION_REQUEST(g_object_ref(request)));
+        std::weak_ptr<bool> alive = self->m_alive;
+        self->m_delegate.didReceiveProxyAuthentication(
+            proxy, webkit_authentication_request_is_retry(request),
+            [self, held, alive, timed](std::optional<Credentials> credentials) {
+                if (!credentials) {
+                    webkit_authentication_request_cancel(held.get());
+                    return;
+                }
+                WebKitCredential* credential = webkit_credential_new(
+                    credentials->userName.c_str(), credentials->password.c_str(),
+                    WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
+                webkit_authentication_request_authenticate(held.get(), credential);
+                webkit_credential_free(credential);
+                if (timed && !alive.expired()) self->startTimeout(self->m_timeoutSeconds);
+            });
+        return TRUE;
+    }
+
     void startTimeout(double seconds) {
+        m_timeoutSeconds = seconds;
         cancelTimeout();
         m_timeoutSource = g_timeout_add(
             static_cast<guint>(seconds * 1000),
@@ -383,6 +417,9 @@ class GtkWebViewBackend final : public WebView {
     std::vector<glib::SignalConnection> m_signals;
     std::vector<std::string> m_undecided;
     glib::SourceId m_timeoutSource;
+    double m_timeoutSeconds = 0;
+    // Answers that come after this view went find it gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     std::string m_timedURL;
     std::string m_applicationLoad;
 };

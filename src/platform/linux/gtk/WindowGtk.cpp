@@ -43,6 +43,12 @@ GtkWindowBackend::GtkWindowBackend(GtkApplication* application, const std::strin
     gtk_window_set_child(m_window.get(), GTK_WIDGET(m_layout));
 }
 
+GtkWindowBackend::~GtkWindowBackend() {
+    // Nothing is answered while the window itself goes.
+    if (m_prompt) m_prompt->abandon();
+    m_prompt.reset();
+}
+
 void GtkWindowBackend::setContent(GtkWidget* content) {
     if (m_content) gtk_box_remove(m_layout, m_content);
     m_content = content;
@@ -111,7 +117,22 @@ void GtkWindowBackend::showImpl() {
     gtk_window_present(m_window.get());
 }
 
+void GtkWindowBackend::askForCredentialsImpl(
+    const CredentialsQuestion& question, std::function<void(std::optional<Credentials>)> answer) {
+    // The prompt before goes first (answered with nothing), then this one takes its place.
+    m_prompt.reset();
+    m_prompt = std::make_unique<CredentialsPrompt>(
+        m_window.get(), question,
+        [this, answer = std::move(answer)](std::optional<Credentials> credentials) {
+            // Answered: the prompt is done; it is let go once this call has returned.
+            MainLoop::main().post([prompt = std::shared_ptr<CredentialsPrompt>(
+                                       m_prompt.release())] { (void)prompt; });
+            answer(std::move(credentials));
+        });
+}
+
 void GtkWindowBackend::closeImpl() {
+    m_prompt.reset();
     m_pulse.remove();
     gtk_window_close(m_window.get());
 }

@@ -2,14 +2,18 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
+
 #include "../../Window.h"
 #include "../support/GLibPtr.h"
+#include "CredentialsPrompt.h"
 
 namespace platform {
 
 class GtkWindowBackend final : public Window {
   public:
     GtkWindowBackend(GtkApplication* application, const std::string& title, int width, int height);
+    ~GtkWindowBackend() override;
 
     GtkWindow* native() const { return m_window.get(); }
     // Puts the widget above the progress strip, filling the window.
@@ -21,6 +25,8 @@ class GtkWindowBackend final : public Window {
     void showImpl() override;
     void closeImpl() override;
     void setProgressStripImpl(const std::optional<ProgressStrip>& strip) override;
+    void askForCredentialsImpl(const CredentialsQuestion& question,
+                               std::function<void(std::optional<Credentials>)> answer) override;
 
     void publishStrip(const std::string& state);
 
@@ -31,6 +37,7 @@ class GtkWindowBackend final : public Window {
     GtkLabel* m_stripText = nullptr;
     GtkProgressBar* m_stripBar = nullptr;
     glib::SourceId m_pulse;
+    std::unique_ptr<CredentialsPrompt> m_prompt;
 };
 
 }  // namespace platform
