@@ -79,7 +79,7 @@ std::string ProvisioningProgress::failureText(const platform::Failure& why) {
     switch (why.kind<HttpFailure>().value_or(HttpFailure::transport)) {
         case HttpFailure::proxyAuthenticationRequired:
             return "The support program could not be prepared: the network's proxy asks for a "
-                   "user name and password. Enter them in the proxy settings and join again.";
+                   "user name and password. Enter them when the window asks, and join again.";
         case HttpFailure::proxyRefused:
             return "The support program could not be prepared: the network's proxy would not "
                    "connect. Please check the proxy settings and join again.";
