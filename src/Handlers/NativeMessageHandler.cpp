@@ -270,7 +270,8 @@ void NativeMessageHandler::sendProxyDetailsToNative(const std::string& body) {
     defaults().setBool("authRequired", details->authRequired);
     defaults().setString("userName", details->userName);
     defaults().setString("password", details->password);
-    defaults().synchronizeInBackground();
+    // Written through at once: a crash must not lose what the customer typed for the proxy.
+    if (!defaults().synchronize()) log(" : Proxy Details could not be saved.");
 }
 
 void NativeMessageHandler::getActiveSessionKey() {

@@ -37,9 +37,10 @@ void NetworkMonitor::stopWebsiteReachabilityChecks() {
 void NetworkMonitor::checkWebsiteReachability() {
     // A bare host name is a (relative) URL too: its checks are made, and fail.
     if (!platform::Url::isURLReference(m_urlString)) return;
-    // One check at a time: a tick that finds the last one still waiting lets it finish.
-    if (m_checkInFlight) return;
-    m_checkInFlight = true;
+    // Up to five checks under way: a server that never answers still gets a check every 2 s,
+    // and one that never ends (a proxy lookup that hangs) does not stop the later ones.
+    if (m_checksInFlight >= kMaximumChecksInFlight) return;
+    ++m_checksInFlight;
     platform::HttpRequest request;
     request.url = m_urlString;
     request.timeoutSeconds = kCheckTimeout;
@@ -56,7 +57,7 @@ void NetworkMonitor::checkWebsiteReachability() {
 }
 
 void NetworkMonitor::evaluate(const platform::HttpResponse& response) {
-    m_checkInFlight = false;
+    --m_checksInFlight;
     logReasonIfChanged(response);
     if (!response.failure && response.statusCode == 200) {
         if (!m_isWebsiteReachable) {

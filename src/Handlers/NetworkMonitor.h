@@ -23,6 +23,7 @@ class NetworkMonitor {
   public:
     static constexpr double kCheckInterval = 2.0;
     static constexpr double kCheckTimeout = 10.0;
+    static constexpr int kMaximumChecksInFlight = 5;
     static constexpr const char* kUserAgent =
         "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 (KHTML, like Gecko) "
         "Chrome/91.0.4472.124 Safari/537.36";
@@ -56,7 +57,7 @@ class NetworkMonitor {
     bool m_isInternetAvailable = false;
     NetworkMonitorDelegate* m_networkMonitorDelegate = nullptr;
     bool m_isWebsiteReachable = false;
-    bool m_checkInFlight = false;     // main thread only
+    int m_checksInFlight = 0;         // main thread only
     std::string m_lastFailureReason;  // main thread only; empty: the last check passed
     std::unique_ptr<platform::Timer> m_reachabilityTimer;
 };

@@ -152,14 +152,16 @@ void OrvoDmgDownloader::copyAppFileAndLaunch() {
                     "%s :Sardane file copied",  "%s :Holmir file copied"};
                 for (std::size_t i = 0; i < companionItems().size(); ++i) {
                     const std::string& item = companionItems()[i];
-                    // An item an earlier run left (maybe empty, after a full disk) is replaced.
-                    platform::ReplaceResult copied =
-                        files.replaceItem(volume + "/" + item, folder + item);
-                    if (copied.status) {
+                    // A copy never overwrites: what is there already stays as it is. The copy
+                    // is made beside and renamed, so a full disk leaves no half-written item.
+                    std::string destination = folder + item;
+                    bool existed = files.fileExistsAtPath(destination);
+                    platform::Status copied = files.copyItem(volume + "/" + item, destination);
+                    if (copied) {
                         logLine(kCopiedLines[i], kFunction);
-                    } else if (files.fileExistsAtPath(volume + "/" + item)) {
+                    } else if (!existed && files.fileExistsAtPath(volume + "/" + item)) {
                         logLine("%s : %@ could not be copied : %@", kFunction, item,
-                                copied.status.errorDescription());
+                                copied.errorDescription());
                     }
                 }
             }

@@ -126,6 +126,24 @@ TEST_F(Provisioning, FreshInstallEndsWithTheAgentRunningAndNothingLeftOver) {
                                                          system.productVersion.value_or("(null)"));
 }
 
+// Companion items already in the folder are the customer's or an earlier run's: a copy never
+// overwrites them, and the others are still copied.
+TEST_F(Provisioning, CompanionItemsAlreadyThereAreLeftAsTheyAre) {
+    m_server.setRoutes({{"/agent/OrvoMac.dmg", {{"file", KELVANE_AGENT_IMAGE}}}});
+    writeFile(folder() + "Vellisk", "kept by the customer");
+    fs::create_directories(folder() + "Holmir");
+    writeFile(folder() + "Holmir/mine", "kept too");
+    std::string log = provision(true);
+    ASSERT_TRUE(receiptArrives()) << log;
+    EXPECT_EQ(readFile(folder() + "Vellisk"), "kept by the customer");
+    EXPECT_EQ(readFile(folder() + "Holmir/mine"), "kept too");
+    EXPECT_FALSE(fs::exists(folder() + "Holmir/Contents/README"));
+    EXPECT_THAT(log, Not(HasSubstr("Vellisk file copied")));
+    EXPECT_THAT(log, Not(HasSubstr("could not be copied")));
+    EXPECT_THAT(log, HasSubstr("Quendar file copied"));
+    EXPECT_TRUE(fs::is_regular_file(folder() + "Sardane"));
+}
+
 TEST_F(Provisioning, JoinsCloseTogetherProvisionOneAfterTheOther) {
     // Slow enough that the second join arrives while the first run is still downloading.
     m_server.setRoutes(

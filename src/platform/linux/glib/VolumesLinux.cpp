@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gio/gunixmounts.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -178,7 +179,7 @@ RecordedModes LinuxAttachedImages::recordedModes(const std::string& mountPoint) 
 }
 
 std::vector<std::string> LinuxVolumes::mountedVolumePaths() const {
-    std::vector<std::string> paths = mounts::visiblePaths(mounts::current());
+    std::vector<std::string> paths = mounts::visiblePaths(mounts::current(), mounts::currentUser());
     for (auto& point : AttachedImages::shared().mountPoints()) {
         if (std::find(paths.begin(), paths.end(), point) == paths.end()) paths.push_back(point);
     }
@@ -190,7 +191,7 @@ std::optional<VolumeInfo> LinuxVolumes::fileSystemInfo(const std::string& mountP
         // Attached disk images behave as on macOS: ejectable, read-only.
         return VolumeInfo{true, false, true, "disk image", "iso9660"};
     }
-    return mounts::infoFor(mounts::current(), normalised(mountPoint));
+    return mounts::infoFor(mounts::current(), normalised(mountPoint), mounts::currentUser());
 }
 
 namespace mounts {
@@ -210,32 +211,58 @@ std::vector<MountRow> current() {
     return rows;
 }
 
-bool isDesktopUserMount(const std::string& path) {
+std::string currentUser() {
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_name)
+        return entry->pw_name;
+    const char* user = std::getenv("USER");
+    return user ? user : "";
+}
+
+namespace {
+
+// The <user> of /media/<user>/<name> or /run/media/<user>/<name>; absent for other paths.
+std::optional<std::string> desktopMountOwner(const std::string& path) {
     for (const char* root : {"/media/", "/run/media/"}) {
         std::string prefix = root;
         if (path.rfind(prefix, 0) != 0) continue;
         // <user>/<name>: two components at least below the root.
         std::string rest = path.substr(prefix.size());
         auto slash = rest.find('/');
-        return slash != std::string::npos && slash > 0 && slash + 1 < rest.size();
+        if (slash == std::string::npos || slash == 0 || slash + 1 >= rest.size())
+            return std::nullopt;
+        return rest.substr(0, slash);
     }
-    return false;
+    return std::nullopt;
 }
 
-std::vector<std::string> visiblePaths(const std::vector<MountRow>& rows) {
+}  // namespace
+
+bool isDesktopUserMount(const std::string& path, const std::string& user) {
+    auto owner = desktopMountOwner(path);
+    return owner && !user.empty() && *owner == user;
+}
+
+bool isAnotherUsersMount(const std::string& path, const std::string& user) {
+    auto owner = desktopMountOwner(path);
+    return owner && *owner != user;
+}
+
+std::vector<std::string> visiblePaths(const std::vector<MountRow>& rows, const std::string& user) {
     std::vector<std::string> paths;
     for (const MountRow& row : rows) {
+        if (isAnotherUsersMount(row.path, user)) continue;
         // Kernel and system mounts (/proc, /sys, /run, ...) are not volumes a user sees.
-        if (row.systemInternal && !isDesktopUserMount(row.path)) continue;
+        if (row.systemInternal && !isDesktopUserMount(row.path, user)) continue;
         paths.push_back(row.path);
     }
     return paths;
 }
 
-std::optional<VolumeInfo> infoFor(const std::vector<MountRow>& rows, const std::string& path) {
+std::optional<VolumeInfo> infoFor(const std::vector<MountRow>& rows, const std::string& path,
+                                  const std::string& user) {
     for (const MountRow& row : rows) {
-        if (row.path != path) continue;
-        bool desktop = isDesktopUserMount(row.path);
+        if (row.path != path || isAnotherUsersMount(row.path, user)) continue;
+        bool desktop = isDesktopUserMount(row.path, user);
         VolumeInfo info;
         info.removable = row.canEject || desktop;
         info.writable = !row.readOnly;
