@@ -106,7 +106,7 @@ for _ in $(seq "$ROUNDS"); do
   HOME="$home" "$offline/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T -DC com -pathForKelvane join >/dev/null 2>&1 &
   offline_pid=$!
   PIDS+=("$offline_pid")
-  until grep -qs "URL NetTest" "$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"; do sleep 0.1; done
+  until grep -qs "The window shows NoInternetPage.html" "$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"; do sleep 0.1; done
   sleep 5
   thread_cpu "$offline_pid" >"$WORK/offline-before"
   sleep "$idle_seconds"
