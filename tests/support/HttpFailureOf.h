@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "platform/Http.h"
@@ -13,3 +14,38 @@ inline std::optional<platform::HttpFailure> kindOf(const std::optional<platform:
 inline std::string descriptionOf(const std::optional<platform::Failure>& why) {
     return why ? why->description : "";
 }
+
+namespace platform {
+
+// Failed expectations name the kind, not its bytes.
+inline void PrintTo(HttpFailure kind, std::ostream* out) {
+    switch (kind) {
+        case HttpFailure::transport:
+            *out << "transport";
+            return;
+        case HttpFailure::stalled:
+            *out << "stalled";
+            return;
+        case HttpFailure::tooLarge:
+            *out << "tooLarge";
+            return;
+        case HttpFailure::cleartextRefused:
+            *out << "cleartextRefused";
+            return;
+        case HttpFailure::untrustedCertificate:
+            *out << "untrustedCertificate";
+            return;
+        case HttpFailure::proxyAuthenticationRequired:
+            *out << "proxyAuthenticationRequired";
+            return;
+        case HttpFailure::proxyRefused:
+            *out << "proxyRefused";
+            return;
+        case HttpFailure::signInPage:
+            *out << "signInPage";
+            return;
+    }
+    *out << "HttpFailure(" << static_cast<int>(kind) << ")";
+}
+
+}  // namespace platform

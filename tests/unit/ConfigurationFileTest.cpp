@@ -164,6 +164,43 @@ TEST(ConfigurationFile, TheLastKelvanePluginVolumeIsTaken) {
         << output;
 }
 
+// A fixed disk that happens to be mounted under the volume's name, listed after the attached
+// image, is no volume the application comes on: the ejectable one is taken.
+TEST(ConfigurationFile, AFixedMountNamedLikeTheVolumeIsPassedOver) {
+    TempHome home;
+    std::string attached = home.volumes() + "/Kelvane Plugin";
+    writeFile(attached + "/.kelvaneConfiguration", "DC=eu");
+    ASSERT_TRUE(platform::AttachedImages::shared().record(attached, "Request.iso"));
+    std::string fixed = home / "srv/Kelvane Plugin";
+    writeFile(fixed + "/.kelvaneConfiguration", "DC=jp");
+
+    // The system's list of mounts, with the fixed disk at its end.
+    struct WithAFixedDisk final : platform::Volumes {
+        platform::Volumes& real;
+        std::string fixed;
+        WithAFixedDisk(platform::Volumes& system, std::string path)
+            : real(system), fixed(std::move(path)) {}
+        std::string volumesRoot() const override { return real.volumesRoot(); }
+        std::vector<std::string> mountedVolumePaths() const override {
+            auto paths = real.mountedVolumePaths();
+            paths.push_back(fixed);
+            return paths;
+        }
+        std::optional<platform::VolumeInfo> fileSystemInfo(const std::string& at) const override {
+            if (at == fixed) return platform::VolumeInfo{false, true, false, "disk", "ext4"};
+            return real.fileSystemInfo(at);
+        }
+    } volumes(platform::Volumes::shared(), fixed);
+    platform::Volumes::ScopedReplacement replaced(volumes);
+
+    std::vector<std::string> found;
+    std::string output = printedBy([&] { found = AppDelegate().getKelvaneVolumePath(); });
+    EXPECT_THAT(found, ElementsAre(attached + "/.kelvaneConfiguration",
+                                   attached + "/Orvo Tendra Kelvane.app"))
+        << output;
+    EXPECT_THAT(output, HasSubstr("Volume : " + fixed + ", isRemovable :false"));
+}
+
 TEST(ConfigurationFile, FailedCopyKeepsTheInstalledApplication) {
     TempHome home;
     std::string installed = home / "Applications/Orvo Tendra Kelvane.app";
