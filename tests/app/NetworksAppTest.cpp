@@ -197,3 +197,21 @@ TEST_F(AskingProxy, ACancelledPromptShowsThePageThatSaysWhatTheProxyWants) {
     ASSERT_TRUE(closeWindow(*app));
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }
+
+// A SOCKS proxy that alone knows the service's name, named "socks://" as the desktops'
+// proxy libraries and the proxy variables name it: the name must travel to it unresolved, for
+// our own requests (the start's lookup) and the page alike.
+TEST_F(DesktopProxy, ASocksProxyIsHandedTheServiceNameToResolve) {
+    m_environment.set("XDG_CURRENT_DESKTOP", "X-Generic");
+    m_environment.set("https_proxy", "socks://127.0.0.1:" + std::to_string(m_proxy.port()));
+    auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
+    EXPECT_TRUE(waitUntil([&] { return !m_server.requestsFor("/join").empty(); }, 30)) << log();
+    EXPECT_EQ(m_server.requestsFor("/api/v2/service_domain").size(), 1u) << log();
+    EXPECT_THAT(log(),
+                HasSubstr("Requests to " + host() + " go through the proxy socks5h://127.0.0.1:" +
+                          std::to_string(m_proxy.port())));
+    EXPECT_THAT(m_proxy.tunnels(), ::testing::Contains(host()))
+        << "the proxy was handed an address, not the name";
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}

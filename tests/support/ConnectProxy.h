@@ -19,7 +19,9 @@
 #include <vector>
 
 // An HTTPS proxy of the tests' own on 127.0.0.1: it answers CONNECT, optionally asks for a
-// user name and password first (Basic), and forwards bytes both ways. Host names it knows
+// user name and password first (Basic), and forwards bytes both ways. It also speaks SOCKS 5
+// (without a sign-in) on the same port, to clients that name the host or its address. Host names it
+// knows
 // (`hosts`) resolve only here, so a request that skips the proxy cannot reach them.
 class ConnectProxy {
   public:
@@ -121,7 +123,83 @@ class ConnectProxy {
         (void)!::write(fd, text.data(), text.size());
     }
 
+    // Reads `size` bytes; false when the client went away or the proxy stops.
+    bool readExactly(int client, unsigned char* into, std::size_t size) {
+        for (std::size_t done = 0; done < size;) {
+            pollfd fds[2] = {{client, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) <= 0 || fds[1].revents) return false;
+            ssize_t n = ::read(client, into + done, size - done);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // Connects to host:port, a name it knows or an IPv4 address; -1 when it cannot.
+    int connectTo(std::string host, int port) {
+        if (auto known = m_options.hosts.find(host); known != m_options.hosts.end())
+            host = known->second;
+        int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
+            ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(server);
+            return -1;
+        }
+        return server;
+    }
+
+    // SOCKS 5, CONNECT only: the client names the host (resolved here alone) or its address.
+    void serveSocks(int client) {
+        unsigned char hello[2];
+        if (!readExactly(client, hello, 2)) return;
+        unsigned char methods[255];
+        if (!readExactly(client, methods, hello[1])) return;
+        send(client, std::string("\x05\x00", 2));
+        unsigned char request[4];
+        if (!readExactly(client, request, 4) || request[1] != 1) return;
+        std::string host;
+        if (request[3] == 1) {
+            unsigned char ip[4];
+            if (!readExactly(client, ip, 4)) return;
+            host = std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." +
+                   std::to_string(ip[2]) + "." + std::to_string(ip[3]);
+        } else if (request[3] == 3) {
+            unsigned char length;
+            unsigned char name[255];
+            if (!readExactly(client, &length, 1) || !readExactly(client, name, length)) return;
+            host.assign(reinterpret_cast<char*>(name), length);
+        } else {
+            send(client, std::string("\x05\x08\x00\x01\0\0\0\0\0\0", 10));
+            return;
+        }
+        unsigned char portBytes[2];
+        if (!readExactly(client, portBytes, 2)) return;
+        int port = portBytes[0] << 8 | portBytes[1];
+        int server = connectTo(host, port);
+        if (server < 0) {
+            send(client, std::string("\x05\x04\x00\x01\0\0\0\0\0\0", 10));  // unreachable
+            return;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_tunnels.push_back(host + ":" + std::to_string(port));
+        }
+        send(client, std::string("\x05\x00\x00\x01\0\0\0\0\0\0", 10));
+        relay(client, server);
+        ::close(server);
+    }
+
     void serve(int client) {
+        unsigned char first = 0;
+        pollfd wait[2] = {{client, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        if (::poll(wait, 2, -1) <= 0 || wait[1].revents) return;
+        if (::recv(client, &first, 1, MSG_PEEK) == 1 && first == 5) {
+            serveSocks(client);
+            return;
+        }
         while (true) {
             std::string head = readHead(client);
             if (head.empty()) return;
@@ -149,18 +227,9 @@ class ConnectProxy {
             std::string name = target;
             std::size_t colon = name.rfind(':');
             if (colon == std::string::npos) return;
-            std::string host = name.substr(0, colon);
-            int port = std::atoi(name.c_str() + colon + 1);
-            if (auto known = m_options.hosts.find(host); known != m_options.hosts.end())
-                host = known->second;
-            int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(static_cast<uint16_t>(port));
-            if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 ||
-                ::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            int server = connectTo(name.substr(0, colon), std::atoi(name.c_str() + colon + 1));
+            if (server < 0) {
                 send(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
-                ::close(server);
                 return;
             }
             {
