@@ -2,8 +2,10 @@
 
 #include <cctype>
 
+#include "Product.h"
+
 namespace {
-constexpr const char* kDeepLinkScheme = "orvojoin";
+constexpr const char* kDeepLinkScheme = Product::kDeepLinkScheme;
 constexpr const char* kOfflinePage = "NoInternetPage.html";
 // The bundle's page for a start without any request; shown where the join page would be.
 constexpr const char* kNoRequestPage = "NoRequestPage.html";
@@ -45,10 +47,11 @@ NavigationDecision decideNavigationPolicy(const platform::NavigationAction& acti
         (action.type == NavigationType::Other && action.fromMainFrame == true)) {
         return mainFrameRule();
     }
-    if (action.type == NavigationType::Other && !action.fromMainFrame) {
+    if (action.type == NavigationType::Other && !action.fromMainFrame.has_value()) {
         if (mainFrameRule() == NavigationDecision::Allow) return NavigationDecision::Allow;
-        if (!action.url || urlScheme(*action.url) == kDeepLinkScheme)
-            return NavigationDecision::Cancel;
+        if (!action.url) return NavigationDecision::Cancel;
+        // The service's own links too: the web view answers them with nothing, so the frame is
+        // known before anything is shown.
         return NavigationDecision::DecideWhenTheFrameIsKnown;
     }
     if (!action.url) return NavigationDecision::Allow;

@@ -18,8 +18,8 @@ enum class NavigationDecision {
 // web server or the offline page; links, and script-started loads of other frames, may go
 // anywhere inside the web view, except links of the service's own scheme, which go to the
 // desktop. A script-started load whose frame is not known yet is allowed when either rule
-// would allow it, cancelled when the main frame's would (its own scheme, no address), and
-// otherwise decided again once the frame is known.
+// would allow it, cancelled when it has no address, and otherwise decided again once the frame
+// is known (the service's own scheme included).
 NavigationDecision decideNavigationPolicy(const platform::NavigationAction& action,
                                           const std::optional<std::string>& webServerName);
 

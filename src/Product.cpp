@@ -3,8 +3,12 @@
 namespace Product {
 
 platform::ProductIdentity identity() {
-    return {kApplicationId, "/com/Orvo/Tendra/DistributedNotification",
-            "com.Orvo.Tendra.DistributedNotification", kDiskImageTool, "kelvane-hdiutil"};
+    return {kApplicationId,
+            "/com/Orvo/Tendra/DistributedNotification",
+            "com.Orvo.Tendra.DistributedNotification",
+            kDiskImageTool,
+            "kelvane-hdiutil",
+            kDeepLinkScheme};
 }
 
 void handToPlatform() {

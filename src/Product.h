@@ -15,6 +15,8 @@ inline constexpr const char* kVolumeName = "Kelvane Plugin";
 // The support request on that volume, beside the bundle.
 inline constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
 inline constexpr const char* kDiskImageTool = "/usr/bin/hdiutil";
+// The service's own links, which the desktop opens.
+inline constexpr const char* kDeepLinkScheme = "orvojoin";
 
 platform::ProductIdentity identity();
 // Hands the identity to the platform services; the first thing every entry point does.

@@ -17,6 +17,9 @@ struct ProductIdentity {
     // relative to the bundle's Contents/MacOS (empty: the program itself).
     std::string diskImageTool;
     std::string bundledDiskImageTool;
+    // The scheme of the service's own links: the web view answers its loads with nothing, so
+    // that a load started by a frame's script reaches the stage where its frame is known.
+    std::string deepLinkScheme;
 };
 
 // Called once, before any other thread starts.

@@ -27,7 +27,13 @@ class JoinPageFidelity : public AppFixture {
     void servePage(const std::string& html) {
         m_server.setRoutes(
             {{"/fidelity", {{"body", html}, {"contentType", "text/html"}}},
-             {"/framed", {{"body", "<img src=\"/framed-pixel\">"}, {"contentType", "text/html"}}}});
+             {"/framed", {{"body", "<img src=\"/framed-pixel\">"}, {"contentType", "text/html"}}},
+             // A frame whose script follows the service's own link.
+             {"/framed-link",
+              {{"body",
+                "<script>setTimeout(() => { location.href = \"orvojoin:987654321\"; }, "
+                "300);</script>"},
+               {"contentType", "text/html"}}}});
     }
     std::unique_ptr<LaunchedApp> start() {
         return launch({"-KelvaneToken", "T-f", "-DC", "com", "-pathForKelvane", "fidelity"});
@@ -48,6 +54,7 @@ TEST_F(JoinPageFidelity, PageOpenedWindowsFramesAndScriptLoadsFollowTheNavigatio
 <a id="deep" href="orvojoin:123456789" target="_blank">deep</a>
 <iframe src=")" +
               m_other + R"(/framed"></iframe>
+<iframe src="/framed-link"></iframe>
 <script>
 const post = (text) => window.webkit.messageHandlers.consoleHandler.postMessage(text);
 window.webkit.messageHandlers.kelvaneLoaded.postMessage("");
@@ -61,10 +68,18 @@ setTimeout(() => post("still here"), 15000);
 </script></body></html>)");
     auto app = start();
 
-    // A deep link in a new window reaches the desktop's handler, and nothing is loaded for it.
-    ASSERT_TRUE(waitUntil([&] { return handler.openedText() == "orvojoin:123456789\n"; }, 60))
-        << log();
+    // A deep link in a new window, and one a frame's script follows, reach the desktop's
+    // handler, and nothing is loaded for them.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::string opened = handler.openedText();
+            return opened.find("orvojoin:123456789\n") != std::string::npos &&
+                   opened.find("orvojoin:987654321\n") != std::string::npos;
+        },
+        60))
+        << handler.openedText() << log();
     EXPECT_TRUE(logShows("handleDeepLink(_:) : Handling deep link: orvojoin:123456789", 5));
+    EXPECT_TRUE(logShows("handleDeepLink(_:) : Handling deep link: orvojoin:987654321", 5));
     // A frame of another host loads, with what it shows.
     EXPECT_TRUE(waitUntil([&] { return !m_server.requestsFor("/framed-pixel").empty(); }, 20));
     // The page stays: refused new windows and the main frame's script load to another host are

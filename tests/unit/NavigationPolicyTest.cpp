@@ -67,9 +67,14 @@ TEST(NavigationPolicy, ScriptLoadsOfAnUnknownFrameWaitForTheirFrameUnlessEitherR
               NavigationDecision::DecideWhenTheFrameIsKnown);
     EXPECT_EQ(decide(NavigationType::Other, "https://captcha.example/", true),
               NavigationDecision::Cancel);
-    // Nothing to ask for, or the service's own scheme, which a response never comes for.
+    // Nothing to ask for.
     EXPECT_EQ(decide(NavigationType::Other, std::nullopt, unknown), NavigationDecision::Cancel);
+    // The service's own link from a script: a frame's opens it, the main frame's does not.
     EXPECT_EQ(decide(NavigationType::Other, "orvojoin:123456789", unknown),
+              NavigationDecision::DecideWhenTheFrameIsKnown);
+    EXPECT_EQ(decide(NavigationType::Other, "orvojoin:123456789", false),
+              NavigationDecision::OpenAsDeepLink);
+    EXPECT_EQ(decide(NavigationType::Other, "orvojoin:123456789", true),
               NavigationDecision::Cancel);
     // Reloads keep the main frame's rule, and links the link rule, whatever the frame.
     EXPECT_EQ(decide(NavigationType::Reload, "https://captcha.example/", unknown),

@@ -84,7 +84,29 @@ struct MessageRoute {
     std::string name;
 };
 
+// The service's own links are opened by the desktop, never shown; a load of one that a frame's
+// script starts is answered with nothing, so that it reaches the response stage, where its
+// frame is known and the navigation rules decide it again.
+void answerWithNothing(WebKitURISchemeRequest* request, gpointer) {
+    g_autoptr(GInputStream) nothing = g_memory_input_stream_new();
+    webkit_uri_scheme_request_finish(request, nothing, 0, "text/plain");
+}
+
+void registerDeepLinkScheme() {
+    static bool registered = false;  // main thread only
+    const std::string& scheme = productIdentity().deepLinkScheme;
+    if (registered || scheme.empty()) return;
+    registered = true;
+    WebKitWebContext* context = webkit_web_context_get_default();
+    webkit_web_context_register_uri_scheme(context, scheme.c_str(), &answerWithNothing, nullptr,
+                                           nullptr);
+    // Loaded from the service's https pages: not mixed content.
+    webkit_security_manager_register_uri_scheme_as_secure(
+        webkit_web_context_get_security_manager(context), scheme.c_str());
+}
+
 glib::ObjectPtr<WebKitNetworkSession> makeSession() {
+    registerDeepLinkScheme();
     std::string library = SearchPaths::shared().userLibraryDirectory();
     const std::string& store = productIdentity().applicationId;
     auto session = glib::ObjectPtr<WebKitNetworkSession>::adopt(
@@ -284,8 +306,8 @@ class GtkWebViewBackend final : public WebView {
         bool mainFrame = webkit_response_policy_decision_is_main_frame_main_resource(decision);
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(decision);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-        if (uri && forget(uri) && mainFrame) {
-            NavigationAction action{NavigationType::Other, std::string(uri), true};
+        if (uri && forget(uri)) {
+            NavigationAction action{NavigationType::Other, std::string(uri), mainFrame};
             if (m_delegate.decidePolicyForNavigation(action) != NavigationPolicy::Allow) {
                 webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
                 cancelled(uri);
