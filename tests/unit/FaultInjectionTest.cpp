@@ -231,9 +231,9 @@ TEST_F(LocalFaults, FullDiskWhileLoggingLosesLinesButNotTheProcessAndLoggingResu
 }
 
 // A disk that fills while the agent is copied out of its volume: nothing half-copied is left
-// or launched, the failure is announced, and the next install puts every item in whole, also
-// over the empty files an earlier full disk left. The volume is attached on another file
-// system (memory-backed), where the copy cannot share the volume's data and really writes.
+// or launched, the failure is announced, and the next install puts every item in whole. The
+// volume is attached on another file system (memory-backed), where the copy cannot share the
+// volume's data and really writes.
 TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIsWhole) {
     std::string volumes = "/dev/shm/kelvane-volumes-XXXXXX";
     if (!::mkdtemp(volumes.data()) || sameFileSystem(volumes, m_home.path())) {
@@ -250,9 +250,6 @@ TEST_F(LocalFaults, FullDiskDuringTheAgentCopyLaunchesNothingAndTheNextInstallIs
                                   {"KELVANE_VOLUMES_ROOT", volumes}};
     std::string folder = m_home / "Library/Application Support/ConveloNative/";
     fs::create_directories(folder);
-    for (const std::string& item : OrvoDmgDownloader::companionItems()) {
-        if (item != "Holmir") writeFile(folder + item, "");
-    }
     auto install = [&](bool fullDisk) {
         return outputOfChild([&] {
             fs::copy_file(KELVANE_AGENT_IMAGE, KelvanePaths::agentImage());
