@@ -89,7 +89,8 @@ void sendApiRequest(const char* function, const std::string& url, ApiHandler::Co
     request.url = url;
     request.maximumBodyBytes = kMaximumAnswerBytes;
     request.totalSeconds = request.timeoutSeconds;  // an answer is a small document
-    request.htmlMeansSignInPage = true;
+    // An answer is a JSON object, whatever its label says; a page in its place is a network's.
+    request.expectedBody = platform::ExpectedBody::jsonObject;
     const std::string block = std::string(function) + "_block_invoke";
     platform::HttpClient::shared().getAsync(std::move(request), [block, url,
                                                                  completion = std::move(completion),

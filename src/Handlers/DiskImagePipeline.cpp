@@ -11,8 +11,8 @@ void DiskImagePipeline::download(Download download) {
     request.url = download.address;
     request.timeoutSeconds = kImageDownloadIdleSeconds;
     request.maximumBodyBytes = kMaximumImageBytes;
-    // A network's sign-in page answers an image's address with HTML.
-    request.htmlMeansSignInPage = true;
+    // A network's sign-in page answers an image's address with a page, not an image.
+    request.expectedBody = platform::ExpectedBody::diskImage;
     request.headers = std::move(download.headers);
     request.progress = std::move(download.progress);
     std::string imagePath = download.imagePath;

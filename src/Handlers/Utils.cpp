@@ -308,7 +308,7 @@ void Utils::getCustomDomain() {
         // Start-up waits for this answer: it is given up after the time-out, however it flows.
         request.totalSeconds = kTimeoutSeconds;
         request.maximumBodyBytes = kMaximumAnswerBytes;
-        request.htmlMeansSignInPage = true;
+        request.expectedBody = platform::ExpectedBody::jsonObject;
         platform::HttpResponse response = platform::HttpClient::shared().get(request);
         if (response.failure) {
             const std::string& why = response.failure->description;

@@ -53,6 +53,16 @@ enum class HttpFailure {
     signInPage,                   // a network sign-in page (captive portal) answered instead
 };
 
+// What a request's answer must hold. A network's sign-in page answers in the server's place
+// with a 511, or with a page (HTML by its label or by its first bytes) where this was expected:
+// such an answer, when its status says success or it came from another host after redirects,
+// fails the request as `signInPage`. The label alone never decides: servers label JSON as HTML.
+enum class ExpectedBody {
+    anything,    // every answer is the server's own
+    jsonObject,  // an API answer, judged whole: a JSON object
+    diskImage,   // an image, judged by the file's first bytes: an ISO 9660 volume descriptor
+};
+
 struct HttpRequest {
     std::string url;
     std::vector<std::pair<std::string, std::string>> headers;
@@ -68,10 +78,8 @@ struct HttpRequest {
     // says it was cut. A download larger than this fails instead, before a byte is written
     // when the server announces its length.
     std::uint64_t maximumBodyBytes = 4 * 1024 * 1024;
-    // For answers that are never a web page (API answers, disk images): an HTML page that
-    // arrives instead, from a redirect to another host or with a success status, or a 511
-    // answer, is a network's sign-in page and fails the request as `signInPage`.
-    bool htmlMeansSignInPage = false;
+    // What the answer must hold; a page in its place is a network's sign-in page.
+    ExpectedBody expectedBody = ExpectedBody::anything;
     // Downloads only: told the bytes of the whole received so far (a continued download's
     // earlier bytes included) and, when the server announced it, the whole size; on the
     // transfer's thread, a few times a second at most.
@@ -127,8 +135,11 @@ class HttpClient : public Replaceable<HttpClient> {
     // A broken download whose server named a validator (a strong ETag, else Last-Modified)
     // and its size is kept beside the destination as `.<name>.kelvane-partial` (0600, one per
     // destination, for one address); the next download of the same address to the same
-    // destination asks only for the rest (Range, with If-Range). A 200 answer, a changed
-    // validator, another address or a partial untouched for a day start over.
+    // destination asks only for the rest (Range, with If-Range). Only a 206 for the rest
+    // continues it, and only a whole 200 answer (a changed validator, or a server without
+    // ranges) replaces it; any other answer (an error status, a sign-in page, a broken
+    // transfer) is this try's result and leaves the partial as it was. Another address or a
+    // partial untouched for a day start over.
     virtual void download(HttpRequest request, const std::string& destination,
                           std::function<void(const DownloadResult&)> completion) = 0;
     // For the end of the process, which does not wait for downloads under way: what they

@@ -187,6 +187,20 @@ TEST_F(CustomDomain, AnswerMovesTheSessionOnlyToANewNonEmptyDomain) {
     EXPECT_EQ(state(), Pair("support.customer.example", "true"));
 }
 
+// Servers label JSON as HTML: the lookup reads its answer by its body. A page in its place is a
+// network's sign-in page and moves nothing.
+TEST_F(CustomDomain, AnAnswerIsToldByItsBodyNotItsLabel) {
+    std::string log =
+        lookUp({{"body", "<html>Sign in to continue</html>"}, {"contentType", "text/html"}});
+    EXPECT_THAT(log, HasSubstr("+[Utils getCustomDomain] : Check Update failed : a network "
+                               "sign-in page answered instead of the server"));
+    EXPECT_EQ(state(), Pair(m_server.host(), "false"));
+
+    lookUp({{"json", {{"representation", {{"service_domain", "support.customer.example"}}}}},
+            {"contentType", "text/html"}});
+    EXPECT_EQ(state(), Pair("support.customer.example", "true"));
+}
+
 TEST_F(CustomDomain, FailuresLeaveTheSessionAsItWas) {
     for (const nlohmann::json& answer : {
              nlohmann::json{{"status", 500},

@@ -92,6 +92,7 @@ TEST_F(ServerFaults, ApiAnswersThatFailLeaveTheSessionAndTheNextGoodAnswerWorks)
     for (const nlohmann::json& fault :
          {nlohmann::json{{"status", 500}}, nlohmann::json{{"status", 404}},
           nlohmann::json{{"body", "{\"representation\":"}},
+          nlohmann::json{{"body", "<html>Sign in</html>"}, {"contentType", "text/html"}},
           nlohmann::json{{"body", std::string(5000, 'x')}, {"truncateAfter", 10}}}) {
         auto outcome = selfUpdateCheck(fault);
         ASSERT_TRUE(outcome.is_object()) << fault.dump();

@@ -240,6 +240,97 @@ TEST_F(Downloads, AChangedFileA200OrAnotherAddressStartsOver) {
     }
 }
 
+// Only a 206 for the rest continues the kept bytes and only a whole 200 replaces them: any
+// other answer to the range request is that try's result, as it would be without them, and
+// the next try still fetches only the rest.
+TEST_F(Downloads, KeptBytesOutlastAnyOtherAnswerToTheirRangeRequest) {
+    struct Case {
+        const char* what;
+        nlohmann::json answer;  // to the range request
+        std::optional<HttpFailure> failure;
+        long status;
+    };
+    const std::string unavailable = "Service Temporarily Unavailable";
+    for (const Case& c :
+         {Case{"503", {{"status", 503}, {"body", unavailable}}, std::nullopt, 503},
+          Case{"sign-in page",
+               {{"body", "<html>Sign in first</html>"}, {"contentType", "text/html"}},
+               HttpFailure::signInPage,
+               200},
+          Case{"200 cut short",
+               {{"file", m_image}, {"ignoreRange", true}, {"truncateAfter", 50000}},
+               HttpFailure::transport,
+               200}}) {
+        SCOPED_TRACE(c.what);
+        m_server.clearRequests();
+        breakAtSixtyPercent();
+        const std::string record = partial() + "-record";
+        const std::string keptRecord = readFile(record);
+        struct stat before {};
+        ASSERT_EQ(::stat(partial().c_str(), &before), 0);
+
+        serve({{"rangeAnswer", c.answer}});
+        HttpRequest image = request();
+        image.expectedBody = platform::ExpectedBody::diskImage;
+        std::string received;
+        auto failed = downloadTo(image, m_destination, &received);
+        EXPECT_EQ(kindOf(failed.failure), c.failure) << descriptionOf(failed.failure);
+        EXPECT_EQ(failed.statusCode, c.status);
+        EXPECT_FALSE(failed.resumedFrom);
+        if (!c.failure) {
+            EXPECT_EQ(received, unavailable) << "the answer is the try's result";
+        }
+        struct stat after {};
+        ASSERT_EQ(::stat(partial().c_str(), &after), 0) << "the kept bytes are gone";
+        EXPECT_EQ(after.st_size, 180000);
+        EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        EXPECT_TRUE(readFile(partial()) == m_contents.substr(0, 180000));
+        EXPECT_EQ(readFile(record), keptRecord);
+
+        serve({});
+        auto rest = downloadTo(request(), m_destination, &received);
+        EXPECT_FALSE(rest.failure) << descriptionOf(rest.failure);
+        EXPECT_EQ(rest.resumedFrom, std::optional<std::uint64_t>(180000));
+        EXPECT_TRUE(received == m_contents) << "the continued file is not the image";
+        auto tries = m_server.requestsFor("/image");
+        ASSERT_EQ(tries.size(), 3u);
+        EXPECT_EQ(rangesAsked(),
+                  (std::vector<std::string>{"whole", "bytes=180000-", "bytes=180000-"}));
+        // Continued, not restarted: apart from the answer that failed, every byte came once.
+        EXPECT_EQ(m_server.bytesSentFor("/image") - tries[1]["bytesSent"].get<std::uint64_t>(),
+                  m_contents.size());
+        EXPECT_TRUE(fs::is_empty(m_home / "folder"));
+    }
+}
+
+// The end of the process while a whole answer replaces the kept bytes: they stay, for the
+// next start to continue.
+TEST_F(Downloads, KeptBytesOutlastTheEndOfTheProcessDuringAWholeAnswer) {
+    breakAtSixtyPercent();
+    serve(
+        {{"rangeAnswer", {{"file", m_image}, {"ignoreRange", true}, {"bytesPerSecond", 100000}}}});
+    std::promise<platform::DownloadResult> done;
+    HttpClient::shared().download(request(), m_destination,
+                                  [&](const platform::DownloadResult& r) { done.set_value(r); });
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto tries = m_server.requestsFor("/image");
+            return tries.size() == 2 && tries[1]["bytesSent"].get<std::uint64_t>() >= 30000;
+        },
+        10));
+    HttpClient::shared().removeUnfinishedDownloads();
+    EXPECT_EQ(fs::file_size(partial()), 180000u);
+    EXPECT_TRUE(readFile(partial()) == m_contents.substr(0, 180000));
+    // The transfer itself runs to its end, and leaves the kept bytes alone.
+    auto ended = done.get_future().get();
+    EXPECT_TRUE(ended.location.empty());
+    EXPECT_EQ(fs::file_size(partial()), 180000u);
+    serve({});
+    EXPECT_EQ(downloadTo(request(), m_destination).resumedFrom,
+              std::optional<std::uint64_t>(180000));
+}
+
 TEST_F(Downloads, OnlyAPartialThatCanBeValidatedAndIsRecentIsContinued) {
     // A day-old partial starts over.
     breakAtSixtyPercent();
@@ -288,8 +379,13 @@ TEST_F(Downloads, SignInPagesAndUntrustedCertificatesAreToldApart) {
     portal.setRoutes(
         {{"/login", {{"body", "<html>sign in</html>"}, {"contentType", "text/html"}}}});
     trust(m_server);
+    const std::string page =
+        "\n  <!DOCTYPE html><html><body>Sign in to Harbour Wi-Fi</body></html>";
     m_server.setRoutes(
         {{"/html", {{"body", "<html>Welcome</html>"}, {"contentType", "text/html"}}},
+         // Told by what arrives: a page is one whatever its label.
+         {"/unlabelled", {{"body", page}, {"contentType", "application/octet-stream"}}},
+         {"/large", {{"body", page + std::string(100000, ' ')}, {"contentType", "text/html"}}},
          {"/511", {{"status", 511}, {"body", "sign in"}}},
          {"/moved", {{"status", 302}, {"location", "https://" + portal.host() + "/login"}}},
          {"/missing",
@@ -298,18 +394,20 @@ TEST_F(Downloads, SignInPagesAndUntrustedCertificatesAreToldApart) {
     std::string both = m_home / "both.pem";
     writeFile(both, readFile(m_server.caPath()) + readFile(portal.caPath()));
     m_environment.set("SSL_CERT_FILE", both);
-    for (const char* path : {"/html", "/511", "/moved"}) {
+    for (const char* path : {"/html", "/unlabelled", "/large", "/511", "/moved"}) {
         HttpRequest api = request(path);
-        api.htmlMeansSignInPage = true;
+        api.expectedBody = platform::ExpectedBody::jsonObject;
         auto answer = HttpClient::shared().get(api);
         EXPECT_EQ(kindOf(answer.failure), HttpFailure::signInPage) << path;
         EXPECT_THAT(descriptionOf(answer.failure), HasSubstr("sign-in page")) << path;
-        api.htmlMeansSignInPage = true;
-        EXPECT_EQ(kindOf(downloadTo(api, m_destination).failure), HttpFailure::signInPage) << path;
+        HttpRequest image = request(path);
+        image.expectedBody = platform::ExpectedBody::diskImage;
+        EXPECT_EQ(kindOf(downloadTo(image, m_destination).failure), HttpFailure::signInPage)
+            << path;
     }
     // The server's own error page is its answer, and a page where one is expected is fine.
     HttpRequest missing = request("/missing");
-    missing.htmlMeansSignInPage = true;
+    missing.expectedBody = platform::ExpectedBody::jsonObject;
     auto notFound = HttpClient::shared().get(missing);
     EXPECT_FALSE(notFound.failure);
     EXPECT_EQ(notFound.statusCode, 404);
@@ -319,5 +417,41 @@ TEST_F(Downloads, SignInPagesAndUntrustedCertificatesAreToldApart) {
     auto untrusted = HttpClient::shared().get(request("/html"));
     EXPECT_EQ(kindOf(untrusted.failure), HttpFailure::untrustedCertificate);
     EXPECT_THAT(descriptionOf(untrusted.failure), HasSubstr("is not trusted by this system"));
+    EXPECT_TRUE(fs::is_empty(m_home / "folder"));
+}
+
+// Servers label JSON and images as HTML: what arrives is the answer when it is what the request
+// expects, whatever the label says; anything else labelled as a page is a sign-in page.
+TEST_F(Downloads, TheBodyNotItsLabelTellsTheServersAnswer) {
+    const nlohmann::json answer = {{"representation", {{"update", false}}}};
+    m_server.setRoutes(
+        {{"/json", {{"json", answer}, {"contentType", "text/html; charset=utf-8"}}},
+         {"/list", {{"json", nlohmann::json::array({answer})}, {"contentType", "text/html"}}},
+         {"/text", {{"body", "not json"}}},
+         {"/agent.dmg", {{"file", KELVANE_AGENT_IMAGE}, {"contentType", "text/html"}}}});
+    HttpRequest api = request("/json");
+    api.expectedBody = platform::ExpectedBody::jsonObject;
+    auto json = HttpClient::shared().get(api);
+    EXPECT_FALSE(json.failure) << descriptionOf(json.failure);
+    EXPECT_EQ(nlohmann::json::parse(json.body, nullptr, false), answer);
+
+    // Only a JSON object is an API answer; a body that is no page is the server's all the same.
+    api.url = request("/list").url;
+    EXPECT_EQ(kindOf(HttpClient::shared().get(api).failure), HttpFailure::signInPage);
+    api.url = request("/text").url;
+    auto text = HttpClient::shared().get(api);
+    EXPECT_FALSE(text.failure) << descriptionOf(text.failure);
+    EXPECT_EQ(text.body, "not json");
+
+    HttpRequest image = request("/agent.dmg");
+    image.expectedBody = platform::ExpectedBody::diskImage;
+    image.maximumBodyBytes = 1 << 30;
+    std::string received;
+    auto downloaded = downloadTo(image, m_destination, &received);
+    EXPECT_FALSE(downloaded.failure) << descriptionOf(downloaded.failure);
+    EXPECT_TRUE(received == readFile(KELVANE_AGENT_IMAGE)) << "the image arrived whole";
+    // JSON is no image.
+    image.url = request("/json").url;
+    EXPECT_EQ(kindOf(downloadTo(image, m_destination).failure), HttpFailure::signInPage);
     EXPECT_TRUE(fs::is_empty(m_home / "folder"));
 }

@@ -299,6 +299,72 @@ TEST_F(Provisioning, TheNextJoinFinishesADownloadThatBrokeHalfWay) {
         EXPECT_FALSE(fs::exists(folder() + left)) << left;
 }
 
+// Whatever answers a join's range request in place of the rest (the server busy, a network's
+// sign-in page) fails that join as it always failed; the bytes an earlier join kept stay, and
+// the next join fetches only the rest.
+TEST_F(Provisioning, KeptBytesOutlastAJoinWhoseRangeRequestFailed) {
+    const std::string path = "/agent/OrvoMac.dmg";
+    const std::string kept = folder() + ".OrvoMac.dmg.kelvane-partial";
+    const auto size = fs::file_size(KELVANE_AGENT_IMAGE);
+    const auto broken = size * 6 / 10;
+    auto answerToTheRange = [&](const nlohmann::json& answer) {
+        m_server.setRoutes({{path, {{"file", KELVANE_AGENT_IMAGE}, {"rangeAnswer", answer}}}});
+    };
+    m_server.setRoutes({{path, {{"file", KELVANE_AGENT_IMAGE}, {"truncateAfter", broken}}}});
+    std::string first = provision(true);
+    ASSERT_EQ(fs::file_size(kept), broken) << first;
+
+    // The server's error page is stored like an image and fails to mount, as it always did.
+    answerToTheRange({{"status", 503}, {"body", "Service Temporarily Unavailable"}});
+    std::string busy = provision(true);
+    EXPECT_THAT(busy, HasSubstr("dmg mount task termination status : 1")) << busy;
+    EXPECT_THAT(busy, HasSubstr("orvo app file not launched"));
+    EXPECT_EQ(fs::file_size(kept), broken) << busy;
+
+    answerToTheRange({{"body", "<html>Sign in to continue</html>"}, {"contentType", "text/html"}});
+    std::string portal = provision(true);
+    EXPECT_TRUE(logHasLinesInOrder(portal, expectedLines::kAgentDownloadFailed));
+    EXPECT_THAT(portal, HasSubstr("_block_invoke : Download failed! Error - a network sign-in "
+                                  "page answered instead of the server"))
+        << portal;
+    EXPECT_EQ(fs::file_size(kept), broken);
+    EXPECT_FALSE(fs::exists(folder() + "Orvo.app"));
+
+    m_server.setRoutes({{path, {{"file", KELVANE_AGENT_IMAGE}}}});
+    std::string last = provision(true);
+    ASSERT_TRUE(receiptArrives()) << last;
+    EXPECT_TRUE(logHasLinesInOrder(last, expectedLines::kAgentDownloadContinued));
+    EXPECT_THAT(last, HasSubstr("continued from byte " + std::to_string(broken) + " of the"));
+    auto tries = m_server.requestsFor(path);
+    ASSERT_EQ(tries.size(), 4u);
+    // Continued, not restarted: but for the two failed answers, every byte of the image came once.
+    EXPECT_EQ(m_server.bytesSentFor(path) - tries[1]["bytesSent"].get<std::uint64_t>() -
+                  tries[2]["bytesSent"].get<std::uint64_t>(),
+              size);
+    for (const char* left : {"OrvoMac.dmg", ".OrvoMac.dmg.kelvane-partial"})
+        EXPECT_FALSE(fs::exists(folder() + left)) << left;
+}
+
+// An image is told by its bytes, not by its label: the agent's image labelled as a web page
+// installs, and a page labelled as an image is a network's sign-in page.
+TEST_F(Provisioning, AnImageIsToldByItsBytesNotItsLabel) {
+    const std::string path = "/agent/OrvoMac.dmg";
+    m_server.setRoutes({{path,
+                         {{"body", "<!DOCTYPE html><html><body>Sign in</body></html>"},
+                          {"contentType", "application/octet-stream"}}}});
+    std::string portal = provision(true);
+    EXPECT_THAT(portal, HasSubstr("_block_invoke : Download failed! Error - a network sign-in "
+                                  "page answered instead of the server"))
+        << portal;
+    for (const char* left : {"Orvo.app", "OrvoMac.dmg", ".OrvoMac.dmg.kelvane-partial"})
+        EXPECT_FALSE(fs::exists(folder() + left)) << left;
+
+    m_server.setRoutes({{path, {{"file", KELVANE_AGENT_IMAGE}, {"contentType", "text/html"}}}});
+    std::string installed = provision(true);
+    ASSERT_TRUE(receiptArrives()) << installed;
+    EXPECT_TRUE(logHasLinesInOrder(installed, expectedLines::kAgentInstall));
+}
+
 TEST_F(Provisioning, ServerThatNeverAnswersEndsTheRunWhenTheConnectionDies) {
     SubstituteServer silent;
     silent.setRoutes({{"/agent/OrvoMac.dmg", {{"hang", true}}}});
@@ -403,6 +469,26 @@ TEST_F(AgentUpdateCheck, RequestAndAnswerRules) {
         EXPECT_EQ(failed["received"], false);
         EXPECT_EQ(failed["update"], false);
     }
+}
+
+// Servers label JSON as HTML: the answer is read by its body. A page in its place is a
+// network's sign-in page, and the check fails saying so.
+TEST_F(AgentUpdateCheck, AnAnswerIsToldByItsBodyNotItsLabel) {
+    nlohmann::json labelled =
+        agent({{"update_needed", true}, {"download_url", "https://cdn.example/OrvoMac.dmg"}});
+    labelled["contentType"] = "text/html; charset=UTF-8";
+    auto read = check(labelled);
+    EXPECT_EQ(read["received"], true) << m_lastLog;
+    EXPECT_EQ(read["update"], true);
+    EXPECT_EQ(read["cdn"], "https://cdn.example/OrvoMac.dmg");
+
+    auto page = check({{"body", "<html>Sign in to continue</html>"}, {"contentType", "text/html"}});
+    EXPECT_EQ(page["received"], false);
+    EXPECT_EQ(page["cdn"], "https://earlier.example/a.dmg");
+    EXPECT_THAT(m_lastLog, HasSubstr("checkOrvoTendraUpdateWithCompletion:]_block_invoke : Check "
+                                     "Update failed : a network sign-in page answered instead of "
+                                     "the server"))
+        << m_lastLog;
 }
 
 // Runs that end early, or never end, leave nothing that a later join would trust.

@@ -119,6 +119,30 @@ TEST_F(SelfUpdate, RequestCarriesVersionAndTokenAndNoUpdateStagesNothing) {
     EXPECT_THAT(failedLog, HasSubstr("NSURLConnection failed for this request"));
 }
 
+// Servers label JSON and images as HTML: the check reads its answer and the staging run its
+// image by what arrives. A page in place of the answer is a network's sign-in page.
+TEST_F(SelfUpdate, AnswersAndImagesAreToldByWhatArrivesNotTheirLabel) {
+    std::string address = "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg";
+    m_server.setRoutes({{"/agent/OrvoTendraKelvane.dmg",
+                         {{"file", KELVANE_UPDATE_IMAGE}, {"contentType", "text/html"}}}});
+    nlohmann::json labelled = offer(true, address);
+    labelled["contentType"] = "text/html";
+    auto [report, log] = check(labelled, "T");
+    EXPECT_EQ(report["received"], true) << log;
+    EXPECT_EQ(report["url"], address);
+    EXPECT_EQ(report["flag"], true) << log;
+    EXPECT_EQ(versionOf(KelvanePaths::stagedBundle()), "99.0.0");
+
+    auto [page, pageLog] =
+        check({{"body", "<html>Sign in to continue</html>"}, {"contentType", "text/html"}}, "T");
+    EXPECT_EQ(page["received"], false);
+    EXPECT_EQ(page["url"], "<absent>");
+    EXPECT_THAT(pageLog,
+                HasSubstr("checkKelvaneUpdateWithCompletion:]_block_invoke : Check Update "
+                          "failed : a network sign-in page answered instead of the server"))
+        << pageLog;
+}
+
 TEST_F(SelfUpdate, StagingLeavesTheNewBundleRaisesTheFlagAndCleansUp) {
     // First the connection breaks half-way through the image: nothing is staged or left.
     std::string address = "https://" + m_server.host() + "/agent/OrvoTendraKelvane.dmg";

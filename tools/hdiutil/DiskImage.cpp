@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/BodyKind.h"
 #include "platform/FileManager.h"
 #include "platform/Volumes.h"
 
@@ -28,7 +29,7 @@ namespace diskimage {
 namespace {
 
 constexpr std::size_t kSectorSize = 2048;
-constexpr std::size_t kPrimaryDescriptorOffset = 16 * kSectorSize;
+constexpr std::size_t kPrimaryDescriptorOffset = platform::BodyKind::kVolumeDescriptorOffset;
 // Far more files and folders than an agent or application image holds.
 constexpr std::uint64_t kMaximumEntries = 50000;
 
@@ -264,8 +265,8 @@ Result<std::string> volumeName(const std::string& imagePath) {
     if (!image) return unexpected("cannot open " + imagePath + ": " + std::strerror(errno));
     char descriptor[kSectorSize];
     image.seekg(static_cast<std::streamoff>(kPrimaryDescriptorOffset));
-    if (!image.read(descriptor, sizeof descriptor) || descriptor[0] != 1 ||
-        std::memcmp(descriptor + 1, "CD001", 5) != 0) {
+    if (!image.read(descriptor, sizeof descriptor) ||
+        !platform::BodyKind::isPrimaryVolumeDescriptor({descriptor, sizeof descriptor})) {
         return unexpected(imagePath + " is not an ISO 9660 disk image");
     }
     // The descriptor records the volume's size; a shorter file was cut off, for example by

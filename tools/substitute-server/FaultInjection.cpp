@@ -161,6 +161,10 @@ json describeRequest(const httplib::Request& request) {
 
 void answerAsPlanned(const json& planned, const httplib::Request& request,
                      httplib::Response& response, std::function<void(std::size_t)> sent) {
+    if (auto other = planned.find("rangeAnswer");
+        other != planned.end() && request.has_header("Range")) {
+        return answerAsPlanned(*other, request, response, std::move(sent));
+    }
     if (auto delay = planned.value("delayMs", 0); delay > 0) {
         waitUnlessStopping(std::chrono::milliseconds(delay));
     }

@@ -15,7 +15,9 @@
 // A file or repeatBytes answer honours "Range: bytes=N-" (206) unless ignoreRange is set, and
 // If-Range against its ETag or Last-Modified: etag (a file's default is made of its size
 // and modification time; false: none), lastModified (a date text). truncateAfter and
-// bytesPerSecond then count the bytes of this answer.
+// bytesPerSecond then count the bytes of this answer. rangeAnswer (a planned answer) answers a
+// request that carries a Range header instead, as a server or a network in the way may: an
+// error status, a page, a whole body cut short.
 // `sent` hears the number of body bytes each write put on the wire.
 void answerAsPlanned(const nlohmann::json& planned, const httplib::Request& request,
                      httplib::Response& response, std::function<void(std::size_t)> sent);

@@ -86,15 +86,24 @@ class CurlHttpClient final : public HttpClient {
         return ProxyResolver::shared().proxyFor(url).value_or(std::nullopt);
     }
 
-    DownloadResult downloadNow(const HttpRequest& request, const std::string& destination) {
-        DownloadResult result;
+    // A new hidden file beside `destination`, for work under way; the name follows the file
+    // manager's pattern for it and carries this process's id.
+    static std::string hiddenFileBeside(const std::string& destination,
+                                        support::FileDescriptor& fd) {
         std::filesystem::path target(destination);
-        // The name follows the file manager's pattern for work in progress.
         std::string location =
             (target.parent_path() / ("." + target.filename().string() + ".kelvane-copying-" +
                                      std::to_string(::getpid()) + "-XXXXXX"))
                 .string();
-        support::FileDescriptor fd(::mkostemp(location.data(), O_CLOEXEC));
+        fd.replace(::mkostemp(location.data(), O_CLOEXEC));
+        return location;
+    }
+
+    DownloadResult downloadNow(const HttpRequest& request, const std::string& destination) {
+        DownloadResult result;
+        // The answer's body goes here, from its first byte.
+        support::FileDescriptor fd;
+        std::string location = hiddenFileBeside(destination, fd);
         if (!fd) {
             result.failure =
                 Failure(HttpFailure::transport, "cannot create a file for the download beside " +
@@ -102,48 +111,82 @@ class CurlHttpClient final : public HttpClient {
             return result;
         }
         curl::Transfer transfer;
-        // An earlier try's bytes take the new file's place.
-        if (auto earlier = partial::claim(destination, request.url, location)) {
-            fd.replace(::open(location.c_str(), O_RDWR | O_CLOEXEC));
-            transfer.offset = earlier->bytes;
-            transfer.askedValidator = earlier->record.validator;
-            transfer.resumable = earlier->record;
-        }
-        m_kept.add(location, destination, transfer.resumable);
         transfer.fd = fd.get();
-        transfer.onResumable = [this, location](const std::optional<partial::Record>& record) {
-            m_kept.update(location, record);
+        // An earlier try's bytes move to a file of their own: only a 206 that continues them
+        // writes there, and only a whole 200 answer replaces them.
+        support::FileDescriptor keptFd;
+        std::string keptLocation = hiddenFileBeside(destination, keptFd);
+        std::optional<partial::Continuation> earlier;
+        if (keptFd) {
+            earlier = partial::claim(destination, request.url, keptLocation);
+            if (earlier) keptFd.replace(::open(keptLocation.c_str(), O_RDWR | O_CLOEXEC));
+            if (!earlier || !keptFd) ::unlink(keptLocation.c_str());
+        }
+        if (earlier && keptFd) {
+            transfer.keptFd = keptFd.get();
+            transfer.offset = earlier->bytes;
+            transfer.kept = earlier->record;
+            m_kept.add(keptLocation, destination, transfer.kept);
+        } else {
+            (void)keptFd.reset();
+            keptLocation.clear();
+        }
+        m_kept.add(location, destination, std::nullopt);
+        // At the end of the process a whole answer under way is kept only where it spoils
+        // nothing: kept bytes stay as they were.
+        transfer.onResumable = [this, &transfer, location,
+                                keptLocation](const std::optional<partial::Record>& record) {
+            if (transfer.continuing)
+                m_kept.update(keptLocation, record);
+            else if (keptLocation.empty())
+                m_kept.update(location, record);
         };
         std::optional<HttpProxy> proxy = proxyFor(request.url);
-        curl::Outcome outcome =
-            fd ? curl::perform(request, transfer, proxy)
-               : curl::Outcome{0, Failure(HttpFailure::transport, "cannot open the download")};
+        curl::Outcome outcome = curl::perform(request, transfer, proxy);
         if (transfer.startOverOnce) {
             // The server would not continue what was there: one try for the whole file.
             curl::Transfer whole;
             whole.fd = fd.get();
-            whole.onResumable = transfer.onResumable;
+            whole.onResumable = std::move(transfer.onResumable);
             transfer = std::move(whole);
             outcome = curl::perform(request, transfer, proxy);
         }
+        const bool continued = transfer.continuing;
+        // The file that holds this answer; the other one is no part of it.
+        std::string answer = continued ? keptLocation : location;
+        support::FileDescriptor& answerFd = continued ? keptFd : fd;
         struct stat about {};
-        bool measured = fd && ::fstat(fd.get(), &about) == 0;
-        bool closed = fd && fd.reset() == 0;
+        bool measured = answerFd && ::fstat(answerFd.get(), &about) == 0;
+        bool closed = answerFd && answerFd.reset() == 0;
+        (void)fd.reset();
+        (void)keptFd.reset();
         result.statusCode = outcome.statusCode;
         result.failure = std::move(outcome.failure);
         result.bytes = measured ? static_cast<std::uint64_t>(about.st_size) : 0;
-        if (transfer.continuing) result.resumedFrom = transfer.offset;
+        if (continued) result.resumedFrom = transfer.offset;
         if (!result.failure && !closed)
             result.failure = Failure(HttpFailure::transport, "cannot write the download");
         tellIfProxyAsked(proxy, result.failure);
-        // Gone: the end of the process has dealt with the file already.
-        if (!m_kept.finish(location)) return result;
-        if (result.failure) {
+        // Gone: the end of the process has dealt with the files already.
+        if (!m_kept.finish({location, keptLocation})) return result;
+        if (continued) {
+            ::unlink(location.c_str());
+        } else if (!keptLocation.empty()) {
+            // Only a whole 200 answer replaces the kept bytes; after any other they stay as
+            // they were, for the next try.
+            if (!result.failure && result.statusCode == 200)
+                ::unlink(keptLocation.c_str());
+            else
+                curl::KeptDownloads::keepOrRemove(keptLocation, destination, earlier->record);
+        }
+        if (!result.failure) {
+            result.location = answer;
+        } else if (!continued && !keptLocation.empty()) {
+            ::unlink(answer.c_str());
+        } else {
             std::optional<partial::Record> resumable = transfer.resumable;
             if (result.failure->is(HttpFailure::tooLarge)) resumable.reset();
-            curl::KeptDownloads::keepOrRemove(location, destination, resumable);
-        } else {
-            result.location = location;
+            curl::KeptDownloads::keepOrRemove(answer, destination, resumable);
         }
         return result;
     }

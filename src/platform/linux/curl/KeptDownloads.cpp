@@ -18,9 +18,13 @@ void KeptDownloads::update(const std::string& location,
         it->second.resumable = resumable;
 }
 
-bool KeptDownloads::finish(const std::string& location) {
+bool KeptDownloads::finish(std::initializer_list<std::string> locations) {
     std::lock_guard lock(m_mutex);
-    return m_unfinished.erase(location) > 0;
+    bool mine = true;
+    for (const std::string& location : locations) {
+        if (!location.empty()) mine = m_unfinished.erase(location) > 0 && mine;
+    }
+    return mine;
 }
 
 void KeptDownloads::keepOrRemoveAll() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,9 +19,10 @@ class KeptDownloads {
              const std::optional<partial::Record>& resumable);
     // What the bytes at `location` can now be continued as; nothing: they cannot.
     void update(const std::string& location, const std::optional<partial::Record>& resumable);
-    // The download at `location` has ended; false when the end of the process dealt with its
-    // file already, which the caller must then leave alone.
-    bool finish(const std::string& location);
+    // The download whose files are at `locations` (empty ones are none) has ended; false when
+    // the end of the process dealt with its files already, which the caller must then leave
+    // alone.
+    bool finish(std::initializer_list<std::string> locations);
     // Keeps or removes the file of every download under way.
     void keepOrRemoveAll();
 

@@ -36,38 +36,87 @@ std::string tooLargeText(const Transfer& transfer) {
            " bytes: " + transfer.request->url;
 }
 
+// The first `bytes` of a download's file (a continued one's kept bytes first), as it stands.
+std::optional<std::string> fileStart(int fd, std::uint64_t bytes) {
+    std::string head(bytes, '\0');
+    std::size_t read = 0;
+    while (read < head.size()) {
+        ssize_t n = ::pread(fd, head.data() + read, head.size() - read, static_cast<off_t>(read));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) break;
+        read += static_cast<std::size_t>(n);
+    }
+    head.resize(read);
+    return head;
+}
+
+// Once enough of the body is there (or all of it, when it `ended` shorter), it tells whether
+// a sign-in page answered: false stops the transfer.
+bool judge(Transfer& transfer, bool ended) {
+    const HttpRequest& request = *transfer.request;
+    const std::uint64_t needed = bytesToJudge(request.expectedBody);
+    const bool toFile = transfer.fd >= 0;
+    const std::uint64_t arrived =
+        toFile ? transfer.before() + transfer.written : transfer.body->size();
+    if (arrived < needed && !ended) return true;
+    transfer.judged = true;
+    std::optional<std::string> written;
+    if (toFile && !(written = fileStart(transfer.output(), std::min(arrived, needed))))
+        return transfer.stop(HttpFailure::transport, "cannot read the download");
+    std::string_view head = toFile ? std::string_view(*written) : std::string_view(*transfer.body);
+    if (!isSignInPage(request, transfer.headers, head.substr(0, needed))) return true;
+    transfer.abort = signInPageFailure(request, effectiveUrl(transfer.handle));
+    // The page is no answer of the server's to hand over, nor anything to continue.
+    if (toFile) {
+        transfer.resumable.reset();
+        if (transfer.onResumable) transfer.onResumable(transfer.resumable);
+    } else {
+        transfer.body->clear();
+    }
+    return false;
+}
+
 // The first body bytes have come: is this the answer, and where do they go?
 bool decide(Transfer& transfer) {
     transfer.decided = true;
     const HttpRequest& request = *transfer.request;
     std::string answeredBy = effectiveUrl(transfer.handle);
-    if (isSignInPage(request, transfer.headers, answeredBy, transfer.host)) {
-        transfer.abort = signInPageFailure(request, answeredBy);
-        return false;
+    switch (judgeStatus(request, transfer.headers, answeredBy, transfer.host)) {
+        case SignInVerdict::signInPage:
+            transfer.abort = signInPageFailure(request, answeredBy);
+            return false;
+        case SignInVerdict::serverAnswer:
+            transfer.judged = true;
+            break;
+        case SignInVerdict::byTheBody:
+            break;
     }
     if (transfer.fd < 0) return true;
     const ResponseHeaders& headers = transfer.headers;
     const std::uint64_t limit = request.maximumBodyBytes;
-    if (transfer.offset > 0 && headers.status == 206) {
+    if (transfer.kept && headers.status == 206) {
+        const partial::Record& kept = *transfer.kept;
         auto range = ContentRange::parse(headers.contentRange);
-        bool sameFile = headers.etag.empty() || transfer.askedValidator.front() != '"' ||
-                        headers.etag == transfer.askedValidator;
-        if (range && range->first == transfer.offset && sameFile && transfer.resumable &&
-            range->total == transfer.resumable->total) {
+        bool sameFile =
+            headers.etag.empty() || kept.validator.front() != '"' || headers.etag == kept.validator;
+        if (range && range->first == transfer.offset && sameFile && range->total == kept.total) {
             transfer.continuing = true;
+            transfer.resumable = kept;
             if (range->total > limit)
                 return transfer.stop(HttpFailure::tooLarge, tooLargeText(transfer));
-            return ::lseek(transfer.fd, 0, SEEK_END) >= 0;
+            if (::lseek(transfer.keptFd, 0, SEEK_END) < 0)
+                return transfer.stop(HttpFailure::transport, "cannot write the download");
+            return true;
         }
         transfer.startOverOnce = true;
         return transfer.stop(HttpFailure::transport,
                              "the server continued the download at another byte or of another "
                              "file");
     }
-    // Anything else is the whole body, from its first byte.
+    // Anything else is a whole body, from its first byte, in the file of its own.
     if (::ftruncate(transfer.fd, 0) != 0 || ::lseek(transfer.fd, 0, SEEK_SET) != 0)
         return transfer.stop(HttpFailure::transport, "cannot write the download");
-    transfer.offset = 0;
     transfer.resumable.reset();
     if (headers.contentLength && *headers.contentLength > limit)
         return transfer.stop(HttpFailure::tooLarge, tooLargeText(transfer));
@@ -85,7 +134,7 @@ size_t receive(char* data, size_t size, size_t count, void* userData) {
     if (!transfer->decided && !decide(*transfer)) return 0;
     const std::uint64_t limit = transfer->request->maximumBodyBytes;
     if (transfer->fd >= 0) {
-        std::uint64_t whole = transfer->offset + transfer->written + length;
+        std::uint64_t whole = transfer->before() + transfer->written + length;
         // Without an announced length, the bound is checked as the bytes come.
         if (whole > limit) {
             transfer->overflowed = true;
@@ -95,18 +144,19 @@ size_t receive(char* data, size_t size, size_t count, void* userData) {
             return transfer->stop(HttpFailure::transport,
                                   "the server sent more than the size it announced");
         }
-        if (!writeAll(transfer->fd, data, length))
+        if (!writeAll(transfer->output(), data, length))
             return transfer->stop(
                 HttpFailure::transport,
                 std::string("cannot write the download: ") + std::strerror(errno));
         transfer->written += length;
-        return length;
+    } else {
+        if (transfer->body->size() + length > limit) {
+            transfer->overflowed = true;
+            return 0;  // aborts the transfer with a write error
+        }
+        transfer->body->append(data, length);
     }
-    if (transfer->body->size() + length > limit) {
-        transfer->overflowed = true;
-        return 0;  // aborts the transfer with a write error
-    }
-    transfer->body->append(data, length);
+    if (!transfer->judged && !judge(*transfer, false)) return 0;
     return length;
 }
 
@@ -125,7 +175,7 @@ int watchDownload(void* data, curl_off_t expected, curl_off_t received, curl_off
     }
     if (!request.progress || now - transfer->lastReport < kProgressInterval) return 0;
     transfer->lastReport = now;
-    std::uint64_t before = transfer->continuing ? transfer->offset : 0;
+    std::uint64_t before = transfer->before();
     request.progress(before + static_cast<std::uint64_t>(received),
                      announced ? std::optional<std::uint64_t>(before + *announced) : std::nullopt);
     return 0;
@@ -209,9 +259,9 @@ Outcome perform(const HttpRequest& request, Transfer& transfer,
         headers.replace(curl_slist_append(headers.take(), line.c_str()));
     };
     for (const auto& [name, value] : request.headers) addHeader(name + ": " + value);
-    if (toFile && transfer.offset > 0) {
+    if (toFile && transfer.kept && transfer.offset > 0) {
         addHeader("Range: bytes=" + std::to_string(transfer.offset) + "-");
-        addHeader("If-Range: " + transfer.askedValidator);
+        addHeader("If-Range: " + transfer.kept->validator);
     }
     if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
@@ -219,11 +269,16 @@ Outcome perform(const HttpRequest& request, Transfer& transfer,
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (transfer.abort) return failed(*transfer.abort, status);
-    // An answer without a body is looked at too (a 511 has none to speak of).
-    if (!transfer.decided && result == CURLE_OK && !decide(transfer))
-        return failed(*transfer.abort, status);
     // A body cut at its bound is still the server's answer; the caller sees it was cut.
-    if (result == CURLE_OK || (!toFile && transfer.overflowed)) return Outcome{status, {}};
+    if (result == CURLE_OK || (!toFile && transfer.overflowed)) {
+        // An answer without a body is looked at too (a 511 has none to speak of), and one
+        // shorter than what tells it apart is judged on all it has.
+        if ((!transfer.decided && !decide(transfer)) ||
+            (!transfer.judged && !judge(transfer, true))) {
+            return failed(*transfer.abort, status);
+        }
+        return Outcome{status, {}};
+    }
     Failure why = classify(h, result, errorBuffer, request, proxy);
     // A proxy's refusal comes before any answer of the server's.
     bool beforeTheServer =

@@ -20,7 +20,9 @@ struct Transfer {
     const HttpRequest* request = nullptr;
     std::string host;  // host:port of the address asked for
     ResponseHeaders headers;
-    bool decided = false;  // the answer's body has been looked at
+    bool decided = false;  // the answer's headers have been looked at: where its body goes
+    // The body is known to be no sign-in page (or the request expects anything).
+    bool judged = false;
     // Set by a callback that stopped the transfer: why.
     std::optional<Failure> abort;
 
@@ -28,20 +30,27 @@ struct Transfer {
     std::string* body = nullptr;
     bool overflowed = false;
 
-    // A download into a file (the caller owns the descriptor). `offset` bytes of an earlier
-    // try are on disk when it continues.
+    // A download into files (the caller owns the descriptors). `fd` takes a whole answer from
+    // its first byte. `keptFd` holds `offset` bytes of an earlier try, which `kept` describes;
+    // only a 206 that continues them is written there, so no other answer can spoil them.
     int fd = -1;
+    int keptFd = -1;
+    std::optional<partial::Record> kept;
     std::uint64_t offset = 0;
-    std::uint64_t written = 0;
-    std::string askedValidator;                // If-Range's value; empty for a whole download
-    bool continuing = false;                   // the server sent the rest
-    bool startOverOnce = false;                // it sent another part: one more try for the whole
-    std::optional<partial::Record> resumable;  // what the bytes on disk can be continued as
+    std::uint64_t written = 0;   // bytes of this answer
+    bool continuing = false;     // the server sent the rest of the kept bytes
+    bool startOverOnce = false;  // it sent another part: one more try for the whole
+    // What the file being written can be continued as.
+    std::optional<partial::Record> resumable;
     // Hears every change of `resumable`, "nothing" included, for the end of the process.
     std::function<void(const std::optional<partial::Record>&)> onResumable;
 
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point lastReport{};
+
+    // The file this answer's body goes to, and the bytes of the whole already in it.
+    int output() const { return continuing ? keptFd : fd; }
+    std::uint64_t before() const { return continuing ? offset : 0; }
 
     // For a callback: stops the transfer, saying why.
     bool stop(HttpFailure kind, std::string text) {
