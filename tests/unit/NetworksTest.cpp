@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <future>
+#include <mutex>
 
 #include "../support/ConnectProxy.h"
 #include "../support/Files.h"
@@ -130,7 +131,9 @@ TEST_F(ThroughAProxy, ItsCredentialsComeFromTheJoinPageAndA407SaysWhatIsMissing)
     // Stored details for another proxy are not handed to this one.
     platform::Preferences::standardUserDefaults().setInteger("port", m_proxy.port() + 1);
     EXPECT_EQ(kindOf(HttpClient::shared().get(request("/ok")).failure),
-              HttpFailure::proxyAuthenticationRequired);
+              HttpFailure::proxyAuthenticationRequired)
+        << "the details stored for port " << m_proxy.port() + 1 << " went to the proxy on "
+        << m_proxy.port();
 }
 
 TEST_F(ThroughAProxy, NoProxyMeansDirectAndAProxyThatCannotConnectSaysSo) {
@@ -197,9 +200,12 @@ class Downloads : public ServerTest {
 
 TEST_F(Downloads, ABrokenDownloadIsKeptPrivatelyAndTheNextTryFetchesOnlyTheRest) {
     breakAtSixtyPercent();
-    struct stat about {};
-    ASSERT_EQ(::stat(partial().c_str(), &about), 0);
-    EXPECT_EQ(about.st_mode & 0777, 0600u);
+    // Both the bytes and their record, which holds the address, are the user's alone.
+    for (const std::string& kept : {partial(), partial() + "-record"}) {
+        struct stat about {};
+        ASSERT_EQ(::stat(kept.c_str(), &about), 0) << kept;
+        EXPECT_EQ(about.st_mode & 0777, 0600u) << kept;
+    }
 
     serve({});
     std::string received;
@@ -329,6 +335,66 @@ TEST_F(Downloads, KeptBytesOutlastTheEndOfTheProcessDuringAWholeAnswer) {
     serve({});
     EXPECT_EQ(downloadTo(request(), m_destination).resumedFrom,
               std::optional<std::uint64_t>(180000));
+}
+
+// What the client checks itself: a server that ignores If-Range and answers the range of a
+// changed file (another ETag) is not appended to the kept bytes; the file starts over.
+TEST_F(Downloads, ARangeOfAChangedFileIsNotAppended) {
+    breakAtSixtyPercent();
+    serve({{"ignoreIfRange", true}, {"etag", "\"changed\""}});
+    std::string received;
+    auto whole = downloadTo(request(), m_destination, &received);
+    EXPECT_FALSE(whole.failure) << descriptionOf(whole.failure);
+    EXPECT_FALSE(whole.resumedFrom) << "a changed file was appended to the kept bytes";
+    EXPECT_TRUE(received == m_contents) << "the file is not the image";
+}
+
+// A continued download's progress counts the kept bytes too: once the answer has come, the bar
+// goes on from where the last try stopped, never back to nothing.
+TEST_F(Downloads, AContinuedDownloadsProgressStartsAtTheKeptBytes) {
+    breakAtSixtyPercent();
+    serve({{"bytesPerSecond", 120000}});
+    std::vector<std::uint64_t> reports;  // of the answer, whose size is announced
+    std::mutex mutex;
+    HttpRequest continued = request();
+    continued.progress = [&](std::uint64_t received, std::optional<std::uint64_t> expected) {
+        std::lock_guard lock(mutex);
+        if (!expected) return;  // asked, no answer yet
+        reports.push_back(received);
+        EXPECT_EQ(*expected, m_contents.size());
+    };
+    auto rest = downloadTo(continued, m_destination);
+    EXPECT_EQ(rest.resumedFrom, std::optional<std::uint64_t>(180000));
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GE(*std::min_element(reports.begin(), reports.end()), 180000u)
+        << "the progress counted from nothing";
+}
+
+// A weak ETag cannot validate a range: Last-Modified does when there is one; without it
+// nothing is kept.
+TEST_F(Downloads, AWeakETagIsNeverTheValidator) {
+    std::string date = "Wed, 01 Jan 2025 00:00:00 GMT";
+    serve({{"etag", "W/\"weak\""}, {"lastModified", date}, {"truncateAfter", 180000}});
+    ASSERT_TRUE(downloadTo(request(), m_destination).failure);
+    serve({{"etag", "W/\"weak\""}, {"lastModified", date}});
+    EXPECT_EQ(downloadTo(request(), m_destination).resumedFrom,
+              std::optional<std::uint64_t>(180000));
+    EXPECT_EQ(m_server.requestsFor("/image")[1]["headers"]["If-Range"], date);
+
+    serve({{"etag", "W/\"weak\""}, {"truncateAfter", 180000}});
+    ASSERT_TRUE(downloadTo(request(), m_destination).failure);
+    EXPECT_TRUE(fs::is_empty(m_home / "folder")) << "kept with nothing to validate it";
+}
+
+// An answer cut for being too large leaves nothing to continue.
+TEST_F(Downloads, NothingIsKeptOfATooLargeAnswer) {
+    serve({{"chunked", true}});
+    HttpRequest bounded = request();
+    bounded.maximumBodyBytes = 100000;
+    auto tooLarge = downloadTo(bounded, m_destination);
+    EXPECT_EQ(kindOf(tooLarge.failure), HttpFailure::tooLarge);
+    EXPECT_TRUE(fs::is_empty(m_home / "folder")) << "a too-large answer was kept";
 }
 
 TEST_F(Downloads, OnlyAPartialThatCanBeValidatedAndIsRecentIsContinued) {
