@@ -13,6 +13,7 @@ packages=(
   dpkg-dev desktop-file-utils appstream librsvg2-bin imagemagick
   weston util-linux debootstrap
   libsecret-1-dev gnome-keyring libsecret-tools xdotool
+  gettext libatspi2.0-dev at-spi2-core
 )
 
 missing=()

@@ -49,7 +49,10 @@ strip() { KELVANE_PRINT_STRIP=1 "$build/tests/close_window" "$title" 5 "$app" 2>
 # unpainted (one-colour, a few hundred bytes) window is taken again.
 shoot() {
   for _ in $(seq 40); do
-    import -window "$title" "$1" || fail "cannot take $1"
+    # By the window on screen: the toolkit's hidden leader window has the same name.
+    window="$(xdotool search --onlyvisible --name "^$title\$" | head -1)"
+    [ -n "$window" ] || { sleep 0.5; continue; }
+    import -window "$window" "$1" || fail "cannot take $1"
     [ "$(stat -c %s "$1")" -gt 4096 ] && { echo "screenshots: $1"; return; }
     sleep 0.5
   done

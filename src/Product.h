@@ -17,9 +17,12 @@ inline constexpr const char* kConfigurationFileName = ".kelvaneConfiguration";
 inline constexpr const char* kDiskImageTool = "/usr/bin/hdiutil";
 // The service's own links, which the desktop opens.
 inline constexpr const char* kDeepLinkScheme = "orvojoin";
+// The message catalogues' name (Contents/Resources/locale/<language>/LC_MESSAGES/<it>.mo).
+inline constexpr const char* kTextDomain = "orvo-tendra-kelvane";
 
 platform::ProductIdentity identity();
-// Hands the identity to the platform services; the first thing every entry point does.
+// Hands the identity and the message catalogues to the platform services; the first thing
+// every entry point does.
 void handToPlatform();
 
 }  // namespace Product

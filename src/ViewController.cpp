@@ -45,6 +45,7 @@ void ViewController::viewDidLoad() {
         [this](const std::optional<platform::ProgressStrip>& strip) {
             m_window->setProgressStrip(strip);
         });
+    m_window->setProgressStripDismissed([] { ProvisioningProgress::shared().dismissed(); });
 
     NetworkMonitor::shared().setNetworkMonitorDelegate(this);
     NativeMessageHandler::shared().setNativeMessageHandlerDelegate(this);
@@ -200,10 +201,16 @@ void ViewController::didReceiveProxyAuthentication(
 }
 
 void ViewController::loadStaticPage(const std::string& name) {
-    std::string page = platform::Bundle::mainBundlePath() + "/Contents/Resources/" + name;
+    auto bundle = platform::Bundle::bundleWithPath(platform::Bundle::mainBundlePath());
+    if (!bundle) return;
+    std::string page = bundle->pathForResource(name);
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
-    // Said once for each change of page: the offline page is loaded again every 2 s.
-    if (m_staticPage != name) printLine("loadStaticPage(_:) : The window shows " + name);
+    // Said once for each change of page: the offline page is loaded again every 2 s. A page
+    // in the customer's language is named with its folder ("de.lproj/NoInternetPage.html").
+    if (m_staticPage != name) {
+        printLine("loadStaticPage(_:) : The window shows " +
+                  page.substr(bundle->resourcePath().size() + 1));
+    }
     m_staticPage = name;
     m_webView->loadFileURL(page);
 }

@@ -13,6 +13,7 @@
 #include "Logging.h"
 #include "NetworkMonitor.h"
 #include "OrvoAppUpgrader.h"
+#include "ProvisioningProgress.h"
 #include "TextLength.h"
 
 namespace {
@@ -294,6 +295,7 @@ void NativeMessageHandler::sendJoinDetailsToNative(const std::string& body) {
         log(" : handleMessageFromWebView(message:) : Error Unable to decode the join details");
         return;
     }
+    ProvisioningProgress::shared().joinStarted();
     defaults().setInteger("activeSessionKey", join->sessionKey);
     defaults().synchronizeInBackground();
     std::string key = std::to_string(join->sessionKey);

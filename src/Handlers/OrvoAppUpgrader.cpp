@@ -1,5 +1,6 @@
 #include "OrvoAppUpgrader.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "../Objects/SessionDetails.h"
@@ -30,9 +31,11 @@ std::string versionText(const platform::PlistValue* version) {
     if (const auto* integer = version->get<std::int64_t>()) return std::to_string(*integer);
     if (const auto* flag = version->get<bool>()) return *flag ? "1" : "0";
     if (const auto* real = version->get<double>()) {
+        // With a point in every locale: the service reads it, not a person.
         char text[32];
-        std::snprintf(text, sizeof text, "%.15g", *real);
-        return text;
+        auto written =
+            std::to_chars(text, text + sizeof text, *real, std::chars_format::general, 15);
+        return std::string(text, written.ptr);
     }
     return "0";
 }

@@ -1,14 +1,23 @@
 #include "ProvisioningProgress.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
+#include "../platform/Format.h"
+#include "../platform/Localization.h"
+
 namespace {
 
-// How long the failure message stays before the strip goes.
-constexpr double kFailureShownSeconds = 8;
 constexpr double kBytesPerMegabyte = 1000 * 1000;
+
+// A figure in the customer's own digits (the locale's decimal sign), for a sentence.
+std::string figure(double value, int decimals) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
 
 }  // namespace
 
@@ -24,21 +33,25 @@ void ProvisioningProgress::setDisplay(Display display) {
 
 platform::ProgressStrip ProvisioningProgress::downloading(std::uint64_t received,
                                                           std::optional<std::uint64_t> expected) {
-    double megabytes = static_cast<double>(received) / kBytesPerMegabyte;
-    char text[128];
+    std::string megabytes = figure(static_cast<double>(received) / kBytesPerMegabyte, 0);
     if (expected && *expected > 0) {
         double fraction = std::min(1.0, static_cast<double>(received) / *expected);
-        std::snprintf(text, sizeof text, "Downloading the support program: %d %% (%.0f of %.0f MB)",
-                      static_cast<int>(fraction * 100), megabytes,
-                      static_cast<double>(*expected) / kBytesPerMegabyte);
+        std::string text = platform::format(
+            // TRANSLATORS: the percentage done, the megabytes received and in all.
+            platform::localized("Downloading the support program: %s %% (%s of %s MB)"),
+            figure(std::floor(fraction * 100), 0), megabytes,
+            figure(static_cast<double>(*expected) / kBytesPerMegabyte, 0));
         return {text, fraction};
     }
-    std::snprintf(text, sizeof text, "Downloading the support program: %.1f MB", megabytes);
-    return {text, std::nullopt};
+    // TRANSLATORS: the megabytes received so far, of a whole whose size is not known.
+    return {platform::format(platform::localized("Downloading the support program: %s MB"),
+                             figure(static_cast<double>(received) / kBytesPerMegabyte, 1)),
+            std::nullopt};
 }
 
 void ProvisioningProgress::downloadStarted() {
-    show(platform::ProgressStrip{"Downloading the support program…", std::nullopt});
+    show(platform::ProgressStrip{platform::localized("Downloading the support program…"),
+                                 std::nullopt});
     platform::MainLoop::main().post([this] {
         m_received = 0;
         watchForTheNextByte();
@@ -59,14 +72,16 @@ void ProvisioningProgress::showReceived(std::uint64_t received,
     m_received = received;
     platform::ProgressStrip strip = downloading(received, expected);
     m_fraction = strip.fraction;
-    m_hiding.reset();
     if (m_display) m_display(strip);
     watchForTheNextByte();
 }
 
 void ProvisioningProgress::watchForTheNextByte() {
     m_stalled = platform::MainLoop::main().scheduleTimer(kStalledSeconds, false, [this] {
-        if (m_display) m_display(platform::ProgressStrip{"Waiting for the network…", m_fraction});
+        if (m_display) {
+            m_display(platform::ProgressStrip{platform::localized("Waiting for the network…"),
+                                              m_fraction});
+        }
     });
 }
 
@@ -78,40 +93,50 @@ std::string ProvisioningProgress::failureText(const platform::Failure& why) {
     using platform::HttpFailure;
     switch (why.kind<HttpFailure>().value_or(HttpFailure::transport)) {
         case HttpFailure::proxyAuthenticationRequired:
-            return "The support program could not be prepared: the network's proxy asks for a "
-                   "user name and password. Enter them when the window asks, and join again.";
+            return platform::localized(
+                "The support program could not be prepared: the network's proxy asks for a "
+                "user name and password. Enter them when the window asks, and join again.");
         case HttpFailure::proxyRefused:
-            return "The support program could not be prepared: the network's proxy would not "
-                   "connect. Please check the proxy settings and join again.";
+            return platform::localized(
+                "The support program could not be prepared: the network's proxy would not "
+                "connect. Please check the proxy settings and join again.");
         case HttpFailure::untrustedCertificate:
-            return "The support program could not be prepared: this network presents a "
-                   "certificate this computer does not trust. Please try another network.";
+            return platform::localized(
+                "The support program could not be prepared: this network presents a "
+                "certificate this computer does not trust. Please try another network.");
         case HttpFailure::signInPage:
-            return "The support program could not be prepared: this network asks you to sign in "
-                   "first. Sign in with your web browser and join again.";
+            return platform::localized(
+                "The support program could not be prepared: this network asks you to sign in "
+                "first. Sign in with your web browser and join again.");
         default:
-            return "The support program could not be prepared. Please try joining again.";
+            return platform::localized(
+                "The support program could not be prepared. Please try joining again.");
     }
 }
 
 void ProvisioningProgress::failed(const platform::Failure& why) {
-    show(platform::ProgressStrip{failureText(why), std::nullopt, true}, true);
+    show(platform::ProgressStrip{failureText(why), std::nullopt, true});
 }
 
-void ProvisioningProgress::show(std::optional<platform::ProgressStrip> strip, bool briefly) {
-    platform::MainLoop::main().post([this, strip = std::move(strip), briefly] {
-        m_hiding.reset();
+void ProvisioningProgress::joinStarted() {
+    platform::MainLoop::main().post([this] {
+        // A failure said before belongs to the join before; a download under way stays.
+        if (m_showsFailure && m_display) m_display(std::nullopt);
+        m_showsFailure = false;
+    });
+}
+
+void ProvisioningProgress::dismissed() {
+    platform::MainLoop::main().post([this] { m_showsFailure = false; });
+}
+
+void ProvisioningProgress::show(std::optional<platform::ProgressStrip> strip) {
+    platform::MainLoop::main().post([this, strip = std::move(strip)] {
         // Any other report ends the download's watch: it started, ended or failed.
         m_stalled.reset();
         m_received.reset();
         m_fraction.reset();
-        if (!m_display) return;
-        m_display(strip);
-        if (briefly) {
-            m_hiding =
-                platform::MainLoop::main().scheduleTimer(kFailureShownSeconds, false, [this] {
-                    if (m_display) m_display(std::nullopt);
-                });
-        }
+        m_showsFailure = strip && strip->failed;
+        if (m_display) m_display(strip);
     });
 }

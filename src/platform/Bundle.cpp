@@ -1,6 +1,7 @@
 #include "Bundle.h"
 
 #include "FileManager.h"
+#include "Localization.h"
 
 namespace platform {
 
@@ -16,6 +17,18 @@ std::optional<Bundle> Bundle::bundleWithPath(const std::string& path) {
 const PlistValue* Bundle::objectForInfoDictionaryKey(const std::string& key) const {
     auto it = m_info.find(key);
     return it == m_info.end() ? nullptr : &it->second;
+}
+
+std::string Bundle::pathForResource(const std::string& name) const {
+    std::string language = Localization::language();
+    std::string localized = resourcePath() + "/" + language + ".lproj/" + name;
+    // A regional catalogue ("pt_BR") may share its language's pages ("pt").
+    std::string base =
+        resourcePath() + "/" + language.substr(0, language.find('_')) + ".lproj/" + name;
+    FileManager& files = FileManager::defaultManager();
+    if (files.fileExistsAtPath(localized)) return localized;
+    if (files.fileExistsAtPath(base)) return base;
+    return resourcePath() + "/" + name;
 }
 
 std::optional<std::string> Bundle::shortVersionString() const {

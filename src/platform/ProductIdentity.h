@@ -10,6 +10,8 @@ namespace platform {
 struct ProductIdentity {
     // Reverse-DNS identifier: the application's, its preferences domain, its web data folder.
     std::string applicationId;
+    // The name people see, which assistive technology reads for the application.
+    std::string displayName;
     // D-Bus object path and interface of the session-wide notifications.
     std::string notificationPath;
     std::string notificationInterface;

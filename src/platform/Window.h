@@ -13,7 +13,8 @@ namespace platform {
 struct ProgressStrip {
     std::string text;
     std::optional<double> fraction;  // 0 to 1; absent: an indeterminate bar
-    bool failed = false;             // a short failure message, without a bar
+    bool failed = false;             // a failure message, without a bar, that the customer
+                                     // may dismiss
 };
 
 // What the window asks when a proxy wants a user name and password.
@@ -50,6 +51,12 @@ class Window {
         setProgressStripImpl(strip);
     }
 
+    // Runs when the customer dismisses a failure message, which the window has then hidden.
+    void setProgressStripDismissed(std::function<void()> dismissed) {
+        assertMainThread("Window::setProgressStripDismissed");
+        setProgressStripDismissedImpl(std::move(dismissed));
+    }
+
     // Asks in a prompt over the page. `answer` runs once, on the main thread, with nothing when
     // the customer cancelled or the window went. One question at a time: a new one takes the
     // place of one still shown, which is answered with nothing.
@@ -67,6 +74,7 @@ class Window {
     virtual void showImpl() = 0;
     virtual void closeImpl() = 0;
     virtual void setProgressStripImpl(const std::optional<ProgressStrip>& strip) = 0;
+    virtual void setProgressStripDismissedImpl(std::function<void()> dismissed) = 0;
 };
 
 }  // namespace platform

@@ -102,8 +102,9 @@ TEST_F(JoinAndUpdate, InstalledOldBuildStagesTheNewOneAndIsReplacedWhenClosed) {
 }
 
 // An agent image that cannot be had, and an agent that cannot be started (the server says the
-// installed one is current, but there is none), both leave the same short message in the strip.
-TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAShortMessageInTheStrip) {
+// installed one is current, but there is none), both leave the same message in the strip (which
+// stays until dismissed: the accessibility tests dismiss it).
+TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAMessageInTheStrip) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
     auto check = [](bool needed) {
@@ -127,9 +128,6 @@ TEST_F(JoinAndUpdate, AnAgentThatCannotBeHadOrStartedLeavesAShortMessageInTheStr
             60))
             << log();
         EXPECT_THAT(failed, HasSubstr("The support program could not be prepared"));
-        // Said briefly: the message goes by itself after its time.
-        EXPECT_TRUE(waitUntil([&] { return progressStrip(*app).empty(); }, 14))
-            << "the failure message stayed";
         ASSERT_TRUE(closeWindow(*app));
         EXPECT_TRUE(app->waitForExit(20).has_value());
     }
@@ -157,7 +155,7 @@ TEST_F(JoinAndUpdate, AStalledDownloadSaysItWaitsForTheNetworkUntilBytesFlowAgai
         },
         90))
         << log();
-    // A slow download's strip stays up all along: nothing but a failure is said briefly.
+    // A slow download's strip stays up all along.
     EXPECT_EQ(std::count(seen.begin(), seen.end() - 1, std::string()), 0)
         << ::testing::PrintToString(seen);
     auto waiting = std::find_if(seen.begin(), seen.end(), [](const std::string& strip) {

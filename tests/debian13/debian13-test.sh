@@ -4,7 +4,8 @@
 # with apt, its AppArmor profile parses with that release's parser, and the bundle starts as an
 # ordinary account under Xvfb against the substitute server (outside the root, on loopback).
 # A chroot refuses user namespaces, so the join page must load without the web sandbox, with
-# the log line that says so.
+# the log line that says so. On the accessibility bus the join page's fields are reachable from
+# the application's window, as Debian 13's GTK and web engine allow.
 # Usage: debian13-test.sh BUILD-FOLDER SOURCE-FOLDER. Needs root; skipped (77) otherwise.
 set -euo pipefail
 build="$(cd "$1" && pwd)" source="$2"
@@ -50,7 +51,7 @@ mount --rbind /dev "$root/dev" && mount --make-rslave "$root/dev" && mounts+=("$
 cp "$(ls "$work"/out/*.deb)" "$root/tmp/orvo-tendra-kelvane.deb"
 chroot "$root" apt-get update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get update failed"; }
 DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get install -y -qq --no-install-recommends \
-  /tmp/orvo-tendra-kelvane.deb >>"$work/apt.log" 2>&1 || { tail -30 "$work/apt.log"; fail "the package does not install with apt on Debian 13"; }
+  /tmp/orvo-tendra-kelvane.deb at-spi2-core python3-gi gir1.2-atspi-2.0 >>"$work/apt.log" 2>&1 || { tail -30 "$work/apt.log"; fail "the package does not install with apt on Debian 13"; }
 chroot "$root" dpkg-query -W -f='${Status}' orvo-tendra-kelvane | grep -q 'install ok installed' ||
   fail "the package is not installed"
 [ -e "$root/etc/apparmor.d/orvo-tendra-kelvane" ] || fail "the AppArmor profile was not put in place"
@@ -74,13 +75,24 @@ admin -X POST "https://$host/__admin/test-script" \
   -d '{"steps":[{"name":"getSystemOs","body":""}],"settleMs":0}' >/dev/null
 "$source/scripts/write-deployment.sh" "$root$bundle/Contents/Resources/Deployment.plist" "$host"
 cp "$work/ca.pem" "$root/tmp/kelvane-ca.pem"
+cp "$source/tests/debian13/page-reachable.py" "$root/tmp/page-reachable.py"
+# The application and a screen reader's view of it, on one session and accessibility bus.
+cat >"$root/tmp/run-and-read.sh" <<'SCRIPT'
+#!/bin/sh
+"$1" -KelvaneToken T-13 -DC com -pathForKelvane join &
+while [ ! -e /tmp/kelvane-page-loaded ]; do sleep 0.2; done
+/usr/bin/python3 /tmp/page-reachable.py 30 >/tmp/kelvane-page-reachable.txt 2>&1
+echo $? >/tmp/kelvane-page-reachable.rc
+wait
+SCRIPT
+chmod 755 "$root/tmp/run-and-read.sh"
+rm -f "$root/tmp/kelvane-page-loaded" "$root/tmp/kelvane-page-reachable.rc"
 chroot "$root" chown -R "$account:" "/home/$account"
 
 chroot --userspec="$account:$account" "$root" env -i HOME="/home/$account" USER="$account" \
-  PATH=/usr/bin:/bin SSL_CERT_FILE=/tmp/kelvane-ca.pem GTK_A11Y=none \
+  PATH=/usr/bin:/bin SSL_CERT_FILE=/tmp/kelvane-ca.pem \
   xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- \
-  "$bundle/Contents/MacOS/OrvoTendraKelvane" -KelvaneToken T-13 -DC com -pathForKelvane join \
-  >"$work/app.log" 2>&1 &
+  /tmp/run-and-read.sh "$bundle/Contents/MacOS/OrvoTendraKelvane" >"$work/app.log" 2>&1 &
 pids+=($!)
 log="$home/Library/Logs/OrvoTendra/OrvoKelvane/orvoKelvane.log"
 for _ in $(seq 1200); do
@@ -88,7 +100,12 @@ for _ in $(seq 1200); do
     admin "https://$host/__admin/requests" | grep -q 'T-13' || fail "the join page was not asked for with the request's token"
     grep -q "The join page runs without the web engine's sandbox: this system does not let it make a user namespace" "$log" ||
       { cat "$log"; fail "no line says the page runs without the sandbox"; }
-    echo "debian13-test: the package installs with apt on Debian 13, its AppArmor profile parses, and the bundle loads the join page there without the sandbox, saying why"
+    touch "$root/tmp/kelvane-page-loaded"
+    for _ in $(seq 400); do [ -s "$root/tmp/kelvane-page-reachable.rc" ] && break; sleep 0.1; done
+    cat "$root/tmp/kelvane-page-reachable.txt" 2>/dev/null || true
+    [ "$(cat "$root/tmp/kelvane-page-reachable.rc" 2>/dev/null)" = 0 ] ||
+      fail "a screen reader cannot reach the join page's fields from the window"
+    echo "debian13-test: the package installs with apt on Debian 13, its AppArmor profile parses, and the bundle loads the join page there without the sandbox, saying why; a screen reader reaches the page's fields from the window"
     exit 0
   fi
   sleep 0.1

@@ -20,7 +20,7 @@ id=com.Orvo.Tendra.OrvoTendraKelvane
 bundle="$root/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app"
 for item in "$bundle/Contents/Info.plist" "$bundle/Contents/MacOS/OrvoTendraKelvane" \
   "$bundle/Contents/MacOS/kelvane-hdiutil" "$bundle/Contents/MacOS/kelvane-support-logs" \
-  "$bundle/Contents/Resources/NoInternetPage.html" \
+  "$bundle/Contents/Resources/NoInternetPage.html" "$bundle/Contents/Resources/de.lproj/NoInternetPage.html" \
   "$root/usr/share/applications/$id.desktop" "$root/usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml"; do
   [ -e "$item" ] || fail "missing from the package: ${item#"$root"}"
@@ -46,9 +46,20 @@ done
 desktop-file-validate "$root/usr/share/applications/$id.desktop" || fail "desktop entry invalid"
 grep -qx "Exec=orvo-tendra-kelvane-save-logs" "$root/usr/share/applications/$id.desktop" ||
   fail "no \"Save logs for support\" action"
-grep -qx "StartupWMClass=$id" "$root/usr/share/applications/$id.desktop" || fail "window class"
+grep -qx "StartupWMClass=Orvo Tendra - Kelvane" "$root/usr/share/applications/$id.desktop" ||
+  fail "window class"
 appstreamcli validate --no-net "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml" ||
   fail "metainfo invalid"
+# Every shipped language reaches the menu, the software centre and the program.
+while read -r language; do
+  case "$language" in ''|'#'*) continue ;; esac
+  grep -q "^Comment\[$language\]=" "$root/usr/share/applications/$id.desktop" ||
+    fail "the menu entry has no $language text"
+  grep -q "xml:lang=\"$language\"" "$root/usr/share/metainfo/com.orvo.tendra.orvotendrakelvane.metainfo.xml" ||
+    fail "the AppStream data have no $language text"
+  [ -f "$root/opt/orvo-tendra-kelvane/Orvo Tendra Kelvane.app/Contents/Resources/locale/$language/LC_MESSAGES/orvo-tendra-kelvane.mo" ] ||
+    fail "the bundle has no $language catalogue"
+done <"$source/po/LINGUAS"
 # The dependencies are worked out from the binaries: the web engine's library is among them.
 # libplist is not: its library is named differently on Debian 12 and 13, so one package could
 # not install on both.

@@ -64,13 +64,21 @@ static int has_pid(Display* display, Window window) {
     return match;
 }
 
+// The toolkit's hidden leader window carries the program's name and pid as well; only a
+// window on screen is the one a user closes.
+static int is_viewable(Display* display, Window window) {
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
+}
+
 static Window find_window(Display* display, Window parent, const char* title) {
     Window root, up, *children = NULL;
     unsigned int count = 0;
     Window found = 0;
     if (!XQueryTree(display, parent, &root, &up, &children, &count)) return 0;
     for (unsigned int i = 0; i < count && !found; ++i) {
-        if (has_title(display, children[i], title) && has_pid(display, children[i]))
+        if (has_title(display, children[i], title) && has_pid(display, children[i]) &&
+            is_viewable(display, children[i]))
             found = children[i];
         else
             found = find_window(display, children[i], title);

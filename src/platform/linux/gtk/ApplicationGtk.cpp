@@ -22,9 +22,11 @@ class GtkApplicationBackend final : public Application {
   public:
     int run(int argc, char** argv, ApplicationDelegate& delegate) override {
         m_delegate = &delegate;
-        // The window's class is the application id, which the desktop entry names, so the
-        // dock groups the window with the entry's icon.
-        g_set_prgname(productIdentity().applicationId.c_str());
+        // Assistive technology names the application by the program's name, and X11 window
+        // managers take the window's class from it (the desktop entry's StartupWMClass); the
+        // application id still names the window for Wayland and the session bus.
+        g_set_prgname(productIdentity().displayName.c_str());
+        g_set_application_name(productIdentity().displayName.c_str());
         m_application = glib::ObjectPtr<GtkApplication>::adopt(
             gtk_application_new(productIdentity().applicationId.c_str(), G_APPLICATION_NON_UNIQUE));
 

@@ -3,6 +3,9 @@
 #include <string>
 #include <utility>
 
+#include "../../Format.h"
+#include "../../Localization.h"
+
 namespace platform {
 
 CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestion& question,
@@ -10,7 +13,7 @@ CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestio
     : m_answer(std::move(answer)) {
     GtkWidget* window = gtk_window_new();
     m_window = glib::ObjectPtr<GtkWindow>::adopt(GTK_WINDOW(g_object_ref(window)));
-    gtk_window_set_title(m_window.get(), "Proxy sign-in");
+    gtk_window_set_title(m_window.get(), localized("Proxy sign-in").c_str());
     gtk_window_set_transient_for(m_window.get(), parent);
     gtk_window_set_modal(m_window.get(), TRUE);
     gtk_window_set_resizable(m_window.get(), FALSE);
@@ -21,11 +24,15 @@ CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestio
     gtk_widget_set_margin_end(box, 18);
     gtk_widget_set_margin_top(box, 18);
     gtk_widget_set_margin_bottom(box, 18);
-    std::string text = "The network's proxy " + question.proxy +
-                       " asks for a user name and password before the support service can be "
-                       "reached.";
-    if (question.refusedBefore)
-        text += "\n\nThe proxy did not accept the last ones. Please check them and try again.";
+    // TRANSLATORS: the proxy's host and port.
+    std::string text = format(localized("The network's proxy %s asks for a user name and "
+                                        "password before the support service can be reached."),
+                              question.proxy);
+    if (question.refusedBefore) {
+        text += "\n\n" + localized(
+                             "The proxy did not accept the last ones. Please check them "
+                             "and try again.");
+    }
     GtkWidget* label = gtk_label_new(text.c_str());
     gtk_label_set_wrap(GTK_LABEL(label), TRUE);
     gtk_label_set_max_width_chars(GTK_LABEL(label), 48);
@@ -35,12 +42,12 @@ CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestio
     GtkWidget* grid = gtk_grid_new();
     gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
     gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-    GtkWidget* userLabel = gtk_label_new_with_mnemonic("_User name");
+    GtkWidget* userLabel = gtk_label_new_with_mnemonic(localized("_User name").c_str());
     GtkWidget* user = gtk_entry_new();
     gtk_label_set_mnemonic_widget(GTK_LABEL(userLabel), user);
     gtk_accessible_update_relation(GTK_ACCESSIBLE(user), GTK_ACCESSIBLE_RELATION_LABELLED_BY,
                                    userLabel, nullptr, -1);
-    GtkWidget* passwordLabel = gtk_label_new_with_mnemonic("_Password");
+    GtkWidget* passwordLabel = gtk_label_new_with_mnemonic(localized("_Password").c_str());
     GtkWidget* password = gtk_password_entry_new();
     gtk_password_entry_set_show_peek_icon(GTK_PASSWORD_ENTRY(password), TRUE);
     gtk_label_set_mnemonic_widget(GTK_LABEL(passwordLabel), password);
@@ -59,8 +66,8 @@ CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestio
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
     gtk_widget_set_halign(buttons, GTK_ALIGN_END);
-    GtkWidget* cancel = gtk_button_new_with_mnemonic("_Cancel");
-    GtkWidget* signIn = gtk_button_new_with_mnemonic("_Sign In");
+    GtkWidget* cancel = gtk_button_new_with_mnemonic(localized("_Cancel").c_str());
+    GtkWidget* signIn = gtk_button_new_with_mnemonic(localized("_Sign In").c_str());
     gtk_widget_add_css_class(signIn, "suggested-action");
     gtk_box_append(GTK_BOX(buttons), cancel);
     gtk_box_append(GTK_BOX(buttons), signIn);

@@ -2,7 +2,9 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "../../Window.h"
 #include "../support/GLibPtr.h"
@@ -28,14 +30,22 @@ class GtkWindowBackend final : public Window {
     void askForCredentialsImpl(const CredentialsQuestion& question,
                                std::function<void(std::optional<Credentials>)> answer) override;
 
+    void setProgressStripDismissedImpl(std::function<void()> dismissed) override;
+
+    static GtkLabel* newStripLabel(GtkAccessibleRole role);
+    void dismissStrip();
     void publishStrip(const std::string& state);
 
     glib::ObjectPtr<GtkWindow> m_window;
     GtkBox* m_layout = nullptr;  // owned by the window
     GtkWidget* m_content = nullptr;
     GtkWidget* m_strip = nullptr;
-    GtkLabel* m_stripText = nullptr;
+    GtkLabel* m_stripText = nullptr;   // what is under way, naming the bar
+    GtkLabel* m_stripAlert = nullptr;  // a failure, announced when it appears
     GtkProgressBar* m_stripBar = nullptr;
+    GtkWidget* m_stripDismiss = nullptr;
+    std::function<void()> m_dismissed;
+    std::vector<glib::SignalConnection> m_signals;
     glib::SourceId m_pulse;
     std::unique_ptr<CredentialsPrompt> m_prompt;
 };
