@@ -1,6 +1,8 @@
 #include <libsecret/secret.h>
 
+#include "../../Format.h"
 #include "../../Keyring.h"
+#include "../../Localization.h"
 #include "../../ProductIdentity.h"
 #include "../support/GLibPtr.h"
 
@@ -64,8 +66,10 @@ Status SecretServiceKeyring::keepProxyCredentials(const std::string& host, int p
                                                   const Credentials& credentials) {
     // One item per proxy: the one kept before goes.
     if (Status cleared = forgetProxyCredentials(host, port); !cleared) return cleared;
-    std::string label =
-        productIdentity().applicationId + ": proxy " + host + ":" + std::to_string(port);
+    // What the desktop's keyring manager lists, in the customer's language.
+    // TRANSLATORS: the proxy's host and port; a keyring manager lists the item by this.
+    std::string item = format(localized("Proxy sign-in for %s"), host + ":" + std::to_string(port));
+    std::string label = productIdentity().displayName + ": " + item;
     GError* error = nullptr;
     secret_password_store_sync(proxySchema(), SECRET_COLLECTION_DEFAULT, label.c_str(),
                                credentials.password.c_str(), nullptr, &error, "host", host.c_str(),
