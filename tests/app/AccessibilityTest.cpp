@@ -125,6 +125,7 @@ class Accessibility : public AppFixture {
                 role = roleOf(child);
         }
         m_heard.push_back({event->type, role, event->detail1});
+        g_boxed_free(ATSPI_TYPE_EVENT, event);  // the listener owns the events it is handed
     }
     std::string heardList() const {
         std::string out;
