@@ -125,7 +125,7 @@ void GtkWindowBackend::setProgressStripImpl(const std::optional<ProgressStrip>& 
     if (failed) gtk_widget_set_visible(GTK_WIDGET(m_stripAlert), FALSE);
     gtk_widget_set_visible(GTK_WIDGET(m_stripAlert), failed);
     if (failed) {
-        // Toolkits that do not announce an alert as it appears (GTK before 4.14) still have
+        // Toolkits that do not announce an alert as it appears (GTK 4.8 does not) still have
         // screen readers read what has the focus, with its description: the join is over,
         // and the message is what the customer needs next.
         gtk_accessible_update_property(GTK_ACCESSIBLE(m_stripDismiss),
