@@ -201,15 +201,14 @@ void ViewController::didReceiveProxyAuthentication(
 }
 
 void ViewController::loadStaticPage(const std::string& name) {
-    auto bundle = platform::Bundle::bundleWithPath(platform::Bundle::mainBundlePath());
-    if (!bundle) return;
-    std::string page = bundle->pathForResource(name);
+    // Loaded again every 2 s while offline: found without reading the bundle's Info.plist.
+    std::string resources = platform::Bundle::mainBundlePath() + "/Contents/Resources/";
+    std::string page = platform::Bundle::pathForResource(name, platform::Bundle::mainBundlePath());
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
     // Said once for each change of page: the offline page is loaded again every 2 s. A page
     // in the customer's language is named with its folder ("de.lproj/NoInternetPage.html").
     if (m_staticPage != name) {
-        printLine("loadStaticPage(_:) : The window shows " +
-                  page.substr(bundle->resourcePath().size() + 1));
+        printLine("loadStaticPage(_:) : The window shows " + page.substr(resources.size()));
     }
     m_staticPage = name;
     m_webView->loadFileURL(page);

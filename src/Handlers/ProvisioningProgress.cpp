@@ -33,19 +33,19 @@ void ProvisioningProgress::setDisplay(Display display) {
 
 platform::ProgressStrip ProvisioningProgress::downloading(std::uint64_t received,
                                                           std::optional<std::uint64_t> expected) {
-    std::string megabytes = figure(static_cast<double>(received) / kBytesPerMegabyte, 0);
+    double megabytes = static_cast<double>(received) / kBytesPerMegabyte;
     if (expected && *expected > 0) {
         double fraction = std::min(1.0, static_cast<double>(received) / *expected);
         std::string text = platform::format(
             // TRANSLATORS: the percentage done, the megabytes received and in all.
             platform::localized("Downloading the support program: %s %% (%s of %s MB)"),
-            figure(std::floor(fraction * 100), 0), megabytes,
+            figure(std::floor(fraction * 100), 0), figure(megabytes, 0),
             figure(static_cast<double>(*expected) / kBytesPerMegabyte, 0));
         return {text, fraction};
     }
     // TRANSLATORS: the megabytes received so far, of a whole whose size is not known.
     return {platform::format(platform::localized("Downloading the support program: %s MB"),
-                             figure(static_cast<double>(received) / kBytesPerMegabyte, 1)),
+                             figure(megabytes, 1)),
             std::nullopt};
 }
 

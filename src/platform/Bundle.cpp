@@ -19,16 +19,16 @@ const PlistValue* Bundle::objectForInfoDictionaryKey(const std::string& key) con
     return it == m_info.end() ? nullptr : &it->second;
 }
 
-std::string Bundle::pathForResource(const std::string& name) const {
+std::string Bundle::pathForResource(const std::string& name, const std::string& bundlePath) {
+    std::string resources = bundlePath + "/Contents/Resources/";
     std::string language = Localization::language();
-    std::string localized = resourcePath() + "/" + language + ".lproj/" + name;
+    std::string localized = resources + language + ".lproj/" + name;
     // A regional catalogue ("pt_BR") may share its language's pages ("pt").
-    std::string base =
-        resourcePath() + "/" + language.substr(0, language.find('_')) + ".lproj/" + name;
+    std::string base = resources + language.substr(0, language.find('_')) + ".lproj/" + name;
     FileManager& files = FileManager::defaultManager();
     if (files.fileExistsAtPath(localized)) return localized;
     if (files.fileExistsAtPath(base)) return base;
-    return resourcePath() + "/" + name;
+    return resources + name;
 }
 
 std::optional<std::string> Bundle::shortVersionString() const {

@@ -20,8 +20,11 @@ class Bundle {
     const std::string& bundlePath() const { return m_path; }
     std::string resourcePath() const { return m_path + "/Contents/Resources"; }
     // Resources/<language>.lproj/<name> when the customer's language has its own copy of the
-    // resource, else Resources/<name>.
-    std::string pathForResource(const std::string& name) const;
+    // resource, else Resources/<name>. The static form needs no Info.plist read.
+    std::string pathForResource(const std::string& name) const {
+        return pathForResource(name, m_path);
+    }
+    static std::string pathForResource(const std::string& name, const std::string& bundlePath);
     // Contents/Info.plist as a dictionary; empty when missing or unreadable.
     const PlistDictionary& infoDictionary() const { return m_info; }
     const PlistValue* objectForInfoDictionaryKey(const std::string& key) const;

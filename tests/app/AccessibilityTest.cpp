@@ -1,7 +1,6 @@
 #include <atspi/atspi.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <libintl.h>
 
 #include <clocale>
 #include <functional>
@@ -13,6 +12,8 @@
 #include "../support/AppFixture.h"
 #include "../support/Files.h"
 #include "../support/SubstituteServer.h"
+#include "Product.h"
+#include "platform/Localization.h"
 
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
@@ -74,14 +75,14 @@ std::string describe(AtspiAccessible* root, int depth = 0) {
     return out;
 }
 
-// The text of `english` in a language's catalogue of the bundle, as the program finds it.
+// The text of `english` in a language's catalogue of the bundle, found as the program finds it.
 std::string translated(const std::string& bundle, const std::string& language,
                        const char* english) {
     ScopedEnvironment chosen{{"LANGUAGE", language}};
     std::setlocale(LC_MESSAGES, "C.UTF-8");
-    bindtextdomain("orvo-tendra-kelvane", (bundle + "/Contents/Resources/locale").c_str());
-    bind_textdomain_codeset("orvo-tendra-kelvane", "UTF-8");
-    return dgettext("orvo-tendra-kelvane", english);
+    platform::Localization::useCatalogues(bundle + "/Contents/Resources/locale",
+                                          Product::kTextDomain);
+    return platform::localized(english);
 }
 
 }  // namespace
@@ -178,9 +179,7 @@ class Accessibility : public AppFixture {
 TEST_F(Accessibility, TheStripIsNamedByItsWordsAndAFailureIsAnnouncedUntilDismissed) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    auto size = fs::file_size(KELVANE_AGENT_IMAGE);
-    server.setRoutes({{"/agent/OrvoMac.dmg",
-                       {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / 6 + 1}}}});
+    serveAgentImageOver(server, 6);
     joinWhenThePageLoads(server);
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
     Accessible root = application("Orvo Tendra - Kelvane");
@@ -295,9 +294,7 @@ TEST_F(Accessibility, AGermanCustomerReadsTheOfflinePageAndTheStripInGerman) {
 
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    auto size = fs::file_size(KELVANE_AGENT_IMAGE);
-    server.setRoutes({{"/agent/OrvoMac.dmg",
-                       {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / 6 + 1}}}});
+    serveAgentImageOver(server, 6);
     joinWhenThePageLoads(server);
     auto app = launch({"-KelvaneToken", "T-7", "-DC", "com", "-pathForKelvane", "join"});
     std::string english = "Downloading the support program: ";

@@ -22,9 +22,7 @@ class JoinAndUpdate : public AppFixture {};
 TEST_F(JoinAndUpdate, AFirstJoinTypedIntoTheFormShowsAGrowingStripAndEndsWithTheAgentsReceipt) {
     SubstituteServer server({"--agent-image", KELVANE_AGENT_IMAGE});
     useServer(server);
-    auto size = fs::file_size(KELVANE_AGENT_IMAGE);
-    server.setRoutes({{"/agent/OrvoMac.dmg",
-                       {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / 4 + 1}}}});
+    serveAgentImageOver(server, 4);
     nlohmann::json steps = nlohmann::json::array({
         {{"fill",
           {{"host", "proxy.lan"},

@@ -59,6 +59,13 @@ class AppFixture : public ::testing::Test {
         }
         return text;
     }
+    // The agent's image, served over about `seconds`, so that its download can be watched.
+    static void serveAgentImageOver(SubstituteServer& server, int seconds) {
+        auto size = std::filesystem::file_size(KELVANE_AGENT_IMAGE);
+        server.setRoutes(
+            {{"/agent/OrvoMac.dmg",
+              {{"file", KELVANE_AGENT_IMAGE}, {"bytesPerSecond", size / seconds + 1}}}});
+    }
     // The customer joins session 123456789 as soon as the join page has loaded.
     static void joinWhenThePageLoads(SubstituteServer& server) {
         server.setTestScript(

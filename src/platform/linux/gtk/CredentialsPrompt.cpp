@@ -44,15 +44,13 @@ CredentialsPrompt::CredentialsPrompt(GtkWindow* parent, const CredentialsQuestio
     gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
     GtkWidget* userLabel = gtk_label_new_with_mnemonic(localized("_User name").c_str());
     GtkWidget* user = gtk_entry_new();
+    // The mnemonic widget is also what the label names for assistive technology: GTK sets the
+    // labelled-by relation in the form its running version takes, which changed after 4.8.
     gtk_label_set_mnemonic_widget(GTK_LABEL(userLabel), user);
-    gtk_accessible_update_relation(GTK_ACCESSIBLE(user), GTK_ACCESSIBLE_RELATION_LABELLED_BY,
-                                   userLabel, nullptr, -1);
     GtkWidget* passwordLabel = gtk_label_new_with_mnemonic(localized("_Password").c_str());
     GtkWidget* password = gtk_password_entry_new();
     gtk_password_entry_set_show_peek_icon(GTK_PASSWORD_ENTRY(password), TRUE);
     gtk_label_set_mnemonic_widget(GTK_LABEL(passwordLabel), password);
-    gtk_accessible_update_relation(GTK_ACCESSIBLE(password), GTK_ACCESSIBLE_RELATION_LABELLED_BY,
-                                   passwordLabel, nullptr, -1);
     gtk_label_set_xalign(GTK_LABEL(userLabel), 1);
     gtk_label_set_xalign(GTK_LABEL(passwordLabel), 1);
     gtk_widget_set_hexpand(user, TRUE);
