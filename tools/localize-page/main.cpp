@@ -8,14 +8,15 @@
 // A text's message is its words with each run of white space made one space. "@LANGUAGE@"
 // becomes the page's language and "@RESOURCES@" the way from the page to the shared
 // resources ("../" for a page in a language's folder).
+//
+// The catalogue is read as a file, not through the C library's gettext: that chooses by the
+// build machine's locales, and newer C libraries ignore LANGUAGE under C.UTF-8.
 
-#include <libintl.h>
-
-#include <clocale>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -82,6 +83,38 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+// A compiled catalogue (GNU .mo): a magic number, then the count of messages and the offsets
+// of two tables of (length, offset) pairs, the originals' and the translations'.
+std::optional<std::map<std::string, std::string>> readCatalogue(const std::string& path) {
+    auto file = readFile(path);
+    if (!file || file->size() < 20) return std::nullopt;
+    const std::string& bytes = *file;
+    auto word = [&](std::size_t at, bool swapped) -> std::optional<std::uint32_t> {
+        if (at + 4 > bytes.size()) return std::nullopt;
+        std::uint32_t value;
+        std::memcpy(&value, bytes.data() + at, 4);
+        return swapped ? __builtin_bswap32(value) : value;
+    };
+    bool swapped = *word(0, false) != 0x950412deU;
+    if (*word(0, swapped) != 0x950412deU) return std::nullopt;
+    auto count = word(8, swapped), originals = word(12, swapped), translations = word(16, swapped);
+    if (!count || !originals || !translations) return std::nullopt;
+    auto string = [&](std::uint32_t table, std::uint32_t index) -> std::optional<std::string> {
+        auto length = word(table + 8ULL * index, swapped);
+        auto offset = word(table + 8ULL * index + 4, swapped);
+        if (!length || !offset || std::uint64_t(*offset) + *length > bytes.size())
+            return std::nullopt;
+        return bytes.substr(*offset, *length);
+    };
+    std::map<std::string, std::string> messages;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        auto original = string(*originals, i), translation = string(*translations, i);
+        if (!original || !translation) return std::nullopt;
+        messages[*original] = *translation;
+    }
+    return messages;
+}
+
 void replaceAll(std::string& text, std::string_view from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos;
          at = text.find(from, at + to.size()))
@@ -111,21 +144,15 @@ int extract(const std::vector<std::string>& templates) {
 int fill(const std::string& language, const std::string& catalogues, const std::string& domain,
          const std::string& templatePath, const std::string& outputPath) {
     bool english = language == "en";
+    std::map<std::string, std::string> messages;
     if (!english) {
-        // The catalogue is chosen by LANGUAGE, which the C library reads under any locale
-        // but "C"; C.UTF-8 is built into it, so no locale needs to be installed.
-        ::setenv("LANGUAGE", language.c_str(), 1);
-        if (!std::setlocale(LC_ALL, "C.UTF-8")) {
-            std::cerr << "localize-page: the C.UTF-8 locale is missing\n";
+        std::string path = catalogues + "/" + language + "/LC_MESSAGES/" + domain + ".mo";
+        auto read = readCatalogue(path);
+        if (!read) {
+            std::cerr << "localize-page: no catalogue for " << language << " at " << path << "\n";
             return 1;
         }
-        bindtextdomain(domain.c_str(), catalogues.c_str());
-        bind_textdomain_codeset(domain.c_str(), "UTF-8");
-        if (!*dgettext(domain.c_str(), "")) {
-            std::cerr << "localize-page: no catalogue for " << language << " in " << catalogues
-                      << "\n";
-            return 1;
-        }
+        messages = std::move(*read);
     }
     auto page = readFile(templatePath);
     auto cut = page ? pieces(*page) : std::nullopt;
@@ -133,10 +160,13 @@ int fill(const std::string& language, const std::string& catalogues, const std::
         std::cerr << "localize-page: cannot read the texts of " << templatePath << "\n";
         return 1;
     }
+    // As gettext does: a message without a translation stays in English.
     std::string out;
-    for (const Piece& piece : *cut)
-        out +=
-            piece.message && !english ? dgettext(domain.c_str(), piece.text.c_str()) : piece.text;
+    for (const Piece& piece : *cut) {
+        auto translated = piece.message ? messages.find(piece.text) : messages.end();
+        out += translated != messages.end() && !translated->second.empty() ? translated->second
+                                                                           : piece.text;
+    }
     replaceAll(out, "@LANGUAGE@", language);
     replaceAll(out, "@RESOURCES@", english ? "" : "../");
     std::ofstream file(outputPath, std::ios::binary | std::ios::trunc);
