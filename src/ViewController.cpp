@@ -96,7 +96,7 @@ void ViewController::loadJoinPageURl() {
     std::string url = currentJoinPageURL();
     if (!platform::Url::isValid(url) || !m_webView) return;
     m_staticPage.clear();
-    m_webView->loadRequest(url, kLoadTimeout);
+    m_webView->loadRequest(url, kLoadTimeout, platform::CachePolicy::returnCacheDataElseLoad);
 }
 
 void ViewController::userContentController(const platform::ScriptMessage& message) {
@@ -173,7 +173,10 @@ void ViewController::handleWebViewError(const std::string& /*errorDescription*/)
                       address);
             return;
         }
-        if (m_webView) m_webView->loadRequest(address, kLoadTimeout);
+        if (m_webView) {
+            m_webView->loadRequest(address, kLoadTimeout,
+                                   platform::CachePolicy::returnCacheDataElseLoad);
+        }
     }
     // Supersedes the request above at once: the customer sees the offline page.
     loadStaticNoInternetPage();

@@ -49,6 +49,9 @@ void NetworkMonitor::checkWebsiteReachability() {
     // The page loads from this server whatever certificate it presents; so the check must
     // pass exactly when the page could load, or the offline page would stay for good.
     request.acceptAnyCertificate = true;
+    // A kept answer of the page's server counts, so that a page seen once is shown again
+    // without a network, from the web view's own cache.
+    request.cachePolicy = platform::CachePolicy::returnCacheDataElseLoad;
     platform::HttpClient::shared().getAsync(
         std::move(request), [this](platform::HttpResponse response) {
             platform::MainLoop::main().post(

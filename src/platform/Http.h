@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "CachePolicy.h"
 #include "Replaceable.h"
 #include "Status.h"
 
@@ -88,6 +89,9 @@ struct HttpRequest {
     // it: only for the check that the join page's server can be reached, which sends and
     // reads nothing but the answer's status.
     bool acceptAnyCertificate = false;
+    // GETs only. With returnCacheDataElseLoad a kept 200 answer for the address is the answer,
+    // and a new 200 answer is kept (unless the server says "no-store").
+    CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy;
 };
 
 struct HttpResponse {

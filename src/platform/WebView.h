@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CachePolicy.h"
 #include "Credentials.h"
 #include "MainLoop.h"
 
@@ -102,9 +103,10 @@ class WebView {
     static void prepare(const std::vector<std::string>& messageNames);
 
     // Loads the URL; a load that has not started to arrive after `timeoutSeconds` fails.
-    void loadRequest(const std::string& url, double timeoutSeconds) {
+    void loadRequest(const std::string& url, double timeoutSeconds,
+                     CachePolicy cachePolicy = CachePolicy::useProtocolCachePolicy) {
         assertMainThread("WebView::loadRequest");
-        loadRequestImpl(url, timeoutSeconds);
+        loadRequestImpl(url, timeoutSeconds, cachePolicy);
     }
     // Loads a local file, which may read the files beside it.
     void loadFileURL(const std::string& filePath) {
@@ -123,7 +125,8 @@ class WebView {
     }
 
   protected:
-    virtual void loadRequestImpl(const std::string& url, double timeoutSeconds) = 0;
+    virtual void loadRequestImpl(const std::string& url, double timeoutSeconds,
+                                 CachePolicy cachePolicy) = 0;
     virtual void loadFileURLImpl(const std::string& filePath) = 0;
     virtual void evaluateJavaScriptImpl(
         const std::string& script, std::function<void(std::optional<std::string>)> completion) = 0;

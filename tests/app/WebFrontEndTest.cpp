@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gmock/gmock.h>
+
 #include <atomic>
 #include <thread>
 
@@ -10,6 +12,9 @@
 #include "../support/Files.h"
 #include "../support/SubstituteServer.h"
 #include "Handlers/NetworkMonitor.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -160,6 +165,40 @@ TEST_F(WebFrontEnd, LostServerShowsTheOfflinePageAndItsReturnBringsTheJoinPageBa
     std::size_t checks = monitorChecks(server);
     std::this_thread::sleep_for(std::chrono::seconds(4));
     EXPECT_EQ(monitorChecks(server), checks) << "the join page's load stopped the monitor";
+    ASSERT_TRUE(closeWindow(*app));
+    EXPECT_TRUE(app->waitForExit(20).has_value());
+}
+
+// A customer who saw the join page once sees it again, from what the web view kept, when its
+// server cannot be reached at the next start.
+TEST_F(WebFrontEnd, AJoinPageSeenOnceShowsAgainWhenItsServerIsGone) {
+    std::string page = m_home / "join.html";
+    writeFile(page,
+              "<!doctype html><title>Kept</title><script>"
+              "window.addEventListener('load', function () {"
+              "  var handlers = window.webkit.messageHandlers;"
+              "  handlers.consoleHandler.postMessage('join page for ' + location.search);"
+              "  handlers.kelvaneLoaded.postMessage('');"
+              "});</script>");
+    std::vector<std::string> arguments = {"-KelvaneToken",   "T-5", "-DC", "com",
+                                          "-pathForKelvane", "join"};
+    const std::string shown = "Console Message from WebView: join page for ?kelvane_token=T-5";
+    {
+        SubstituteServer server({"--join-page", page});
+        useServer(server);
+        auto app = launch(arguments);
+        ASSERT_TRUE(logShows(shown, 60)) << log();
+        // The engine writes what it keeps behind the load.
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        ASSERT_TRUE(closeWindow(*app));
+        ASSERT_TRUE(app->waitForExit(20).has_value());
+    }
+
+    auto app = launch(arguments);
+    EXPECT_TRUE(waitUntil([&] { return countOccurrences(log(), shown) == 2; }, 60))
+        << "the kept page did not show\n"
+        << log();
+    EXPECT_THAT(log(), Not(HasSubstr("The window shows NoInternetPage.html")));
     ASSERT_TRUE(closeWindow(*app));
     EXPECT_TRUE(app->waitForExit(20).has_value());
 }

@@ -10,7 +10,9 @@
 #include "../support/ServerTest.h"
 #include "../support/SubstituteServer.h"
 #include "platform/Http.h"
+#include "platform/ProductIdentity.h"
 #include "platform/Url.h"
+#include "platform/linux/curl/ResponseCache.h"
 
 using ::testing::HasSubstr;
 
@@ -234,4 +236,54 @@ TEST(Url, QueryEncodingEscapesOnlyWhatAQueryMayNotHold) {
         EXPECT_FALSE(platform::Url::isURLReference(text)) << text;
     }
     EXPECT_EQ(platform::Url::hostAndPort("https://example.test:8443/a"), "example.test:8443");
+}
+
+// A GET that may be answered from what was kept, as the reachability check asks: a 200 answer
+// is kept and answers later such GETs without asking the server again, even after the server
+// changed it; error answers and "no-store" answers are not kept; a plain GET always asks.
+TEST_F(HttpClientTest, AKeptAnswerServesLaterGetsThatAllowItWithoutTheServer) {
+    auto routes = [&](const std::string& page) {
+        m_server.setRoutes(
+            {{"/page", {{"body", page}}},
+             {"/private", {{"body", "p"}, {"headers", {{"Cache-Control", "private, no-store"}}}}},
+             {"/busy", {{"status", 503}, {"body", "busy"}}}});
+    };
+    auto cached = [&](const std::string& path) {
+        HttpRequest r = request(path);
+        r.cachePolicy = platform::CachePolicy::returnCacheDataElseLoad;
+        return HttpClient::shared().get(r);
+    };
+    routes("first");
+    EXPECT_EQ(cached("/page").body, "first");
+    routes("second");
+    auto kept = cached("/page");
+    EXPECT_EQ(kept.statusCode, 200);
+    EXPECT_EQ(kept.body, "first");
+    EXPECT_EQ(m_server.requestsFor("/page").size(), 1u) << "the kept answer asked the server";
+    EXPECT_EQ(HttpClient::shared().get(request("/page")).body, "second");
+
+    for (const char* path : {"/private", "/busy"}) {
+        SCOPED_TRACE(path);
+        auto first = cached(path);
+        auto second = cached(path);
+        EXPECT_EQ(second.statusCode, first.statusCode);
+        EXPECT_EQ(m_server.requestsFor(path).size(), 2u) << "an answer that may not be kept was";
+    }
+
+    // Every address is kept apart, and only so many: the longest-kept answer goes first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (std::size_t i = 0; i < platform::curl::ResponseCache::kMaximumEntries; ++i)
+        EXPECT_EQ(cached("/page?n=" + std::to_string(i)).body, "second");
+    std::filesystem::path folder = std::filesystem::path(m_home / "Library/Caches") /
+                                   platform::productIdentity().applicationId / "HTTP";
+    auto entries = [&] {
+        auto listing = std::filesystem::directory_iterator(folder);
+        return static_cast<std::size_t>(std::distance(begin(listing), end(listing)));
+    };
+    EXPECT_EQ(entries(), platform::curl::ResponseCache::kMaximumEntries);
+    m_server.clearRequests();
+    EXPECT_EQ(cached("/page?n=31").body, "second");
+    EXPECT_TRUE(m_server.requestsFor("/page").empty()) << "a newer answer was dropped";
+    EXPECT_EQ(cached("/page").body, "second");
+    EXPECT_EQ(m_server.requestsFor("/page").size(), 1u) << "the oldest answer outlived the bound";
 }

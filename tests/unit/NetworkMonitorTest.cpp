@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "../support/ScopedEnvironment.h"
 #include "../support/SubstituteServer.h"
+#include "../support/TempHome.h"
 #include "Handlers/NetworkMonitor.h"
 #include "platform/MainLoop.h"
 
@@ -23,8 +26,15 @@ void runFor(double seconds) {
 // One fixture walks the monitor through its states with a real server and the real main loop;
 // the monitor is process-wide, so the steps share it in order.
 TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
+    TempHome home;
     SubstituteServer server;
     ScopedEnvironment environment{{"SSL_CERT_FILE", server.caPath()}};
+    // Answers the server forbids keeping, so that every check asks it.
+    auto answer = [&](int status) {
+        server.setRoutes(
+            {{"/join", {{"status", status}, {"headers", {{"Cache-Control", "no-store"}}}}}});
+    };
+    answer(200);
     CountingDelegate delegate;
     NetworkMonitor& monitor = NetworkMonitor::shared();
     monitor.setNetworkMonitorDelegate(&delegate);
@@ -49,12 +59,12 @@ TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     ASSERT_GE(checks.size(), 2u);
     EXPECT_EQ(checks[0]["headers"]["User-Agent"], NetworkMonitor::kUserAgent);
 
-    server.setRoutes({{"/join", {{"status", 204}}}});
+    answer(204);
     runFor(4.2);
     EXPECT_GE(delegate.failed, 2) << "every failed check is reported";
     EXPECT_FALSE(monitor.isWebsiteReachable());
 
-    server.setRoutes({{"/join", {{"status", 200}}}});
+    answer(200);
     monitor.stopNetworkMonitoring();
     monitor.stopWebsiteReachabilityChecks();
     int failedBefore = delegate.failed;
@@ -74,9 +84,48 @@ TEST(NetworkMonitor, RestoresOnceFailsEveryCheckAndStopsForGood) {
     runFor(0.3);  // lets checks under way finish while the delegate still exists
 }
 
+// A 200 once seen is kept, as the web view keeps the page: later checks of that address count it
+// as reachable without the server, and a restart after a failure is a restoration from it.
+// Another address was never kept, and fails.
+TEST(NetworkMonitor, AKeptAnswerCountsAsReachableWithoutTheServer) {
+    TempHome home;
+    auto server = std::make_unique<SubstituteServer>();
+    ScopedEnvironment environment{{"SSL_CERT_FILE", server->caPath()}};
+    std::string address = "https://" + server->host() + "/join?kelvane_token=T-7";
+    std::string other = "https://" + server->host() + "/join?kelvane_token=T-8";
+    CountingDelegate delegate;
+    NetworkMonitor& monitor = NetworkMonitor::shared();
+    monitor.setNetworkMonitorDelegate(&delegate);
+    monitor.setIsWebsiteReachable(false);
+    monitor.startMonitoringReachability(address);
+    runFor(2.5);
+    ASSERT_EQ(delegate.restored, 1);
+
+    server.reset();
+    runFor(4.5);
+    EXPECT_EQ(delegate.failed, 0) << "a kept 200 did not count without the server";
+    EXPECT_TRUE(monitor.isWebsiteReachable());
+
+    monitor.setIsWebsiteReachable(false);
+    monitor.startMonitoringReachability(address);
+    runFor(2.5);
+    EXPECT_EQ(delegate.restored, 2);
+    EXPECT_EQ(delegate.failed, 0);
+
+    monitor.startMonitoringReachability(other);
+    runFor(2.5);
+    EXPECT_GE(delegate.failed, 1) << "one address's kept answer served another";
+    EXPECT_FALSE(monitor.isWebsiteReachable());
+    monitor.stopNetworkMonitoring();
+    monitor.stopWebsiteReachabilityChecks();
+    monitor.setNetworkMonitorDelegate(nullptr);
+    runFor(0.3);
+}
+
 // A server that answers just fast enough to keep a transfer alive: a check still starts every
 // 2 s while earlier ones wait, up to five under way, and each ends at its time-out.
 TEST(NetworkMonitor, ASlowServerGetsACheckEveryTwoSecondsUpToFiveUnderWay) {
+    TempHome home;
     SubstituteServer server;
     ScopedEnvironment environment{{"SSL_CERT_FILE", server.caPath()}};
     server.setRoutes({{"/slow", {{"repeatBytes", 10000000}, {"bytesPerSecond", 4096}}}});

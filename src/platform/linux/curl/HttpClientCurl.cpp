@@ -13,6 +13,7 @@
 #include "../../ProxyResolver.h"
 #include "../support/Owned.h"
 #include "KeptDownloads.h"
+#include "ResponseCache.h"
 #include "Transfer.h"
 
 namespace platform {
@@ -22,6 +23,15 @@ namespace {
 class CurlHttpClient final : public HttpClient {
   public:
     HttpResponse get(const HttpRequest& request) override {
+        bool cached = request.cachePolicy == CachePolicy::returnCacheDataElseLoad;
+        if (cached) {
+            if (auto body = curl::ResponseCache::keptBody(request.url)) {
+                HttpResponse kept;
+                kept.statusCode = 200;
+                kept.body = std::move(*body);
+                return kept;
+            }
+        }
         HttpResponse response;
         curl::Transfer transfer;
         transfer.body = &response.body;
@@ -31,6 +41,10 @@ class CurlHttpClient final : public HttpClient {
         response.statusCode = outcome.statusCode;
         response.failure = std::move(outcome.failure);
         response.bodyTruncated = transfer.overflowed;
+        if (cached && response.statusCode == 200 && !response.failure && !response.bodyTruncated &&
+            !transfer.headers.noStore) {
+            curl::ResponseCache::keep(request.url, response.body);
+        }
         return response;
     }
 

@@ -12,6 +12,7 @@ struct ResponseHeaders {
     long status = 0;
     std::string etag, lastModified, contentType, contentRange;
     std::optional<std::uint64_t> contentLength;
+    bool noStore = false;  // Cache-Control: no-store
 
     // Takes one header line as curl hands it over, line break included.
     void read(const std::string& line);

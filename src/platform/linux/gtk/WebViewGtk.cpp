@@ -218,11 +218,20 @@ class GtkWebViewBackend final : public WebView {
     }
 
   private:
-    void loadRequestImpl(const std::string& url, double timeoutSeconds) override {
+    void loadRequestImpl(const std::string& url, double timeoutSeconds,
+                         CachePolicy cachePolicy) override {
         startTimeout(timeoutSeconds);
         m_timedURL = url;
         m_applicationLoad = url;
-        webkit_web_view_load_uri(m_view.get(), url.c_str());
+        auto request =
+            glib::ObjectPtr<WebKitURIRequest>::adopt(webkit_uri_request_new(url.c_str()));
+        SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request.get());
+        if (cachePolicy == CachePolicy::returnCacheDataElseLoad && headers) {
+            // The engine's disk cache then answers with what it kept for the address, however
+            // old, without the network; it asks the server only when it kept nothing.
+            soup_message_headers_append(headers, "Cache-Control", "max-stale");
+        }
+        webkit_web_view_load_request(m_view.get(), request.get());
     }
 
     void loadFileURLImpl(const std::string& filePath) override {
