@@ -9,8 +9,10 @@ namespace platform {
 namespace {
 
 std::optional<ProductIdentity>& handedOver() {
-    static std::optional<ProductIdentity> identity;
-    return identity;
+    // Never destroyed: worker threads still under way at exit (a reachability check, a
+    // download) read it after the main thread has begun to run the destructors of statics.
+    static auto* identity = new std::optional<ProductIdentity>;
+    return *identity;
 }
 
 }  // namespace
