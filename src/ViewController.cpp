@@ -205,8 +205,9 @@ void ViewController::didReceiveProxyAuthentication(
 
 void ViewController::loadStaticPage(const std::string& name) {
     // Loaded again every 2 s while offline: found without reading the bundle's Info.plist.
-    std::string resources = platform::Bundle::mainBundlePath() + "/Contents/Resources/";
-    std::string page = platform::Bundle::pathForResource(name, platform::Bundle::mainBundlePath());
+    std::string bundle = platform::Bundle::mainBundlePath();
+    std::string resources = bundle + "/Contents/Resources/";
+    std::string page = platform::Bundle::pathForResource(name, bundle);
     if (!m_webView || !platform::FileManager::defaultManager().fileExistsAtPath(page)) return;
     // Said once for each change of page: the offline page is loaded again every 2 s. A page
     // in the customer's language is named with its folder ("de.lproj/NoInternetPage.html").

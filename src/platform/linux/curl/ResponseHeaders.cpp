@@ -1,8 +1,8 @@
 #include "ResponseHeaders.h"
 
+#include <string.h>
 #include <strings.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,11 +34,8 @@ void ResponseHeaders::read(const std::string& line) {
     if (strcasecmp(name.c_str(), "Last-Modified") == 0) lastModified = value;
     if (strcasecmp(name.c_str(), "Content-Type") == 0) contentType = value;
     if (strcasecmp(name.c_str(), "Content-Range") == 0) contentRange = value;
-    if (strcasecmp(name.c_str(), "Cache-Control") == 0) {
-        std::string lower = value;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower.find("no-store") != std::string::npos) noStore = true;
-    }
+    if (strcasecmp(name.c_str(), "Cache-Control") == 0 && strcasestr(value.c_str(), "no-store"))
+        noStore = true;
     if (strcasecmp(name.c_str(), "Content-Length") == 0) {
         char* end = nullptr;
         unsigned long long length = std::strtoull(value.c_str(), &end, 10);
